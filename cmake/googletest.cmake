@@ -1,0 +1,13 @@
+# GoogleTest from Debian's packages: the installed library for native builds, the packaged
+# sources (googletest) when cross-compiling, where no target library is installed.
+include(GoogleTest)
+if(CMAKE_CROSSCOMPILING)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+else()
+  find_package(GTest REQUIRED)
+endif()

@@ -1,0 +1,15 @@
+#ifndef CONFMEND_DRIVER_CONSOLE_H_
+#define CONFMEND_DRIVER_CONSOLE_H_
+
+#include <string_view>
+
+// Writes the text, a line feed, and flushes: every message of the program goes this way.
+void print_line(std::string_view text);
+
+// Makes the console show the program's narrow (UTF-8 where the platform allows) text as is.
+void prepare_console();
+
+// Shows "Press any key to continue . . ." and waits for one key press.
+void pause_console();
+
+#endif  // CONFMEND_DRIVER_CONSOLE_H_

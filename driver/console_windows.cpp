@@ -1,0 +1,13 @@
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "driver/console.h"
+
+void prepare_console() {
+  SetConsoleOutputCP(CP_UTF8);
+}
+
+void pause_console() {
+  std::system("pause");
+}

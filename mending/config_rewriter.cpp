@@ -1,0 +1,86 @@
+#include "mending/config_rewriter.h"
+
+#include "driver/console.h"
+#include "mending/interruption_shield.h"
+#include "mending/whole_file.h"
+#include "settings/setting_line.h"
+
+namespace {
+
+void mend_line(const SettingTable& reference, std::string_view raw_line,
+               TextAccumulator& new_text) {
+  static const std::string no_value;
+  const std::string_view line = trim_setting_text(raw_line);
+  if (const auto setting = split_setting_line(line)) {
+    const std::string& value = lookup_setting(reference, setting->name, no_value);
+    if (!value.empty()) {
+      new_text.append_text(setting->name).append_char('=').append_text(value).append_char('\n');
+      return;
+    }
+  }
+  new_text.append_text(line).append_char('\n');
+}
+
+char line_separator(std::string_view text) {
+  if (text.find('\n') == std::string_view::npos && text.find('\r') != std::string_view::npos) {
+    return '\r';
+  }
+  return '\n';
+}
+
+// Writes the new text over the file; when that fails after the file was emptied, the old
+// bytes go back exactly as they were.
+void write_mended_text(const std::string& path, std::string_view new_text,
+                       std::string_view original) {
+  const InterruptionShield shield;
+  const WriteResult result = replace_file_content(path, new_text, WriteMode::kText);
+  if (result == WriteResult::kWritten) {
+    return;
+  }
+  const bool restored =
+      result == WriteResult::kCannotOpen ||
+      replace_file_content(path, original, WriteMode::kBinary) == WriteResult::kWritten;
+  print_line("Cannot write to file " + path);
+  if (!restored) {
+    print_line("The old content could not be put back, the file may be damaged: " + path);
+  }
+}
+
+}  // namespace
+
+void mend_config_text(const SettingTable& reference, std::string_view original,
+                      TextAccumulator& new_text) {
+  // Room for a little growth up front: most files change only a few values.
+  new_text.reserve(original.size() + original.size() / 8 + 64);
+  const char separator = line_separator(original);
+  std::size_t start = 0;
+  while (start < original.size()) {
+    std::size_t end = original.find(separator, start);
+    if (end == std::string_view::npos) {
+      end = original.size();
+    }
+    mend_line(reference, original.substr(start, end - start), new_text);
+    start = end + 1;
+  }
+  // Gives an empty file a block too, so that it is written as the empty text.
+  new_text.append_char('\0');
+}
+
+void rewrite_config_file(const SettingTable& reference, const std::string& path) {
+  std::string original;
+  if (!read_whole_file(path, original)) {
+    print_line("Cannot read file " + path);
+    return;
+  }
+  if (original.find('\0') != std::string::npos) {
+    print_line("Left unchanged, it holds NUL bytes: " + path);
+    return;
+  }
+  TextAccumulator new_text;
+  mend_config_text(reference, original, new_text);
+  if (new_text.failed()) {
+    print_line("Not enough memory, left unchanged: " + path);
+    return;
+  }
+  write_mended_text(path, std::string_view(new_text.text(), new_text.size()), original);
+}

@@ -1,0 +1,63 @@
+#include "mending/text_accumulator.h"
+
+#include <cstdlib>
+#include <cstring>
+
+TextAccumulator::~TextAccumulator() {
+  std::free(block_);
+}
+
+bool TextAccumulator::make_room(std::size_t extra) {
+  if (failed_) {
+    return false;
+  }
+  const std::size_t needed = length_ + extra;
+  if (block_ != nullptr && needed <= capacity_) {
+    return true;
+  }
+  std::size_t capacity = capacity_ + capacity_ / 2;
+  if (capacity < needed) {
+    capacity = needed;
+  }
+  char* grown = static_cast<char*>(std::realloc(block_, capacity + 1));
+  if (grown == nullptr) {
+    // The old block stays intact and owned; only further pieces are refused.
+    failed_ = true;
+    return false;
+  }
+  if (block_ == nullptr) {
+    grown[0] = '\0';
+  }
+  block_ = grown;
+  capacity_ = capacity;
+  return true;
+}
+
+void TextAccumulator::reserve(std::size_t capacity) {
+  if (block_ == nullptr || capacity > capacity_) {
+    make_room(capacity > length_ ? capacity - length_ : 0);
+  }
+}
+
+TextAccumulator& TextAccumulator::append_text(std::string_view piece) {
+  const std::size_t nul = piece.find('\0');
+  if (nul != std::string_view::npos) {
+    piece = piece.substr(0, nul);
+  }
+  if (make_room(piece.size())) {
+    if (!piece.empty()) {  // an empty view may have no address at all
+      std::memcpy(block_ + length_, piece.data(), piece.size());
+    }
+    length_ += piece.size();
+    block_[length_] = '\0';
+  }
+  return *this;
+}
+
+TextAccumulator& TextAccumulator::append_char(char c) {
+  if (c == '\0') {
+    make_room(0);
+    return *this;
+  }
+  return append_text(std::string_view(&c, 1));
+}

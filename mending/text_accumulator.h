@@ -1,0 +1,41 @@
+#ifndef CONFMEND_MENDING_TEXT_ACCUMULATOR_H_
+#define CONFMEND_MENDING_TEXT_ACCUMULATOR_H_
+
+#include <cstddef>
+#include <string_view>
+
+// A growable, NUL-terminated byte buffer that collects the new text of one file. It has no
+// block until the first append. Appends cost time in proportion to the piece, not to the
+// text already held: the length is kept and the block grows geometrically.
+//
+// When memory runs out the accumulator stops taking pieces and reports failed(): its text
+// is then incomplete and must never be written over a file.
+class TextAccumulator {
+ public:
+  TextAccumulator() = default;
+  ~TextAccumulator();
+  TextAccumulator(const TextAccumulator&) = delete;
+  TextAccumulator& operator=(const TextAccumulator&) = delete;
+
+  // Adds the piece up to its first NUL byte, if it has one.
+  TextAccumulator& append_text(std::string_view piece);
+  // Adds one byte; the NUL byte leaves the text unchanged but makes sure a block exists.
+  TextAccumulator& append_char(char c);
+  // Makes room for `capacity` bytes of text ahead of time.
+  void reserve(std::size_t capacity);
+
+  // The text, or nullptr while nothing has been appended.
+  const char* text() const { return block_; }
+  std::size_t size() const { return length_; }
+  bool failed() const { return failed_; }
+
+ private:
+  bool make_room(std::size_t extra);
+
+  char* block_ = nullptr;
+  std::size_t length_ = 0;
+  std::size_t capacity_ = 0;  // bytes of text the block holds, without its terminator
+  bool failed_ = false;
+};
+
+#endif  // CONFMEND_MENDING_TEXT_ACCUMULATOR_H_

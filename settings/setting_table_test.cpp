@@ -1,0 +1,88 @@
+#include "settings/setting_table.h"
+
+#include <gtest/gtest.h>
+
+#include "settings/setting_line.h"
+#include "tests/sandbox.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(SettingTable, OrdersNamesByUnsignedBytes) {
+  SettingTable table;
+  for (const char* name : {"abc", "\xFF", "a", "Z", "ab", "\x01"}) {
+    store_setting(table, name, "v");
+  }
+  std::string order;
+  for (const auto& [name, value] : table) {
+    order += name + "|";
+  }
+  EXPECT_EQ(order, "\x01|Z|a|ab|abc|\xFF|");
+}
+
+TEST(LookupSetting, GivesTheStoredValueOrTheCallersOwnDefault) {
+  SettingTable table;
+  parse_setting_line(table, "a=1");
+  parse_setting_line(table, "empty = ");
+  parse_setting_line(table, "=nameless");
+  const std::string fallback;
+
+  EXPECT_EQ(lookup_setting(table, "a", fallback), "1");
+  EXPECT_EQ(lookup_setting(table, "", fallback), "nameless");
+  EXPECT_EQ(&lookup_setting(table, "A", fallback), &fallback);
+  EXPECT_EQ(&lookup_setting(table, "missing", fallback), &fallback);
+  EXPECT_EQ(&lookup_setting(table, "empty", fallback), &fallback);
+  EXPECT_EQ(table.size(), 3u) << "a lookup must never add an entry";
+}
+
+TEST(LoadReferenceSettings, ReadsEverySettingLineOfTheFileAsRawBytes) {
+  const struct {
+    const char* what;
+    std::string content;
+    SettingTable table;
+  } cases[] = {
+      {"empty file", "", {}},
+      {"last line without LF", "a=b", {{"a", "b"}}},
+      {"CR LF line ends", "a=1\r\nb=2\r\n", {{"a", "1"}, {"b", "2"}}},
+      {"nothing but blanks, comments and headers", "\n  \t\n# note\n[sdl]\n;x\n", {}},
+      {"last occurrence wins", "[a]\nx=1\n[b]\nx=2\n", {{"x", "2"}}},
+      {"names differ by case", "Cycles=1\ncycles=2", {{"Cycles", "1"}, {"cycles", "2"}}},
+      {"equals sign at the end", "a=\na = \n", {}},
+      {"several equals signs", "a = b = c\n", {{"a", "b = c"}}},
+      {"byte-order mark",
+       "\xEF\xBB\xBF"
+       "a=1\n",
+       {{"\xEF\xBB\xBF"
+         "a",
+         "1"}}},
+      {"0x1A does not end the file",
+       "a=1\x1A"
+       "2\nb=3\n",
+       {{"a",
+         "1\x1A"
+         "2"},
+        {"b", "3"}}},
+      {"NUL inside a value",
+       "a=1\0"
+       "2\n"s,
+       {{"a",
+         "1\0"
+         "2"s}}},
+      {"empty name", "=b\n", {{"", "b"}}},
+  };
+  for (const auto& c : cases) {
+    TempDir folder;
+    write_file(folder / "dosbox.conf", c.content);
+    EXPECT_EQ(load_reference_settings(folder / "dosbox.conf"), c.table) << c.what;
+  }
+}
+
+TEST(LoadReferenceSettings, GivesAnEmptyTableForWhatCannotBeRead) {
+  TempDir folder;
+  EXPECT_TRUE(load_reference_settings(folder / "missing.conf").empty());
+  make_folders(folder / "folder.conf");
+  EXPECT_TRUE(load_reference_settings(folder / "folder.conf").empty());
+}
+
+}  // namespace

@@ -1,0 +1,217 @@
+#include "tests/sandbox.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+void fail_hard(const char* what) {
+  std::perror(what);
+  std::abort();
+}
+
+void apply_options(const ChildOptions& options) {
+  if (!options.working_folder.empty() && chdir(options.working_folder.c_str()) != 0) {
+    fail_hard("chdir");
+  }
+  if (options.file_size_limit >= 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                       static_cast<rlim_t>(options.file_size_limit)};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+      fail_hard("setrlimit");
+    }
+  }
+  if (options.unprivileged && getuid() == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+      fail_hard("drop privileges");
+    }
+  }
+}
+
+// Writes the input and reads both outputs at once, so that no pipe fills up and stalls.
+void exchange(int input, int output, int errors, const std::string& feed, ChildResult& result) {
+  std::size_t fed = 0;
+  if (feed.empty()) {
+    close(input);
+    input = -1;
+  }
+  char buffer[65536];
+  while (output >= 0 || errors >= 0) {
+    pollfd fds[3] = {{output, POLLIN, 0}, {errors, POLLIN, 0}, {input, POLLOUT, 0}};
+    if (poll(fds, 3, -1) < 0) {
+      continue;
+    }
+    if (fds[2].revents != 0) {
+      const ssize_t n = write(input, feed.data() + fed, feed.size() - fed);
+      fed += n > 0 ? static_cast<std::size_t>(n) : 0;
+      if (n <= 0 || fed == feed.size()) {
+        close(input);
+        input = -1;
+      }
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].revents == 0) {
+        continue;
+      }
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? result.output : result.errors).append(buffer, static_cast<std::size_t>(n));
+      } else {
+        close(fds[i].fd);
+        (i == 0 ? output : errors) = -1;
+      }
+    }
+  }
+  if (input >= 0) {
+    close(input);
+  }
+}
+
+ChildResult run_child(const std::function<void()>& body, const ChildOptions& options) {
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) {
+    fail_hard("pipe");
+  }
+  std::cout.flush();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    fail_hard("fork");
+  }
+  if (pid == 0) {
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
+      close(fd);
+    }
+    apply_options(options);
+    body();
+    std::cout.flush();
+    _exit(0);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  signal(SIGPIPE, SIG_IGN);
+  ChildResult result;
+  exchange(in[1], out[0], err[0], options.standard_input, result);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/confmend-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    fail_hard("mkdtemp");
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Give back write permission first, so that read-only leftovers can be removed.
+  for (auto it = fs::recursive_directory_iterator(path_, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (!it->is_symlink(ignored)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+  }
+  fs::remove_all(path_, ignored);
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!file.flush()) {
+    fail_hard(path.c_str());
+  }
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+bool file_exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+void make_folders(const std::string& path) {
+  std::error_code error;
+  fs::create_directories(path, error);
+}
+
+void open_to_everyone(const std::string& path) {
+  chmod(path.c_str(), 0777);
+  std::error_code ignored;
+  for (auto it = fs::recursive_directory_iterator(path, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (!it->is_symlink(ignored)) {
+      const auto mode = it->is_directory(ignored) ? 0777 : 0666;
+      chmod(it->path().c_str(), static_cast<mode_t>(mode));
+    }
+  }
+}
+
+ChildResult run_in_child(const std::function<void()>& body, const ChildOptions& options) {
+  return run_child(body, options);
+}
+
+ChildResult run_program(const std::vector<std::string>& command, const ChildOptions& options) {
+  return run_child(
+      [&] {
+        std::vector<char*> argv;
+        for (const auto& word : command) {
+          argv.push_back(const_cast<char*>(word.c_str()));
+        }
+        argv.push_back(nullptr);
+        std::vector<std::string> env_strings;
+        for (const auto& [name, value] : options.environment) {
+          env_strings.push_back(name + "=" + value);
+        }
+        std::vector<char*> envp;
+        for (auto& entry : env_strings) {
+          envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        if (options.environment.empty()) {
+          execvp(argv[0], argv.data());
+        } else {
+          execvpe(argv[0], argv.data(), envp.data());
+        }
+        fail_hard("exec");
+      },
+      options);
+}
+
+bool running_as_root() {
+  return geteuid() == 0;
+}

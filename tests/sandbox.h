@@ -1,0 +1,54 @@
+#ifndef CONFMEND_TESTS_SANDBOX_H_
+#define CONFMEND_TESTS_SANDBOX_H_
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// A temporary folder, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+void make_folders(const std::string& path);
+
+// Lets the unprivileged user reach and change everything below `path`.
+void open_to_everyone(const std::string& path);
+
+struct ChildOptions {
+  bool unprivileged = false;                       // run as nobody when started as root
+  long file_size_limit = -1;                       // RLIMIT_FSIZE in bytes, -1 for none
+  std::string working_folder;                      // empty: stay where we are
+  std::string standard_input;                      // fed to the child, then end of input
+  std::map<std::string, std::string> environment;  // replaces the whole environment when set
+};
+
+struct ChildResult {
+  int exit_status = -1;  // the exit code, or 128 + signal number
+  std::string output;    // everything written to standard output
+  std::string errors;    // everything written to standard error
+};
+
+// Runs `body` in a forked child, with the options applied, and collects what it printed.
+ChildResult run_in_child(const std::function<void()>& body, const ChildOptions& options = {});
+
+// Runs a program in a child process, as run_in_child does.
+ChildResult run_program(const std::vector<std::string>& command, const ChildOptions& options);
+
+bool running_as_root();
+
+#endif  // CONFMEND_TESTS_SANDBOX_H_
