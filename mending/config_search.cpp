@@ -1,0 +1,48 @@
+#include "mending/config_search.h"
+
+#include <set>
+#include <string_view>
+
+#include "driver/console.h"
+#include "mending/config_rewriter.h"
+#include "mending/folder_listing.h"
+
+namespace {
+
+using WalkedFolders = std::set<FolderIdentity>;
+
+bool is_config_file_name(std::string_view name) {
+  constexpr std::string_view kEnding = ".conf";
+  return name.size() > kEnding.size() && name.ends_with(kEnding);
+}
+
+void search_folder(const SettingTable& reference, const std::string& folder,
+                   WalkedFolders& walked) {
+  FolderListing listing(folder);
+  if (!listing.is_open() || !walked.insert(listing.identity()).second) {
+    return;
+  }
+  FolderEntry entry;
+  while (listing.next(entry)) {
+    if (entry.kind == EntryKind::kFolder) {
+      if (entry.name != "." && entry.name != "..") {
+        search_folder(reference, join_path(join_path(folder, "/"), entry.name), walked);
+      }
+    } else if (entry.kind == EntryKind::kFile && is_config_file_name(entry.name)) {
+      const std::string path = join_path(join_path(folder, "/"), entry.name);
+      print_line("Found: " + path);
+      rewrite_config_file(reference, path);
+    }
+  }
+}
+
+}  // namespace
+
+std::string join_path(const std::string& a, const std::string& b) {
+  return a + b;
+}
+
+void search_config_files(const SettingTable& reference, const std::string& folder) {
+  WalkedFolders walked;
+  search_folder(reference, folder, walked);
+}

@@ -1,0 +1,76 @@
+#include "steam/steam_path.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/sandbox.h"
+
+namespace {
+
+std::string registry_with(const std::string& steam_block) {
+  return "\"Registry\"\n{\n\t\"HKCU\"\n\t{\n\t\t\"Software\"\n\t\t{\n\t\t\t\"Valve\"\n\t\t\t{\n"
+         "\t\t\t\t\"Steam\"\n\t\t\t\t{\n" +
+         steam_block + "\n\t\t\t\t}\n\t\t\t}\n\t\t}\n\t}\n}\n";
+}
+
+// Each case gets a HOME of its own with the given registry file, if any.
+class FindSteamPath : public testing::Test {
+ protected:
+  void SetUp() override {
+    make_folders(home_ / ".steam");
+    setenv("HOME", home_.path().c_str(), 1);
+  }
+  SteamPathFailure find(std::string& folder) { return find_steam_path(folder); }
+
+  TempDir home_;
+};
+
+TEST_F(FindSteamPath, TakesTheValueWithinTheSizeLimits) {
+  const struct {
+    const char* what;
+    std::string registry;
+    SteamPathFailure failure;
+    std::string folder;
+  } cases[] = {
+      {"plain value", registry_with("\"SteamPath\" \"/games/Steam\""), SteamPathFailure::kNone,
+       "/games/Steam"},
+      {"1023 bytes and the terminator",
+       registry_with("SteamPath \"/" + std::string(1022, 's') + "\""), SteamPathFailure::kNone,
+       "/" + std::string(1022, 's')},
+      {"1024 bytes and the terminator",
+       registry_with("SteamPath \"/" + std::string(1023, 's') + "\""),
+       SteamPathFailure::kInvalidLength, ""},
+      {"empty value", registry_with("\"SteamPath\" \"\""), SteamPathFailure::kInvalidLength, ""},
+      {"value is a block", registry_with("\"SteamPath\" { }"), SteamPathFailure::kNoValue, ""},
+      {"no value and no link", registry_with("\"Other\" \"1\""), SteamPathFailure::kNoValue, ""},
+      {"no Steam key", "\"Registry\" { \"HKCU\" { } }", SteamPathFailure::kNoKey, ""},
+      {"malformed file", "\"Registry\" {", SteamPathFailure::kNoKey, ""},
+  };
+  for (const auto& c : cases) {
+    write_file(home_ / ".steam/registry.vdf", c.registry);
+    std::string folder;
+    EXPECT_EQ(find(folder), c.failure) << c.what;
+    if (c.failure == SteamPathFailure::kNone) {
+      EXPECT_EQ(folder, c.folder) << c.what;
+    }
+  }
+}
+
+TEST_F(FindSteamPath, NoRegistryFileMeansNoKey) {
+  std::string folder;
+  EXPECT_EQ(find(folder), SteamPathFailure::kNoKey);
+}
+
+TEST_F(FindSteamPath, FallsBackToTheSteamRootLink) {
+  make_folders(home_ / "Steam");
+  ASSERT_EQ(symlink((home_ / "Steam").c_str(), (home_ / ".steam/root").c_str()), 0);
+  write_file(home_ / ".steam/registry.vdf", registry_with("\"language\" \"english\""));
+  std::string folder;
+  EXPECT_EQ(find(folder), SteamPathFailure::kNone);
+  EXPECT_EQ(folder, home_ / "Steam");
+}
+
+}  // namespace
