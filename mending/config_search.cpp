@@ -19,7 +19,10 @@ bool is_config_file_name(std::string_view name) {
 void search_folder(const SettingTable& reference, const std::string& folder,
                    WalkedFolders& walked) {
   FolderListing listing(folder);
-  if (!listing.is_open() || !walked.insert(listing.identity()).second) {
+  if (!listing.is_open()) {
+    return;
+  }
+  if (const auto identity = listing.identity(); identity && !walked.insert(*identity).second) {
     return;
   }
   FolderEntry entry;

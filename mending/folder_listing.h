@@ -4,6 +4,7 @@
 #include <compare>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 enum class EntryKind {
@@ -34,7 +35,8 @@ class FolderListing {
   FolderListing& operator=(const FolderListing&) = delete;
 
   bool is_open() const;
-  FolderIdentity identity() const;
+  // Unknown when the platform cannot tell; such a folder is never taken for another.
+  std::optional<FolderIdentity> identity() const;
   // The next entry; false at the end of the listing or on an error.
   bool next(FolderEntry& entry);
 

@@ -6,7 +6,7 @@
 
 struct FolderListing::State {
   DIR* folder = nullptr;
-  FolderIdentity identity;
+  std::optional<FolderIdentity> identity;
 };
 
 namespace {
@@ -48,8 +48,8 @@ FolderListing::FolderListing(const std::string& folder) : state_(std::make_uniqu
   state_->folder = opendir(folder.c_str());
   struct stat info;
   if (state_->folder != nullptr && fstat(dirfd(state_->folder), &info) == 0) {
-    state_->identity = {static_cast<std::uint64_t>(info.st_dev),
-                        static_cast<std::uint64_t>(info.st_ino)};
+    state_->identity = FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
+                                      static_cast<std::uint64_t>(info.st_ino)};
   }
 }
 
@@ -63,7 +63,7 @@ bool FolderListing::is_open() const {
   return state_->folder != nullptr;
 }
 
-FolderIdentity FolderListing::identity() const {
+std::optional<FolderIdentity> FolderListing::identity() const {
   return state_->identity;
 }
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/setting_line.h"
-#include "tests/sandbox.h"
+#include "tests/temp_files.h"
 
 namespace {
 

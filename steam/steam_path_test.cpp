@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/sandbox.h"
+#include "tests/child_process.h"
 
 namespace {
 

@@ -1,30 +1,12 @@
-#ifndef CONFMEND_TESTS_SANDBOX_H_
-#define CONFMEND_TESTS_SANDBOX_H_
+#ifndef CONFMEND_TESTS_CHILD_PROCESS_H_
+#define CONFMEND_TESTS_CHILD_PROCESS_H_
 
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-// A temporary folder, removed with everything in it when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-void write_file(const std::string& path, const std::string& bytes);
-std::string read_file(const std::string& path);
-bool file_exists(const std::string& path);
-void make_folders(const std::string& path);
+#include "tests/temp_files.h"
 
 // Lets the unprivileged user reach and change everything below `path`.
 void open_to_everyone(const std::string& path);
@@ -51,4 +33,4 @@ ChildResult run_program(const std::vector<std::string>& command, const ChildOpti
 
 bool running_as_root();
 
-#endif  // CONFMEND_TESTS_SANDBOX_H_
+#endif  // CONFMEND_TESTS_CHILD_PROCESS_H_

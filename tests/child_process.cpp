@@ -1,4 +1,4 @@
-#include "tests/sandbox.h"
+#include "tests/child_process.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -121,53 +121,6 @@ ChildResult run_child(const std::function<void()>& body, const ChildOptions& opt
 }
 
 }  // namespace
-
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/confmend-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    fail_hard("mkdtemp");
-  }
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  // Give back write permission first, so that read-only leftovers can be removed.
-  for (auto it = fs::recursive_directory_iterator(path_, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    if (!it->is_symlink(ignored)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
-  }
-  fs::remove_all(path_, ignored);
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!file.flush()) {
-    fail_hard(path.c_str());
-  }
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
-
-bool file_exists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
-}
-
-void make_folders(const std::string& path) {
-  std::error_code error;
-  fs::create_directories(path, error);
-}
 
 void open_to_everyone(const std::string& path) {
   chmod(path.c_str(), 0777);

@@ -1,0 +1,57 @@
+# Unit tests stand beside the code; the end-to-end suites in tests/ run the built program.
+
+add_library(confmend_test_support STATIC tests/temp_files.cpp)
+target_link_libraries(confmend_test_support PUBLIC confmend_warnings GTest::gtest)
+target_include_directories(confmend_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+
+add_executable(confmend_unit_tests
+  settings/setting_line_test.cpp
+  settings/setting_table_test.cpp
+  mending/config_rewriter_test.cpp
+  mending/text_accumulator_test.cpp
+  steam/key_values_test.cpp
+  ${CONFMEND_RESOURCES}
+)
+target_link_libraries(confmend_unit_tests PRIVATE confmend_core confmend_test_support
+                      GTest::gtest_main)
+
+if(WIN32)
+  gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST)
+  return()
+endif()
+
+# What needs child processes, POSIX registries and permissions runs on the native build only.
+target_sources(confmend_test_support PRIVATE tests/child_process.cpp)
+target_sources(confmend_unit_tests PRIVATE
+  mending/rewrite_config_file_test.cpp
+  steam/steam_path_test.cpp
+)
+gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST)
+
+add_executable(confmend_tests
+  tests/confmend_test.cpp
+  tests/confmend_posix_test.cpp
+  tests/native_program.cpp
+)
+target_compile_definitions(confmend_tests PRIVATE CONFMEND_PROGRAM="$<TARGET_FILE:confmend>")
+target_link_libraries(confmend_tests PRIVATE confmend_test_support GTest::gtest_main)
+add_dependencies(confmend_tests confmend)
+gtest_discover_tests(confmend_tests DISCOVERY_MODE PRE_TEST)
+
+# The same end-to-end cases against the Windows program, under Wine, when it has been built.
+set(CONFMEND_WINDOWS_PROGRAM "" CACHE FILEPATH "confmend.exe to test under Wine")
+set(CONFMEND_WINEPREFIX "${CMAKE_SOURCE_DIR}/build/wineprefix" CACHE PATH "Wine prefix")
+if(CONFMEND_WINDOWS_PROGRAM)
+  add_executable(confmend_windows_tests
+    tests/confmend_test.cpp
+    tests/confmend_windows_test.cpp
+    tests/wine_program.cpp
+  )
+  target_compile_definitions(confmend_windows_tests PRIVATE
+    CONFMEND_PROGRAM="${CONFMEND_WINDOWS_PROGRAM}")
+  target_link_libraries(confmend_windows_tests PRIVATE confmend_test_support GTest::gtest_main)
+  # One prefix for the whole run: its registry is shared, so these cases take turns.
+  gtest_discover_tests(confmend_windows_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "Windows."
+    PROPERTIES RESOURCE_LOCK wine_registry
+               ENVIRONMENT "WINEPREFIX=${CONFMEND_WINEPREFIX};WINEDEBUG=-all")
+endif()

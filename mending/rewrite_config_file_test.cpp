@@ -1,0 +1,120 @@
+// rewrite_config_file on real files, each call in a child process whose console output and
+// limits the test controls.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "mending/config_rewriter.h"
+#include "settings/setting_line.h"
+#include "tests/child_process.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+SettingTable reference_of(std::initializer_list<std::string> lines) {
+  SettingTable table;
+  for (const auto& line : lines) {
+    parse_setting_line(table, line);
+  }
+  return table;
+}
+
+const SettingTable kReference = reference_of({"fullscreen=true", "output=opengl"});
+
+class RewriteConfigFile : public testing::Test {
+ protected:
+  // Rewrites the file in a child process and returns what it printed.
+  std::string rewrite(const std::string& path, const ChildOptions& options = {}) {
+    const auto result = run_in_child([&] { rewrite_config_file(kReference, path); }, options);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.errors, "");
+    return result.output;
+  }
+
+  TempDir folder_;
+};
+
+TEST_F(RewriteConfigFile, WritesTheMendedTextInPlace) {
+  const std::string path = folder_ / "game.conf";
+  write_file(path, "[sdl]\r\n  fullscreen = false\r\nkeep = me \r\n");
+  EXPECT_EQ(rewrite(path), "");
+  EXPECT_EQ(read_file(path), "[sdl]\nfullscreen=true\nkeep = me\n");
+}
+
+TEST_F(RewriteConfigFile, EmptyFileStaysEmpty) {
+  const std::string path = folder_ / "empty.conf";
+  write_file(path, "");
+  EXPECT_EQ(rewrite(path), "");
+  EXPECT_EQ(read_file(path), "");
+}
+
+TEST_F(RewriteConfigFile, LeavesFilesItCannotHandleAsTheyAre) {
+  const struct {
+    const char* what;
+    std::string name, content, message;
+  } cases[] = {
+      {"UTF-16 text", "utf16.conf",
+       "\xFF\xFE"
+       "a\0=\0"
+       "1\0\r\0\n\0"s,
+       "Left unchanged, it holds NUL bytes: "},
+      {"a folder", "folder.conf", "", "Cannot read file "},
+  };
+  for (const auto& c : cases) {
+    const std::string path = folder_ / c.name;
+    if (c.name == "folder.conf") {
+      make_folders(path);
+    } else {
+      write_file(path, c.content);
+    }
+    EXPECT_EQ(rewrite(path), c.message + path + "\n") << c.what;
+    if (c.name != "folder.conf") {
+      EXPECT_EQ(read_file(path), c.content) << c.what;
+    }
+  }
+}
+
+TEST_F(RewriteConfigFile, MissingFileIsReportedAndNotCreated) {
+  const std::string path = folder_ / "gone.conf";
+  EXPECT_EQ(rewrite(path), "Cannot read file " + path + "\n");
+  EXPECT_FALSE(file_exists(path));
+}
+
+TEST_F(RewriteConfigFile, ReadOnlyFileKeepsItsContent) {
+  const std::string path = folder_ / "locked.conf";
+  write_file(path, " fullscreen=false\n");
+  open_to_everyone(folder_.path());
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  ChildOptions as_nobody;
+  as_nobody.unprivileged = true;
+  EXPECT_EQ(rewrite(path, as_nobody), "Cannot write to file " + path + "\n");
+  EXPECT_EQ(read_file(path), " fullscreen=false\n");
+}
+
+TEST_F(RewriteConfigFile, WriteThatFailsMidwayPutsTheOldBytesBack) {
+  const std::string path = folder_ / "big.conf";
+  // The new text outgrows the file size limit, the old one does not.
+  const std::string original = "cycles=1\n" + std::string(3000, 'x') + "\r\n";
+  write_file(path, original);
+  const SettingTable long_value = reference_of({"cycles=" + std::string(5000, '9')});
+  ChildOptions limited;
+  limited.file_size_limit = 4096;
+  const auto result = run_in_child([&] { rewrite_config_file(long_value, path); }, limited);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.output, "Cannot write to file " + path + "\n");
+  EXPECT_EQ(read_file(path), original);
+}
+
+TEST_F(RewriteConfigFile, ReportsWhenEvenTheOldBytesCannotGoBack) {
+  const std::string path = folder_ / "big.conf";
+  write_file(path, std::string(5000, 'x'));
+  ChildOptions limited;
+  limited.file_size_limit = 1024;
+  EXPECT_EQ(rewrite(path, limited),
+            "Cannot write to file " + path + "\n" +
+                "The old content could not be put back, the file may be damaged: " + path + "\n");
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+#ifndef CONFMEND_TESTS_CONFMEND_FIXTURE_H_
+#define CONFMEND_TESTS_CONFMEND_FIXTURE_H_
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "tests/program_under_test.h"
+
+// A sandbox for one run: a HOME, a working folder and an empty Steam library inside it.
+class Confmend : public testing::Test {
+ protected:
+  void SetUp() override {
+    make_folders(steam_);
+    make_folders(work_);
+  }
+
+  static const ProgramUnderTest& program() { return program_under_test(); }
+  static std::string spelled(const std::string& path) { return program().spelled(path); }
+  static std::string prompt() { return program().pause_prompt(); }
+
+  // The lines, each ended by the platform's line end.
+  static std::string lines(std::initializer_list<std::string> texts) {
+    std::string joined;
+    for (const auto& text : texts) {
+      joined += text + program().line_end();
+    }
+    return joined;
+  }
+  static std::string console(std::initializer_list<std::string> texts) { return lines(texts); }
+
+  static int make_link(const std::string& target, const std::string& link) {
+    return symlink(target.c_str(), link.c_str());
+  }
+
+  void point_registry_at(const std::string& folder) {
+    program().set_steam_path(home_.path(), spelled(folder));
+  }
+
+  ChildResult run(ChildOptions options = {}) { return run_in(work_, options); }
+  ChildResult run_in(const std::string& folder, ChildOptions options = {}) {
+    return program().run(home_.path(), folder, options);
+  }
+
+  TempDir home_;
+  std::string steam_ = home_ / "Steam";
+  std::string work_ = home_ / "work";
+};
+
+#endif  // CONFMEND_TESTS_CONFMEND_FIXTURE_H_

@@ -1,0 +1,45 @@
+#include <unistd.h>
+
+#include "tests/program_under_test.h"
+
+namespace {
+
+class NativeProgram : public ProgramUnderTest {
+ public:
+  std::string spelled(const std::string& path) const override { return path; }
+
+  void set_steam_path(const std::string& home,
+                      const std::optional<std::string>& value) const override {
+    make_folders(home + "/.steam");
+    write_file(home + "/.steam/registry.vdf",
+               steam_registry_file(value ? "\"SteamPath\" \"" + *value + "\"" : "\"x\" \"1\""));
+  }
+
+  void remove_steam_key(const std::string& home) const override {
+    unlink((home + "/.steam/registry.vdf").c_str());
+  }
+
+  ChildResult run(const std::string& home, const std::string& folder,
+                  const ChildOptions& options) const override {
+    ChildOptions sandboxed = options;
+    sandboxed.working_folder = folder;
+    sandboxed.environment = {{"HOME", home}, {"PATH", "/usr/bin:/bin"}};
+    return run_program({CONFMEND_PROGRAM}, sandboxed);
+  }
+
+  std::string line_end() const override { return "\n"; }
+  std::string pause_prompt() const override { return "Press any key to continue . . .\n"; }
+};
+
+}  // namespace
+
+const ProgramUnderTest& program_under_test() {
+  static const NativeProgram program;
+  return program;
+}
+
+std::string steam_registry_file(const std::string& steam_block) {
+  return "\"Registry\"\n{\n\t\"HKCU\"\n\t{\n\t\t\"Software\"\n\t\t{\n\t\t\t\"Valve\"\n\t\t\t{\n"
+         "\t\t\t\t\"Steam\"\n\t\t\t\t{\n" +
+         steam_block + "\n\t\t\t\t}\n\t\t\t}\n\t\t}\n\t}\n}\n";
+}

@@ -1,0 +1,37 @@
+#ifndef CONFMEND_TESTS_PROGRAM_UNDER_TEST_H_
+#define CONFMEND_TESTS_PROGRAM_UNDER_TEST_H_
+
+#include <optional>
+#include <string>
+
+#include "tests/child_process.h"
+
+// How the end-to-end tests reach confmend on one platform: the native program, or the
+// Windows program under Wine. The same cases run against both.
+class ProgramUnderTest {
+ public:
+  virtual ~ProgramUnderTest() = default;
+
+  // The path as the program spells it (Wine shows a Linux folder as Z:/...).
+  virtual std::string spelled(const std::string& path) const = 0;
+  // The Steam key with this "SteamPath" value; without one, the key alone.
+  virtual void set_steam_path(const std::string& home,
+                              const std::optional<std::string>& value) const = 0;
+  virtual void remove_steam_key(const std::string& home) const = 0;
+  // Runs the program in `folder` with this HOME, feeding `input` to its pause.
+  virtual ChildResult run(const std::string& home, const std::string& folder,
+                          const ChildOptions& options) const = 0;
+
+  virtual std::string line_end() const = 0;
+  // What the pause prints, line end included.
+  virtual std::string pause_prompt() const = 0;
+  // The exit status the failure exit (-1) is seen as.
+  virtual int failure_status() const { return 255; }
+};
+
+const ProgramUnderTest& program_under_test();
+
+// The text of a Steam registry file with this block as HKCU/Software/Valve/Steam.
+std::string steam_registry_file(const std::string& steam_block);
+
+#endif  // CONFMEND_TESTS_PROGRAM_UNDER_TEST_H_

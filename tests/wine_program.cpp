@@ -1,0 +1,70 @@
+#include "tests/program_under_test.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const char* kWine = "/usr/lib/wine/wine64";
+constexpr const char* kSteamKey = "HKCU\\Software\\Valve\\Steam";
+
+// Wine keeps its prefix and the registry in it through WINEPREFIX, which the test runner sets.
+// It reads Linux file names in the locale's character set: UTF-8, as on users' machines.
+std::map<std::string, std::string> wine_environment(const std::string& home) {
+  std::map<std::string, std::string> environment = {
+      {"HOME", home}, {"PATH", "/usr/bin:/bin"}, {"WINEDEBUG", "-all"}, {"LANG", "C.UTF-8"}};
+  for (const char* name : {"WINEPREFIX", "WINESERVER"}) {
+    if (const char* value = std::getenv(name)) {
+      environment[name] = value;
+    }
+  }
+  return environment;
+}
+
+void reg(const std::vector<std::string>& words, bool must_succeed) {
+  std::vector<std::string> command = {kWine, "reg"};
+  command.insert(command.end(), words.begin(), words.end());
+  ChildOptions options;
+  options.environment = wine_environment("/tmp");
+  const ChildResult result = run_program(command, options);
+  if (must_succeed) {
+    ASSERT_EQ(result.exit_status, 0) << result.output << result.errors;
+  }
+}
+
+class WineProgram : public ProgramUnderTest {
+ public:
+  std::string spelled(const std::string& path) const override { return "Z:" + path; }
+
+  void set_steam_path(const std::string&, const std::optional<std::string>& value) const override {
+    reg({"delete", kSteamKey, "/f"}, false);
+    if (value) {
+      reg({"add", kSteamKey, "/v", "SteamPath", "/t", "REG_SZ", "/d", *value, "/f"}, true);
+    } else {
+      reg({"add", kSteamKey, "/f"}, true);
+    }
+  }
+
+  void remove_steam_key(const std::string&) const override {
+    reg({"delete", kSteamKey, "/f"}, false);
+  }
+
+  ChildResult run(const std::string& home, const std::string& folder,
+                  const ChildOptions& options) const override {
+    ChildOptions sandboxed = options;
+    sandboxed.working_folder = folder;
+    sandboxed.environment = wine_environment(home);
+    return run_program({kWine, CONFMEND_PROGRAM}, sandboxed);
+  }
+
+  // The C runtime's text mode stores every line end as CR LF, on the console as in files.
+  std::string line_end() const override { return "\r\n"; }
+  // Wine's own command interpreter words its pause this way.
+  std::string pause_prompt() const override { return "Press any key to continue... "; }
+};
+
+}  // namespace
+
+const ProgramUnderTest& program_under_test() {
+  static const WineProgram program;
+  return program;
+}
