@@ -121,7 +121,9 @@ TEST_F(Confmend, AcceptsAValueOf1024BytesWithItsTerminator) {
   std::string root = steam_;
   const std::size_t wanted = 1023 - (spelled(root).size() - root.size());
   while (root.size() < wanted) {  // folders of at most 200 bytes
-    root += "/" + std::string(std::min<std::size_t>(199, wanted - root.size() - 1), 'd');
+    const std::size_t length = std::min<std::size_t>(199, wanted - root.size() - 1);
+    root.push_back('/');
+    root.append(length, 'd');
   }
   ASSERT_EQ(spelled(root).size(), 1023u);
   make_folders(root);

@@ -1,0 +1,76 @@
+// Times shell commands in alternation (A B C A B C ...) after warm-up rounds, with an untimed
+// reset before every run, and prints for each: its name, the median wall time in seconds and
+// its peak resident memory in KiB.
+//
+//   compare RUNS WARMUP RESET NAME COMMAND [NAME COMMAND ...]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Timing {
+  double seconds = 0;
+  long peak_kib = 0;
+};
+
+// The command replaces the shell, so that the memory measured is the command's own.
+Timing run(const std::string& command) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "failed: %s\n", command.c_str());
+    std::exit(1);
+  }
+  return {spent.count(), usage.ru_maxrss};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 6 || (argc - 4) % 2 != 0) {
+    std::fprintf(stderr, "usage: compare RUNS WARMUP RESET NAME COMMAND [NAME COMMAND ...]\n");
+    return 2;
+  }
+  const int runs = std::atoi(argv[1]);
+  const int warmup = std::atoi(argv[2]);
+  const std::string reset = argv[3];
+  const int cases = (argc - 4) / 2;
+  std::vector<std::vector<double>> seconds(cases);
+  std::vector<long> peak(cases, 0);
+  for (int round = 0; round < warmup + runs; ++round) {
+    for (int c = 0; c < cases; ++c) {
+      if (!reset.empty()) {
+        run(reset);
+      }
+      const Timing timing = run(argv[5 + 2 * c]);
+      if (round >= warmup) {
+        seconds[c].push_back(timing.seconds);
+        peak[c] = std::max(peak[c], timing.peak_kib);
+      }
+    }
+  }
+  for (int c = 0; c < cases; ++c) {
+    auto& s = seconds[c];
+    std::sort(s.begin(), s.end());
+    const double median =
+        s.size() % 2 ? s[s.size() / 2] : (s[s.size() / 2 - 1] + s[s.size() / 2]) / 2;
+    std::printf("%s %.6f %ld\n", argv[4 + 2 * c], median, peak[c]);
+  }
+  return 0;
+}
