@@ -3,6 +3,7 @@
 // place. Nothing is parsed or changed.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,9 +23,14 @@ void rewrite_same_bytes(const std::string& path, std::vector<char>& buffer) {
   if (in < 0) {
     return;
   }
+  // Room for the whole file and one byte more, so that one read meets its end.
+  struct stat info;
+  if (fstat(in, &info) == 0 && buffer.size() < static_cast<std::size_t>(info.st_size) + 1) {
+    buffer.resize(static_cast<std::size_t>(info.st_size) + 1);
+  }
   std::size_t size = 0;
   for (;;) {
-    if (buffer.size() - size < 65536) {
+    if (buffer.size() == size) {
       buffer.resize(buffer.size() * 2 + 65536);
     }
     const ssize_t got = read(in, buffer.data() + size, buffer.size() - size);

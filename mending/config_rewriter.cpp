@@ -7,6 +7,8 @@
 
 namespace {
 
+// The line holds no NUL byte (files that do are left alone), so its pieces are appended as
+// they are; a reference value is cut at its first NUL, if it has one.
 void mend_line(const SettingTable& reference, std::string_view raw_line,
                TextAccumulator& new_text) {
   static const std::string no_value;
@@ -14,11 +16,11 @@ void mend_line(const SettingTable& reference, std::string_view raw_line,
   if (const auto setting = split_setting_line(line)) {
     const std::string& value = lookup_setting(reference, setting->name, no_value);
     if (!value.empty()) {
-      new_text.append_text(setting->name).append_char('=').append_text(value).append_char('\n');
+      new_text.append_bytes(setting->name).append_char('=').append_text(value).append_char('\n');
       return;
     }
   }
-  new_text.append_text(line).append_char('\n');
+  new_text.append_bytes(line).append_char('\n');
 }
 
 char line_separator(std::string_view text) {

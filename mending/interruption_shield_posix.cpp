@@ -22,9 +22,12 @@ int depth = 0;
 // Blocked signals stay pending with their actions untouched, so on unblocking each one acts
 // exactly as it would have: usually ending the process by that signal.
 InterruptionShield::InterruptionShield() {
-  if (depth++ == 0) {
+  static const bool size_limit_fails_writes = [] {
     // A write past the file size limit must fail like a full disk, not kill the process.
-    std::signal(SIGXFSZ, SIG_IGN);
+    return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+  }();
+  (void)size_limit_fails_writes;
+  if (depth++ == 0) {
     const sigset_t signals = interruption_signals();
     sigprocmask(SIG_BLOCK, &signals, &saved_mask);
   }

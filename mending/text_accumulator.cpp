@@ -41,23 +41,24 @@ void TextAccumulator::reserve(std::size_t capacity) {
 
 TextAccumulator& TextAccumulator::append_text(std::string_view piece) {
   const std::size_t nul = piece.find('\0');
-  if (nul != std::string_view::npos) {
-    piece = piece.substr(0, nul);
-  }
-  if (make_room(piece.size())) {
-    if (!piece.empty()) {  // an empty view may have no address at all
-      std::memcpy(block_ + length_, piece.data(), piece.size());
+  return append_bytes(nul == std::string_view::npos ? piece : piece.substr(0, nul));
+}
+
+TextAccumulator& TextAccumulator::append_bytes(std::string_view bytes) {
+  if (make_room(bytes.size())) {
+    if (!bytes.empty()) {  // an empty view may have no address at all
+      std::memcpy(block_ + length_, bytes.data(), bytes.size());
     }
-    length_ += piece.size();
+    length_ += bytes.size();
     block_[length_] = '\0';
   }
   return *this;
 }
 
 TextAccumulator& TextAccumulator::append_char(char c) {
-  if (c == '\0') {
-    make_room(0);
-    return *this;
+  if (make_room(c == '\0' ? 0 : 1) && c != '\0') {
+    block_[length_++] = c;
+    block_[length_] = '\0';
   }
-  return append_text(std::string_view(&c, 1));
+  return *this;
 }

@@ -19,6 +19,9 @@ class TextAccumulator {
 
   // Adds the piece up to its first NUL byte, if it has one.
   TextAccumulator& append_text(std::string_view piece);
+  // Adds the bytes exactly, sparing the search for a NUL: for pieces known to hold none,
+  // since the text never holds one.
+  TextAccumulator& append_bytes(std::string_view bytes);
   // Adds one byte; the NUL byte leaves the text unchanged but makes sure a block exists.
   TextAccumulator& append_char(char c);
   // Makes room for `capacity` bytes of text ahead of time.

@@ -4,20 +4,15 @@
 
 namespace {
 
-constexpr std::streamsize kMinimumChunk = 64 * 1024;
-// Beyond this a reported size is not a file's: a folder's offset reads as the largest number.
-constexpr std::streamoff kLargestHint = std::streamoff{1} << 48;
+constexpr std::streamsize kChunk = 64 * 1024;
+// Beyond this a reported size is not to be trusted for one allocation.
+constexpr std::streamsize kLargestHint = std::streamsize{1} << 48;
 
-// The size the file has now, to read it in one go; 0 when it cannot be told.
+// The bytes left to read, to read the file in one go: one query of the open file (0 when it
+// cannot tell, as for a folder).
 std::streamsize size_hint(std::ifstream& file) {
-  file.seekg(0, std::ios::end);
-  const std::streamoff end = file.tellg();
-  file.seekg(0, std::ios::beg);
-  if (!file) {
-    file.clear();
-    return 0;
-  }
-  return end > 0 && end < kLargestHint ? static_cast<std::streamsize>(end) : 0;
+  const std::streamsize left = file.rdbuf()->in_avail();
+  return left > 0 && left < kLargestHint ? left : 0;
 }
 
 }  // namespace
@@ -28,16 +23,15 @@ bool read_whole_file(const std::string& path, std::string& bytes) {
   if (!file.is_open()) {
     return false;
   }
-  // One byte more than the size, so that a file that has not grown is read in one call.
+  // One byte more than the size, so that a file that has not grown is read in one call;
+  // whatever it has gained since follows in chunks.
   std::streamsize chunk = size_hint(file) + 1;
-  if (chunk < kMinimumChunk) {
-    chunk = kMinimumChunk;
-  }
   while (file) {
     const std::size_t held = bytes.size();
     bytes.resize(held + static_cast<std::size_t>(chunk));
     file.read(bytes.data() + held, chunk);
     bytes.resize(held + static_cast<std::size_t>(file.gcount()));
+    chunk = kChunk;
   }
   // A read error sets badbit; only a read that met the real end sets eofbit alone.
   return file.eof() && !file.bad();

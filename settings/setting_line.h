@@ -6,8 +6,24 @@
 
 #include "settings/setting_table.h"
 
+// Exactly " \t\r\n\f": vertical tab, NUL and bytes from 0x80 up are kept.
+constexpr bool is_trimmed_byte(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+
 // The text without its leading and trailing " \t\r\n\f" bytes; a view into `text`.
-std::string_view trim_setting_text(std::string_view text);
+// Inline, as it runs several times on every line of every file.
+inline std::string_view trim_setting_text(std::string_view text) {
+  std::size_t end = text.size();
+  while (end > 0 && is_trimmed_byte(text[end - 1])) {
+    --end;
+  }
+  std::size_t start = 0;
+  while (start < end && is_trimmed_byte(text[start])) {
+    ++start;
+  }
+  return text.substr(start, end - start);
+}
 
 struct SettingLine {
   std::string_view name;
@@ -16,7 +32,14 @@ struct SettingLine {
 
 // Splits `line` at its first "=" into a trimmed name and value. No setting when the line has
 // no "=" or the "=" is its last byte (tested on the line as given, before any trimming).
-std::optional<SettingLine> split_setting_line(std::string_view line);
+inline std::optional<SettingLine> split_setting_line(std::string_view line) {
+  const auto separator = line.find('=');
+  if (separator == std::string_view::npos || separator + 1 == line.size()) {
+    return std::nullopt;
+  }
+  return SettingLine{trim_setting_text(line.substr(0, separator)),
+                     trim_setting_text(line.substr(separator + 1))};
+}
 
 // Stores the setting that `line` holds, if any, in `table`; a stored name keeps its place and
 // takes the new value.
