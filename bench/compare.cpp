@@ -1,6 +1,6 @@
 // Times shell commands in alternation (A B C A B C ...) after warm-up rounds, with an untimed
-// reset before every run, and prints for each: its name, the median wall time in seconds and
-// its peak resident memory in KiB.
+// reset before every run, and prints for each: its name, the median wall time in seconds, its
+// peak resident memory in KiB, and the median user and system CPU times in seconds.
 //
 //   compare RUNS WARMUP RESET NAME COMMAND [NAME COMMAND ...]
 #include <sys/resource.h>
@@ -19,7 +19,19 @@ namespace {
 struct Timing {
   double seconds = 0;
   long peak_kib = 0;
+  double user = 0;
+  double system = 0;
 };
+
+double in_seconds(const timeval& time) {
+  return time.tv_sec + time.tv_usec / 1e6;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
 // The command replaces the shell, so that the memory measured is the command's own.
 Timing run(const std::string& command) {
@@ -37,7 +49,7 @@ Timing run(const std::string& command) {
     std::fprintf(stderr, "failed: %s\n", command.c_str());
     std::exit(1);
   }
-  return {spent.count(), usage.ru_maxrss};
+  return {spent.count(), usage.ru_maxrss, in_seconds(usage.ru_utime), in_seconds(usage.ru_stime)};
 }
 
 }  // namespace
@@ -51,7 +63,7 @@ int main(int argc, char** argv) {
   const int warmup = std::atoi(argv[2]);
   const std::string reset = argv[3];
   const int cases = (argc - 4) / 2;
-  std::vector<std::vector<double>> seconds(cases);
+  std::vector<std::vector<double>> seconds(cases), user(cases), system(cases);
   std::vector<long> peak(cases, 0);
   for (int round = 0; round < warmup + runs; ++round) {
     for (int c = 0; c < cases; ++c) {
@@ -61,16 +73,15 @@ int main(int argc, char** argv) {
       const Timing timing = run(argv[5 + 2 * c]);
       if (round >= warmup) {
         seconds[c].push_back(timing.seconds);
+        user[c].push_back(timing.user);
+        system[c].push_back(timing.system);
         peak[c] = std::max(peak[c], timing.peak_kib);
       }
     }
   }
   for (int c = 0; c < cases; ++c) {
-    auto& s = seconds[c];
-    std::sort(s.begin(), s.end());
-    const double median =
-        s.size() % 2 ? s[s.size() / 2] : (s[s.size() / 2 - 1] + s[s.size() / 2]) / 2;
-    std::printf("%s %.6f %ld\n", argv[4 + 2 * c], median, peak[c]);
+    std::printf("%s %.6f %ld %.6f %.6f\n", argv[4 + 2 * c], median(seconds[c]), peak[c],
+                median(user[c]), median(system[c]));
   }
   return 0;
 }

@@ -1,5 +1,8 @@
 #include "mending/config_rewriter.h"
 
+#include <algorithm>
+#include <bitset>
+
 #include "driver/console.h"
 #include "mending/interruption_shield.h"
 #include "mending/whole_file.h"
@@ -7,16 +10,35 @@
 
 namespace {
 
+// The lengths of the reference names: most lines name a setting of none of these lengths,
+// and then need no lookup at all.
+class NameLengths {
+ public:
+  explicit NameLengths(const SettingTable& reference) {
+    for (const auto& entry : reference) {
+      lengths_.set(bucket(entry.first.size()));
+    }
+  }
+  bool may_name(std::string_view name) const { return lengths_.test(bucket(name.size())); }
+
+ private:
+  static constexpr std::size_t kBuckets = 64;  // the last one stands for every longer name
+  static std::size_t bucket(std::size_t length) { return std::min(length, kBuckets - 1); }
+
+  std::bitset<kBuckets> lengths_;
+};
+
 // The line holds no NUL byte (files that do are left alone), so its pieces are appended as
 // they are; a reference value is cut at its first NUL, if it has one.
-void mend_line(const SettingTable& reference, std::string_view raw_line,
+void mend_line(const SettingTable& reference, const NameLengths& names, std::string_view raw_line,
                TextAccumulator& new_text) {
   static const std::string no_value;
   const std::string_view line = trim_setting_text(raw_line);
-  if (const auto setting = split_setting_line(line)) {
-    const std::string& value = lookup_setting(reference, setting->name, no_value);
+  const auto name = setting_name(line);
+  if (name && names.may_name(*name)) {
+    const std::string& value = lookup_setting(reference, *name, no_value);
     if (!value.empty()) {
-      new_text.append_bytes(setting->name).append_char('=').append_text(value).append_char('\n');
+      new_text.append_bytes(*name).append_char('=').append_text(value).append_char('\n');
       return;
     }
   }
@@ -54,6 +76,7 @@ void mend_config_text(const SettingTable& reference, std::string_view original,
                       TextAccumulator& new_text) {
   // Room for a little growth up front: most files change only a few values.
   new_text.reserve(original.size() + original.size() / 8 + 64);
+  const NameLengths names(reference);
   const char separator = line_separator(original);
   std::size_t start = 0;
   while (start < original.size()) {
@@ -61,7 +84,7 @@ void mend_config_text(const SettingTable& reference, std::string_view original,
     if (end == std::string_view::npos) {
       end = original.size();
     }
-    mend_line(reference, original.substr(start, end - start), new_text);
+    mend_line(reference, names, original.substr(start, end - start), new_text);
     start = end + 1;
   }
   // Gives an empty file a block too, so that it is written as the empty text.

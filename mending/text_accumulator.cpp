@@ -44,20 +44,12 @@ TextAccumulator& TextAccumulator::append_text(std::string_view piece) {
   return append_bytes(nul == std::string_view::npos ? piece : piece.substr(0, nul));
 }
 
-TextAccumulator& TextAccumulator::append_bytes(std::string_view bytes) {
+TextAccumulator& TextAccumulator::append_growing(std::string_view bytes) {
   if (make_room(bytes.size())) {
     if (!bytes.empty()) {  // an empty view may have no address at all
       std::memcpy(block_ + length_, bytes.data(), bytes.size());
     }
     length_ += bytes.size();
-    block_[length_] = '\0';
-  }
-  return *this;
-}
-
-TextAccumulator& TextAccumulator::append_char(char c) {
-  if (make_room(c == '\0' ? 0 : 1) && c != '\0') {
-    block_[length_++] = c;
     block_[length_] = '\0';
   }
   return *this;

@@ -2,14 +2,15 @@
 #define CONFMEND_MENDING_TEXT_ACCUMULATOR_H_
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 // A growable, NUL-terminated byte buffer that collects the new text of one file. It has no
 // block until the first append. Appends cost time in proportion to the piece, not to the
 // text already held: the length is kept and the block grows geometrically.
 //
-// When memory runs out the accumulator stops taking pieces and reports failed(): its text
-// is then incomplete and must never be written over a file.
+// When memory runs out the accumulator reports failed(): its text then misses pieces and
+// must never be written over a file.
 class TextAccumulator {
  public:
   TextAccumulator() = default;
@@ -21,9 +22,25 @@ class TextAccumulator {
   TextAccumulator& append_text(std::string_view piece);
   // Adds the bytes exactly, sparing the search for a NUL: for pieces known to hold none,
   // since the text never holds one.
-  TextAccumulator& append_bytes(std::string_view bytes);
+  TextAccumulator& append_bytes(std::string_view bytes) {
+    // Inline while the block has room: this runs for every piece of every line.
+    if (block_ != nullptr && bytes.size() <= capacity_ - length_ && !bytes.empty()) {
+      std::memcpy(block_ + length_, bytes.data(), bytes.size());
+      length_ += bytes.size();
+      block_[length_] = '\0';
+      return *this;
+    }
+    return append_growing(bytes);
+  }
   // Adds one byte; the NUL byte leaves the text unchanged but makes sure a block exists.
-  TextAccumulator& append_char(char c);
+  TextAccumulator& append_char(char c) {
+    if (block_ != nullptr && length_ < capacity_ && c != '\0') {
+      block_[length_++] = c;
+      block_[length_] = '\0';
+      return *this;
+    }
+    return c == '\0' ? append_growing({}) : append_growing(std::string_view(&c, 1));
+  }
   // Makes room for `capacity` bytes of text ahead of time.
   void reserve(std::size_t capacity);
 
@@ -34,6 +51,7 @@ class TextAccumulator {
 
  private:
   bool make_room(std::size_t extra);
+  TextAccumulator& append_growing(std::string_view bytes);
 
   char* block_ = nullptr;
   std::size_t length_ = 0;

@@ -30,15 +30,33 @@ struct SettingLine {
   std::string_view value;
 };
 
-// Splits `line` at its first "=" into a trimmed name and value. No setting when the line has
-// no "=" or the "=" is its last byte (tested on the line as given, before any trimming).
-inline std::optional<SettingLine> split_setting_line(std::string_view line) {
+// The position of the "=" that makes `line` a setting line: its first "=", unless there is
+// none or it is the last byte (tested on the line as given, before any trimming).
+inline std::optional<std::size_t> setting_separator(std::string_view line) {
   const auto separator = line.find('=');
   if (separator == std::string_view::npos || separator + 1 == line.size()) {
     return std::nullopt;
   }
-  return SettingLine{trim_setting_text(line.substr(0, separator)),
-                     trim_setting_text(line.substr(separator + 1))};
+  return separator;
+}
+
+// Splits a setting line at its first "=" into a trimmed name and value.
+inline std::optional<SettingLine> split_setting_line(std::string_view line) {
+  const auto separator = setting_separator(line);
+  if (!separator) {
+    return std::nullopt;
+  }
+  return SettingLine{trim_setting_text(line.substr(0, *separator)),
+                     trim_setting_text(line.substr(*separator + 1))};
+}
+
+// The trimmed name of a setting line, for callers that need no value.
+inline std::optional<std::string_view> setting_name(std::string_view line) {
+  const auto separator = setting_separator(line);
+  if (!separator) {
+    return std::nullopt;
+  }
+  return trim_setting_text(line.substr(0, *separator));
 }
 
 // Stores the setting that `line` holds, if any, in `table`; a stored name keeps its place and
