@@ -29,7 +29,8 @@ std::string mended(const SettingTable& reference, const std::string& original) {
 
 const SettingTable kReference = reference_of(
     "fullscreen=true\noutput=opengl\ncycles=max\nempty = \n=nameless\n"
-    "\xEF\xBB\xBFmarked=bom\n");
+    "\xEF\xBB\xBFmarked=bom\n" +
+    std::string(70, 'n') + "=long\n");
 
 TEST(MendConfigText, TrimsEveryLineAndReplacesKnownSettings) {
   const struct {
@@ -64,6 +65,9 @@ TEST(MendConfigText, TrimsEveryLineAndReplacesKnownSettings) {
       {"lone CR inside a line with LF ends stays", "a\rb\n", "a\rb\n"},
       {"CR-only lines are not merged", "[sdl]\rfullscreen=false\rx=1\r",
        "[sdl]\nfullscreen=true\nx=1\n"},
+      {"names longer than 63 bytes are looked up too",
+       std::string(70, 'n') + " = x\n" + std::string(65, 'n') + "=y\n",
+       std::string(70, 'n') + "=long\n" + std::string(65, 'n') + "=y\n"},
       {"0x1A is an ordinary byte", "a=\x1A\nfullscreen=no\n", "a=\x1A\nfullscreen=true\n"},
   };
   for (const auto& c : cases) {

@@ -2,13 +2,15 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 TextAccumulator::~TextAccumulator() {
   std::free(block_);
 }
 
 bool TextAccumulator::make_room(std::size_t extra) {
-  if (failed_) {
+  if (failed_ || extra > std::numeric_limits<std::size_t>::max() / 2 - length_) {
+    failed_ = true;
     return false;
   }
   const std::size_t needed = length_ + extra;
@@ -21,7 +23,7 @@ bool TextAccumulator::make_room(std::size_t extra) {
   }
   char* grown = static_cast<char*>(std::realloc(block_, capacity + 1));
   if (grown == nullptr) {
-    // The old block stays intact and owned; only further pieces are refused.
+    // The old block stays intact and owned; the text is marked as missing pieces.
     failed_ = true;
     return false;
   }

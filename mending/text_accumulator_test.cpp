@@ -59,4 +59,18 @@ TEST(TextAccumulator, ReserveKeepsTheTextAndAllowsLaterGrowth) {
   EXPECT_EQ(std::string(text.text(), text.size()), "abc" + std::string(2000, 'x'));
 }
 
+TEST(TextAccumulator, ReportsMemoryItCannotGetAndKeepsItsText) {
+  TextAccumulator text;
+  text.append_text("kept");
+  text.reserve(std::size_t{1} << 60);  // far more than any machine has
+  EXPECT_TRUE(text.failed());
+  EXPECT_STREQ(text.text(), "kept");
+}
+
 }  // namespace
+
+// The sanitizers' allocator aborts on an impossible request unless told to fail it instead,
+// as the plain allocator does.
+extern "C" const char* __asan_default_options() {
+  return "allocator_may_return_null=1";
+}

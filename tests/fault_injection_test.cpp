@@ -84,16 +84,20 @@ void write_tree(const std::string& root, const Contents& files) {
   }
 }
 
+// A HOME whose Steam registry file names `steam` as the Steam folder.
+void point_home_at(const std::string& home, const std::string& steam) {
+  make_folders(home + "/.steam");
+  write_file(home + "/.steam/registry.vdf",
+             "\"Registry\" { \"HKCU\" { \"Software\" { \"Valve\" { \"Steam\" { \"SteamPath\" \"" +
+                 steam + "\" } } } } }\n");
+}
+
 class FaultInjection : public testing::Test {
  protected:
   void SetUp() override {
-    make_folders(home_ / ".steam");
     make_folders(work_);
     write_file(work_ + "/dosbox.conf", kReference);
-    write_file(home_ / ".steam/registry.vdf",
-               "\"Registry\" { \"HKCU\" { \"Software\" { \"Valve\" { \"Steam\" { \"SteamPath\" "
-               "\"" +
-                   steam_ + "\" } } } } }\n");
+    point_home_at(home_.path(), steam_);
   }
 
   // Lays the library out, and works out what a run without faults makes of it.
@@ -103,11 +107,7 @@ class FaultInjection : public testing::Test {
     ChildOptions options;
     options.working_folder = work_;
     options.environment = {{"HOME", scratch.path()}};
-    make_folders(scratch / ".steam");
-    write_file(scratch / ".steam/registry.vdf",
-               "\"Registry\" { \"HKCU\" { \"Software\" { \"Valve\" { \"Steam\" { \"SteamPath\" "
-               "\"" +
-                   scratch / "Steam" + "\" } } } } }\n");
+    point_home_at(scratch.path(), scratch / "Steam");
     write_tree(scratch / "Steam", files);
     ASSERT_EQ(run_program({CONFMEND_PROGRAM}, options).exit_status, 0);
     new_ = snapshot(scratch / "Steam");
