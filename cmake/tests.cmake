@@ -35,7 +35,7 @@ add_executable(confmend_tests
   tests/native_program.cpp
 )
 target_compile_definitions(confmend_tests PRIVATE CONFMEND_PROGRAM="$<TARGET_FILE:confmend>")
-target_link_libraries(confmend_tests PRIVATE confmend_test_support GTest::gtest_main)
+target_link_libraries(confmend_tests PRIVATE confmend_test_support GTest::gtest_main util)
 add_dependencies(confmend_tests confmend)
 gtest_discover_tests(confmend_tests DISCOVERY_MODE PRE_TEST)
 

@@ -19,19 +19,21 @@ void read_one_byte() {
 }  // namespace
 
 void pause_console() {
-  print_line("Press any key to continue . . .");
   termios saved{};
   if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) {
+    print_line("Press any key to continue . . .");
     read_one_byte();
     return;
   }
   // Raw for one key: no line buffering, no echo, and Ctrl+C counts as a key too, so the
-  // terminal is always given back as it was.
+  // terminal is always given back as it was. Raw before the prompt shows, and without
+  // flushing, so that a key pressed at once is neither echoed nor lost.
   termios raw = saved;
   raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ISIG));
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw);
+  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  print_line("Press any key to continue . . .");
   read_one_byte();
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
 }

@@ -1,7 +1,15 @@
 // Cases that only the native program meets: Steam's registry file, its root link, pipes and
 // dangling links, and permissions that bind an unprivileged user.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "tests/confmend_fixture.h"
 
@@ -81,6 +89,63 @@ TEST_F(Confmend, PauseEndsAtTheFirstByteOfInputAndLeavesTheRest) {
   const auto result = run(typed);
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.output, console({steam_}) + prompt());
+}
+
+// On a terminal one key press, with no Enter after it, ends the pause, and the terminal's
+// settings are as they were afterwards.
+TEST_F(Confmend, PauseTakesOneKeyFromATerminal) {
+  point_registry_at(steam_);
+  int controller = -1, terminal = -1;
+  ASSERT_EQ(openpty(&controller, &terminal, nullptr, nullptr, nullptr), 0);
+  termios before{};
+  ASSERT_EQ(tcgetattr(terminal, &before), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    ioctl(terminal, TIOCSCTTY, 0);
+    for (int stream : {STDIN_FILENO, STDOUT_FILENO}) {
+      dup2(terminal, stream);
+    }
+    if (chdir(work_.c_str()) != 0) {
+      _exit(120);
+    }
+    const std::string home = "HOME=" + home_.path();
+    char* const argv[] = {const_cast<char*>(CONFMEND_PROGRAM), nullptr};
+    char* const envp[] = {const_cast<char*>(home.c_str()), nullptr};
+    execve(CONFMEND_PROGRAM, argv, envp);
+    _exit(121);
+  }
+  // Read the console until the prompt shows, press one key, and wait for the end.
+  std::string shown;
+  int status = -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  bool pressed = false;
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd output{controller, POLLIN, 0};
+    if (poll(&output, 1, 50) > 0) {
+      char buffer[256];
+      const ssize_t got = read(controller, buffer, sizeof buffer);
+      shown.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    if (!pressed && shown.find("Press any key") != std::string::npos) {
+      ASSERT_EQ(write(controller, "x", 1), 1);
+      pressed = true;
+    }
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      break;
+    }
+  }
+  if (status == -1) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "the pause did not end on one key; the console showed:\n" << shown;
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  termios after{};
+  ASSERT_EQ(tcgetattr(terminal, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag) << "the terminal was left in raw mode";
+  close(controller);
+  close(terminal);
 }
 
 }  // namespace
