@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -46,17 +47,49 @@ void apply_options(const ChildOptions& options) {
   }
 }
 
-// Writes the input and reads both outputs at once, so that no pipe fills up and stalls.
-void exchange(int input, int output, int errors, const std::string& feed, ChildResult& result) {
+// Writes the input and reads both outputs at once, so that no pipe fills up and stalls; sends
+// the interruption, if one is asked for, when its time comes. Returns the child's wait status
+// once it has ended and its outputs are closed, or a moment after it ended if something it
+// started (a command interpreter left waiting, say) still holds them.
+int exchange(pid_t pid, int input, int output, int errors, const ChildOptions& options,
+             ChildResult& result) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kGrace = std::chrono::seconds(1);
+  const std::string& feed = options.standard_input;
+  const auto interrupt_at = std::chrono::steady_clock::now() + options.interrupt_after;
+  bool interrupt_pending = options.interrupt_signal != 0;
   std::size_t fed = 0;
   if (feed.empty()) {
     close(input);
     input = -1;
   }
   char buffer[65536];
-  while (output >= 0 || errors >= 0) {
+  int status = 0;
+  bool ended = false;
+  Clock::time_point ended_at;
+  while (!ended || ((output >= 0 || errors >= 0) && Clock::now() - ended_at < kGrace)) {
+    // With its outputs closed, and nothing left to send it, the child is only waited for.
+    const bool only_waiting = output < 0 && errors < 0 && !interrupt_pending;
+    if (!ended && waitpid(pid, &status, only_waiting ? 0 : WNOHANG) == pid) {
+      ended = true;
+      ended_at = Clock::now();
+    }
+    if (ended && output < 0 && errors < 0) {
+      break;
+    }
+    int timeout = 100;
+    if (interrupt_pending) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          interrupt_at - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        kill(pid, options.interrupt_signal);
+        interrupt_pending = false;
+      } else {
+        timeout = std::min(timeout, static_cast<int>(left.count()));
+      }
+    }
     pollfd fds[3] = {{output, POLLIN, 0}, {errors, POLLIN, 0}, {input, POLLOUT, 0}};
-    if (poll(fds, 3, -1) < 0) {
+    if (poll(fds, 3, timeout) <= 0) {
       continue;
     }
     if (fds[2].revents != 0) {
@@ -80,9 +113,12 @@ void exchange(int input, int output, int errors, const std::string& feed, ChildR
       }
     }
   }
-  if (input >= 0) {
-    close(input);
+  for (int fd : {input, output, errors}) {
+    if (fd >= 0) {
+      close(fd);
+    }
   }
+  return status;
 }
 
 ChildResult run_child(const std::function<void()>& body, const ChildOptions& options) {
@@ -103,6 +139,9 @@ ChildResult run_child(const std::function<void()>& body, const ChildOptions& opt
       close(fd);
     }
     apply_options(options);
+    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+      signal(number, SIG_DFL);  // as a user's shell would start it
+    }
     body();
     std::cout.flush();
     _exit(0);
@@ -112,10 +151,7 @@ ChildResult run_child(const std::function<void()>& body, const ChildOptions& opt
   close(err[1]);
   signal(SIGPIPE, SIG_IGN);
   ChildResult result;
-  exchange(in[1], out[0], err[0], options.standard_input, result);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
+  const int status = exchange(pid, in[1], out[0], err[0], options, result);
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }

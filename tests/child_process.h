@@ -1,6 +1,7 @@
 #ifndef CONFMEND_TESTS_CHILD_PROCESS_H_
 #define CONFMEND_TESTS_CHILD_PROCESS_H_
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <string>
@@ -17,6 +18,8 @@ struct ChildOptions {
   std::string working_folder;                      // empty: stay where we are
   std::string standard_input;                      // fed to the child, then end of input
   std::map<std::string, std::string> environment;  // replaces the whole environment when set
+  int interrupt_signal = 0;                        // sent to the child, if not 0, ...
+  std::chrono::microseconds interrupt_after{0};    // ... this long after it started
 };
 
 struct ChildResult {

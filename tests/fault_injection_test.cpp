@@ -1,12 +1,10 @@
 // Faults injected into real runs of the built program: a full disk, read errors, files and
 // folders that vanish or change under it, permissions, and interruptions at random moments.
 // After each, every ".conf" file must hold exactly its old or exactly its new content.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,7 +12,6 @@
 #include <map>
 #include <random>
 #include <string>
-#include <thread>
 
 #include "tests/child_process.h"
 
@@ -251,33 +248,6 @@ TEST_F(FaultInjection, PermissionDenied) {
   }
 }
 
-// Starts the program with no console, lets it work for `delay`, then sends the signal.
-int interrupted_run(const std::string& home, const std::string& work, int signal_number,
-                    std::chrono::microseconds delay) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int nothing = open("/dev/null", O_RDWR);
-    dup2(nothing, STDIN_FILENO);
-    dup2(nothing, STDOUT_FILENO);
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-      signal(number, SIG_DFL);
-    }
-    if (chdir(work.c_str()) != 0) {
-      _exit(120);
-    }
-    const std::string home_variable = "HOME=" + home;
-    char* const argv[] = {const_cast<char*>(CONFMEND_PROGRAM), nullptr};
-    char* const envp[] = {const_cast<char*>(home_variable.c_str()), nullptr};
-    execve(CONFMEND_PROGRAM, argv, envp);
-    _exit(121);
-  }
-  std::this_thread::sleep_for(delay);
-  kill(pid, signal_number);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-}
-
 TEST_F(FaultInjection, InterruptionsAtRandomMoments) {
   Contents files;
   for (unsigned i = 0; i < 4; ++i) {
@@ -286,26 +256,28 @@ TEST_F(FaultInjection, InterruptionsAtRandomMoments) {
   lay_out(files);
   // How long an undisturbed run takes, so that signals fall all over it.
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(interrupted_run(home_.path(), work_, 0, std::chrono::microseconds(0)), 0);
+  ASSERT_EQ(run().exit_status, 0);
+  --tally.faults;  // that run had none
   const auto span = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - start);
 
   std::mt19937 random(20261208);
-  int interrupted = 0;
+  int ended_by_signal = 0;
   const int kRuns = 300;
-  for (int run = 0; run < kRuns; ++run) {
+  for (int attempt = 0; attempt < kRuns; ++attempt) {
     write_tree(steam_, old_);
-    const int signal_number = std::vector<int>{SIGINT, SIGTERM, SIGHUP}[run % 3];
-    const auto delay = std::chrono::microseconds(random() % (span.count() + 1));
-    const int status = interrupted_run(home_.path(), work_, signal_number, delay);
-    ++tally.faults;
-    interrupted += status == 128 + signal_number ? 1 : 0;
+    const int signal_number = std::vector<int>{SIGINT, SIGTERM, SIGHUP}[attempt % 3];
+    ChildOptions interrupted;
+    interrupted.interrupt_signal = signal_number;
+    interrupted.interrupt_after = std::chrono::microseconds(random() % (span.count() + 1));
+    const int status = run(interrupted).exit_status;
+    ended_by_signal += status == 128 + signal_number ? 1 : 0;
     EXPECT_TRUE(status == 0 || status == 128 + signal_number)
         << "signal " << signal_number << " gave status " << status;
     expect_no_damage();
   }
-  std::printf("%d of %d runs ended by their signal\n", interrupted, kRuns);
-  EXPECT_GT(interrupted, kRuns / 2) << "the signals should mostly fall within the runs";
+  std::printf("%d of %d runs ended by their signal\n", ended_by_signal, kRuns);
+  EXPECT_GT(ended_by_signal, kRuns / 2) << "the signals should mostly fall within the runs";
 }
 
 }  // namespace
