@@ -11,6 +11,10 @@ namespace {
 
 using WalkedFolders = std::set<FolderIdentity>;
 
+std::string entry_path(const std::string& folder, const std::string& name) {
+  return join_path(join_path(folder, "/"), name);
+}
+
 bool is_config_file_name(std::string_view name) {
   constexpr std::string_view kEnding = ".conf";
   return name.size() > kEnding.size() && name.ends_with(kEnding);
@@ -29,10 +33,10 @@ void search_folder(const SettingTable& reference, const std::string& folder,
   while (listing.next(entry)) {
     if (entry.kind == EntryKind::kFolder) {
       if (entry.name != "." && entry.name != "..") {
-        search_folder(reference, join_path(join_path(folder, "/"), entry.name), walked);
+        search_folder(reference, entry_path(folder, entry.name), walked);
       }
     } else if (entry.kind == EntryKind::kFile && is_config_file_name(entry.name)) {
-      const std::string path = join_path(join_path(folder, "/"), entry.name);
+      const std::string path = entry_path(folder, entry.name);
       print_line("Found: " + path);
       rewrite_config_file(reference, path);
     }

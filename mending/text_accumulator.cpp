@@ -48,11 +48,7 @@ TextAccumulator& TextAccumulator::append_text(std::string_view piece) {
 
 TextAccumulator& TextAccumulator::append_growing(std::string_view bytes) {
   if (make_room(bytes.size())) {
-    if (!bytes.empty()) {  // an empty view may have no address at all
-      std::memcpy(block_ + length_, bytes.data(), bytes.size());
-    }
-    length_ += bytes.size();
-    block_[length_] = '\0';
+    copy_in(bytes);
   }
   return *this;
 }

@@ -24,10 +24,8 @@ class TextAccumulator {
   // since the text never holds one.
   TextAccumulator& append_bytes(std::string_view bytes) {
     // Inline while the block has room: this runs for every piece of every line.
-    if (block_ != nullptr && bytes.size() <= capacity_ - length_ && !bytes.empty()) {
-      std::memcpy(block_ + length_, bytes.data(), bytes.size());
-      length_ += bytes.size();
-      block_[length_] = '\0';
+    if (block_ != nullptr && bytes.size() <= capacity_ - length_) {
+      copy_in(bytes);
       return *this;
     }
     return append_growing(bytes);
@@ -52,6 +50,14 @@ class TextAccumulator {
  private:
   bool make_room(std::size_t extra);
   TextAccumulator& append_growing(std::string_view bytes);
+  // Copies the bytes to the end of the text, which has room for them.
+  void copy_in(std::string_view bytes) {
+    if (!bytes.empty()) {  // an empty view may have no address at all
+      std::memcpy(block_ + length_, bytes.data(), bytes.size());
+    }
+    length_ += bytes.size();
+    block_[length_] = '\0';
+  }
 
   char* block_ = nullptr;
   std::size_t length_ = 0;

@@ -7,14 +7,9 @@
 #include <string>
 
 #include "tests/child_process.h"
+#include "tests/steam_registry.h"
 
 namespace {
-
-std::string registry_with(const std::string& steam_block) {
-  return "\"Registry\"\n{\n\t\"HKCU\"\n\t{\n\t\t\"Software\"\n\t\t{\n\t\t\t\"Valve\"\n\t\t\t{\n"
-         "\t\t\t\t\"Steam\"\n\t\t\t\t{\n" +
-         steam_block + "\n\t\t\t\t}\n\t\t\t}\n\t\t}\n\t}\n}\n";
-}
 
 // Each case gets a HOME of its own with the given registry file, if any.
 class FindSteamPath : public testing::Test {
@@ -35,17 +30,20 @@ TEST_F(FindSteamPath, TakesTheValueWithinTheSizeLimits) {
     SteamPathFailure failure;
     std::string folder;
   } cases[] = {
-      {"plain value", registry_with("\"SteamPath\" \"/games/Steam\""), SteamPathFailure::kNone,
-       "/games/Steam"},
+      {"plain value", steam_registry_file("\"SteamPath\" \"/games/Steam\""),
+       SteamPathFailure::kNone, "/games/Steam"},
       {"1023 bytes and the terminator",
-       registry_with("SteamPath \"/" + std::string(1022, 's') + "\""), SteamPathFailure::kNone,
-       "/" + std::string(1022, 's')},
+       steam_registry_file("SteamPath \"/" + std::string(1022, 's') + "\""),
+       SteamPathFailure::kNone, "/" + std::string(1022, 's')},
       {"1024 bytes and the terminator",
-       registry_with("SteamPath \"/" + std::string(1023, 's') + "\""),
+       steam_registry_file("SteamPath \"/" + std::string(1023, 's') + "\""),
        SteamPathFailure::kInvalidLength, ""},
-      {"empty value", registry_with("\"SteamPath\" \"\""), SteamPathFailure::kInvalidLength, ""},
-      {"value is a block", registry_with("\"SteamPath\" { }"), SteamPathFailure::kNoValue, ""},
-      {"no value and no link", registry_with("\"Other\" \"1\""), SteamPathFailure::kNoValue, ""},
+      {"empty value", steam_registry_file("\"SteamPath\" \"\""), SteamPathFailure::kInvalidLength,
+       ""},
+      {"value is a block", steam_registry_file("\"SteamPath\" { }"), SteamPathFailure::kNoValue,
+       ""},
+      {"no value and no link", steam_registry_file("\"Other\" \"1\""), SteamPathFailure::kNoValue,
+       ""},
       {"no Steam key", "\"Registry\" { \"HKCU\" { } }", SteamPathFailure::kNoKey, ""},
       {"malformed file", "\"Registry\" {", SteamPathFailure::kNoKey, ""},
   };
@@ -67,7 +65,7 @@ TEST_F(FindSteamPath, NoRegistryFileMeansNoKey) {
 TEST_F(FindSteamPath, FallsBackToTheSteamRootLink) {
   make_folders(home_ / "Steam");
   ASSERT_EQ(symlink((home_ / "Steam").c_str(), (home_ / ".steam/root").c_str()), 0);
-  write_file(home_ / ".steam/registry.vdf", registry_with("\"language\" \"english\""));
+  write_file(home_ / ".steam/registry.vdf", steam_registry_file("\"language\" \"english\""));
   std::string folder;
   EXPECT_EQ(find(folder), SteamPathFailure::kNone);
   EXPECT_EQ(folder, home_ / "Steam");

@@ -13,9 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -121,7 +119,9 @@ int exchange(pid_t pid, int input, int output, int errors, const ChildOptions& o
   return status;
 }
 
-ChildResult run_child(const std::function<void()>& body, const ChildOptions& options) {
+}  // namespace
+
+ChildResult run_in_child(const std::function<void()>& body, const ChildOptions& options) {
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) {
     fail_hard("pipe");
@@ -156,8 +156,6 @@ ChildResult run_child(const std::function<void()>& body, const ChildOptions& opt
   return result;
 }
 
-}  // namespace
-
 void open_to_everyone(const std::string& path) {
   chmod(path.c_str(), 0777);
   std::error_code ignored;
@@ -170,12 +168,8 @@ void open_to_everyone(const std::string& path) {
   }
 }
 
-ChildResult run_in_child(const std::function<void()>& body, const ChildOptions& options) {
-  return run_child(body, options);
-}
-
 ChildResult run_program(const std::vector<std::string>& command, const ChildOptions& options) {
-  return run_child(
+  return run_in_child(
       [&] {
         std::vector<char*> argv;
         for (const auto& word : command) {

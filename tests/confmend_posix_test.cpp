@@ -12,6 +12,7 @@
 #include <chrono>
 
 #include "tests/confmend_fixture.h"
+#include "tests/steam_registry.h"
 
 namespace {
 

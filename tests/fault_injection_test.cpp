@@ -14,6 +14,7 @@
 #include <string>
 
 #include "tests/child_process.h"
+#include "tests/steam_registry.h"
 
 namespace fs = std::filesystem;
 
@@ -81,14 +82,6 @@ void write_tree(const std::string& root, const Contents& files) {
   }
 }
 
-// A HOME whose Steam registry file names `steam` as the Steam folder.
-void point_home_at(const std::string& home, const std::string& steam) {
-  make_folders(home + "/.steam");
-  write_file(home + "/.steam/registry.vdf",
-             "\"Registry\" { \"HKCU\" { \"Software\" { \"Valve\" { \"Steam\" { \"SteamPath\" \"" +
-                 steam + "\" } } } } }\n");
-}
-
 class FaultInjection : public testing::Test {
  protected:
   void SetUp() override {
@@ -141,6 +134,12 @@ class FaultInjection : public testing::Test {
 
   std::string path_of(const std::string& file) const { return steam_ + "/" + file; }
 
+  // The console lines of a file found and then reported with `message`.
+  std::string found_then(const std::string& file, const std::string& message) const {
+    const std::string path = path_of(file);
+    return "Found: " + path + "\n" + message + path + "\n";
+  }
+
   TempDir home_;
   std::string steam_ = home_ / "Steam";
   std::string work_ = home_ / "work";
@@ -166,8 +165,7 @@ TEST_F(FaultInjection, DiskFillsUpDuringAWrite) {
 
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_NE(result.output.find("Found: " + path_of("big/game.conf") + "\nCannot write to file " +
-                               path_of("big/game.conf") + "\n"),
+  EXPECT_NE(result.output.find(found_then("big/game.conf", "Cannot write to file ")),
             std::string::npos)
       << result.output;
   expect_no_damage({"big/game.conf"});
@@ -178,9 +176,7 @@ TEST_F(FaultInjection, ReadErrorLeavesTheFileAlone) {
   lay_out({{"a/one.conf", game_config(200, 1)}, {"b/two.conf", game_config(200, 2)}});
   const auto result = run(with_shim({{"CONFMEND_FAIL_READ", path_of("a/one.conf")}}));
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_NE(result.output.find("Found: " + path_of("a/one.conf") + "\nCannot read file " +
-                               path_of("a/one.conf") + "\n"),
-            std::string::npos)
+  EXPECT_NE(result.output.find(found_then("a/one.conf", "Cannot read file ")), std::string::npos)
       << result.output;
   expect_no_damage({"a/one.conf"});
   EXPECT_TRUE(read_file(path_of("b/two.conf")) == new_["b/two.conf"]);
@@ -208,9 +204,7 @@ TEST_F(FaultInjection, FilesAndFoldersChangingUnderTheWalk) {
                                        {"CONFMEND_TARGET", path_of(c.target)}}));
     EXPECT_EQ(result.exit_status, 0) << c.what;
     if (c.message != nullptr) {
-      const std::string path = path_of(c.when_opened);
-      EXPECT_NE(result.output.find("Found: " + path + "\n" + c.message + path + "\n"),
-                std::string::npos)
+      EXPECT_NE(result.output.find(found_then(c.when_opened, c.message)), std::string::npos)
           << c.what << ":\n"
           << result.output;
     }
@@ -238,12 +232,10 @@ TEST_F(FaultInjection, PermissionDenied) {
     as_nobody.unprivileged = true;
     const auto result = run(as_nobody);
     EXPECT_EQ(result.exit_status, 0) << c.what;
-    const std::string path = path_of("a/locked.conf");
-    EXPECT_NE(result.output.find("Found: " + path + "\n" + c.message + path + "\n"),
-              std::string::npos)
+    EXPECT_NE(result.output.find(found_then("a/locked.conf", c.message)), std::string::npos)
         << c.what << ":\n"
         << result.output;
-    chmod(path.c_str(), 0644);
+    chmod(path_of("a/locked.conf").c_str(), 0644);
     expect_no_damage({"a/locked.conf"});
   }
 }

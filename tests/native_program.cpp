@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include "tests/program_under_test.h"
+#include "tests/steam_registry.h"
 
 namespace {
 
@@ -10,9 +11,12 @@ class NativeProgram : public ProgramUnderTest {
 
   void set_steam_path(const std::string& home,
                       const std::optional<std::string>& value) const override {
-    make_folders(home + "/.steam");
-    write_file(home + "/.steam/registry.vdf",
-               steam_registry_file(value ? "\"SteamPath\" \"" + *value + "\"" : "\"x\" \"1\""));
+    if (value) {
+      point_home_at(home, *value);
+    } else {
+      make_folders(home + "/.steam");
+      write_file(home + "/.steam/registry.vdf", steam_registry_file("\"x\" \"1\""));
+    }
   }
 
   void remove_steam_key(const std::string& home) const override {
@@ -36,10 +40,4 @@ class NativeProgram : public ProgramUnderTest {
 const ProgramUnderTest& program_under_test() {
   static const NativeProgram program;
   return program;
-}
-
-std::string steam_registry_file(const std::string& steam_block) {
-  return "\"Registry\"\n{\n\t\"HKCU\"\n\t{\n\t\t\"Software\"\n\t\t{\n\t\t\t\"Valve\"\n\t\t\t{\n"
-         "\t\t\t\t\"Steam\"\n\t\t\t\t{\n" +
-         steam_block + "\n\t\t\t\t}\n\t\t\t}\n\t\t}\n\t}\n}\n";
 }

@@ -31,7 +31,4 @@ class ProgramUnderTest {
 
 const ProgramUnderTest& program_under_test();
 
-// The text of a Steam registry file with this block as HKCU/Software/Valve/Steam.
-std::string steam_registry_file(const std::string& steam_block);
-
 #endif  // CONFMEND_TESTS_PROGRAM_UNDER_TEST_H_
