@@ -1,4 +1,4 @@
-#include "driver/console.h"
+#include "console/console.h"
 #include "mending/config_search.h"
 #include "settings/setting_table.h"
 #include "steam/steam_path.h"

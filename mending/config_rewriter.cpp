@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bitset>
 
-#include "driver/console.h"
+#include "console/console.h"
 #include "mending/interruption_shield.h"
 #include "mending/whole_file.h"
 #include "settings/setting_line.h"

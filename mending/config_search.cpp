@@ -3,7 +3,7 @@
 #include <set>
 #include <string_view>
 
-#include "driver/console.h"
+#include "console/console.h"
 #include "mending/config_rewriter.h"
 #include "mending/folder_listing.h"
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/console.h"
+#include "console/console.h"
 #include "steam/registry.h"
 
 namespace {

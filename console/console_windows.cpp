@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "driver/console.h"
+#include "console/console.h"
 
 void prepare_console() {
   SetConsoleOutputCP(CP_UTF8);

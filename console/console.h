@@ -1,5 +1,5 @@
-#ifndef CONFMEND_DRIVER_CONSOLE_H_
-#define CONFMEND_DRIVER_CONSOLE_H_
+#ifndef CONFMEND_CONSOLE_CONSOLE_H_
+#define CONFMEND_CONSOLE_CONSOLE_H_
 
 #include <string_view>
 
@@ -12,4 +12,4 @@ void prepare_console();
 // Shows "Press any key to continue . . ." and waits for one key press.
 void pause_console();
 
-#endif  // CONFMEND_DRIVER_CONSOLE_H_
+#endif  // CONFMEND_CONSOLE_CONSOLE_H_

@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "driver/console.h"
+#include "console/console.h"
 
 void prepare_console() {}
 
