@@ -4,8 +4,8 @@
 #include <bitset>
 
 #include "console/console.h"
+#include "disk/whole_file.h"
 #include "mending/interruption_shield.h"
-#include "mending/whole_file.h"
 #include "settings/setting_line.h"
 
 namespace {
@@ -30,10 +30,9 @@ class NameLengths {
 
 // The line holds no NUL byte (files that do are left alone), so its pieces are appended as
 // they are; a reference value is cut at its first NUL, if it has one.
-void mend_line(const SettingTable& reference, const NameLengths& names, std::string_view raw_line,
+void mend_line(const SettingTable& reference, const NameLengths& names, std::string_view line,
                TextAccumulator& new_text) {
   static const std::string no_value;
-  const std::string_view line = trim_setting_text(raw_line);
   const auto name = setting_name(line);
   if (name && names.may_name(*name)) {
     const std::string& value = lookup_setting(reference, *name, no_value);
@@ -43,13 +42,6 @@ void mend_line(const SettingTable& reference, const NameLengths& names, std::str
     }
   }
   new_text.append_bytes(line).append_char('\n');
-}
-
-char line_separator(std::string_view text) {
-  if (text.find('\n') == std::string_view::npos && text.find('\r') != std::string_view::npos) {
-    return '\r';
-  }
-  return '\n';
 }
 
 // Writes the new text over the file; when that fails after the file was emptied, the old
@@ -77,16 +69,8 @@ void mend_config_text(const SettingTable& reference, std::string_view original,
   // Room for a little growth up front: most files change only a few values.
   new_text.reserve(original.size() + original.size() / 8 + 64);
   const NameLengths names(reference);
-  const char separator = line_separator(original);
-  std::size_t start = 0;
-  while (start < original.size()) {
-    std::size_t end = original.find(separator, start);
-    if (end == std::string_view::npos) {
-      end = original.size();
-    }
-    mend_line(reference, names, original.substr(start, end - start), new_text);
-    start = end + 1;
-  }
+  for_each_trimmed_line(
+      original, [&](std::string_view line) { mend_line(reference, names, line, new_text); });
   // Gives an empty file a block too, so that it is written as the empty text.
   new_text.append_char('\0');
 }

@@ -8,8 +8,8 @@
 #include "settings/setting_table.h"
 
 // The new text of a configuration file: every line trimmed and ended by "\n", and each
-// setting line whose name has a non-empty reference value given that value. Lines end at
-// LF; a text without LF but with CR is split at CR, so its lines are not merged.
+// setting line whose name has a non-empty reference value given that value. Lines are split
+// as for_each_trimmed_line splits them, so that none swallows another.
 void mend_config_text(const SettingTable& reference, std::string_view original,
                       TextAccumulator& new_text);
 

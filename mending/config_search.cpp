@@ -1,5 +1,6 @@
 #include "mending/config_search.h"
 
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -9,7 +10,34 @@
 
 namespace {
 
-using WalkedFolders = std::set<FolderIdentity>;
+struct Walk {
+  const SettingTable& reference;
+  // Where the Steam folder really is: nothing that lies elsewhere is read or written, however
+  // a link inside leads there (Proton's dosdevices/z: leads to "/").
+  std::optional<std::string> bounds;
+  std::set<FolderIdentity> walked;
+
+  // The first folder asked about is the Steam folder itself, and sets the bounds.
+  bool admits_folder(const std::optional<std::string>& location) {
+    if (!location) {
+      return false;
+    }
+    if (!bounds) {
+      bounds = location;
+    }
+    return lies_within(*location, *bounds);
+  }
+
+  // A file whose location cannot be told (a link that leads nowhere) is still announced, and
+  // then reported as unreadable.
+  bool admits_file(const FolderEntry& entry, const std::string& path) const {
+    if (entry.plain) {
+      return true;
+    }
+    const auto location = real_location(path);
+    return !location || lies_within(*location, *bounds);
+  }
+};
 
 std::string entry_path(const std::string& folder, const std::string& name) {
   return join_path(join_path(folder, "/"), name);
@@ -20,25 +48,26 @@ bool is_config_file_name(std::string_view name) {
   return name.size() > kEnding.size() && name.ends_with(kEnding);
 }
 
-void search_folder(const SettingTable& reference, const std::string& folder,
-                   WalkedFolders& walked) {
+void search_folder(Walk& walk, const std::string& folder) {
   FolderListing listing(folder);
-  if (!listing.is_open()) {
+  if (!listing.is_open() || !walk.admits_folder(listing.location())) {
     return;
   }
-  if (const auto identity = listing.identity(); identity && !walked.insert(*identity).second) {
+  if (const auto identity = listing.identity(); identity && !walk.walked.insert(*identity).second) {
     return;
   }
   FolderEntry entry;
   while (listing.next(entry)) {
     if (entry.kind == EntryKind::kFolder) {
       if (entry.name != "." && entry.name != "..") {
-        search_folder(reference, entry_path(folder, entry.name), walked);
+        search_folder(walk, entry_path(folder, entry.name));
       }
     } else if (entry.kind == EntryKind::kFile && is_config_file_name(entry.name)) {
       const std::string path = entry_path(folder, entry.name);
-      print_line("Found: " + path);
-      rewrite_config_file(reference, path);
+      if (walk.admits_file(entry, path)) {
+        print_line("Found: " + path);
+        rewrite_config_file(walk.reference, path);
+      }
     }
   }
 }
@@ -50,6 +79,6 @@ std::string join_path(const std::string& a, const std::string& b) {
 }
 
 void search_config_files(const SettingTable& reference, const std::string& folder) {
-  WalkedFolders walked;
-  search_folder(reference, folder, walked);
+  Walk walk{reference, std::nullopt, {}};
+  search_folder(walk, folder);
 }

@@ -25,6 +25,28 @@ inline std::string_view trim_setting_text(std::string_view text) {
   return text.substr(start, end - start);
 }
 
+// Calls `handle` with every line of the text, trimmed. Lines end at LF, or at CR in a text
+// that holds no LF; and a line that still holds a CR once trimmed is split at each CR too, as
+// an old Mac file that some tool gave a final LF must be, so that no line swallows another.
+template <typename Handle>
+void for_each_trimmed_line(std::string_view text, Handle&& handle) {
+  const char line_end = text.find('\n') == std::string_view::npos ? '\r' : '\n';
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(line_end, start);
+    if (end == std::string_view::npos) {
+      end = text.size();
+    }
+    const std::string_view line = trim_setting_text(text.substr(start, end - start));
+    if (line_end == '\n' && line.find('\r') != std::string_view::npos) {
+      for_each_trimmed_line(line, handle);  // holds no LF: split at CR
+    } else {
+      handle(line);
+    }
+    start = end + 1;
+  }
+}
+
 struct SettingLine {
   std::string_view name;
   std::string_view value;

@@ -1,8 +1,34 @@
 #include "settings/setting_table.h"
 
-#include <fstream>
-
+#include "disk/utf16.h"
+#include "disk/whole_file.h"
 #include "settings/setting_line.h"
+
+namespace {
+
+// The reference file as Notepad may save it: a UTF-8 byte-order mark is dropped, and
+// "Unicode" (UTF-16 with its mark, either byte order) becomes UTF-8.
+std::string reference_text(std::string bytes) {
+  const std::string_view text = bytes;
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    return bytes.substr(3);
+  }
+  const bool little_endian = text.starts_with("\xFF\xFE");
+  if (!little_endian && !text.starts_with("\xFE\xFF")) {
+    return bytes;
+  }
+  std::u16string units;
+  units.reserve(text.size() / 2);
+  for (std::size_t at = 2; at + 1 < text.size(); at += 2) {
+    const auto first = static_cast<unsigned char>(text[at]);
+    const auto second = static_cast<unsigned char>(text[at + 1]);
+    units.push_back(
+        static_cast<char16_t>(little_endian ? first | second << 8 : first << 8 | second));
+  }
+  return utf8_from_utf16(units);
+}
+
+}  // namespace
 
 void store_setting(SettingTable& table, std::string_view name, std::string_view value) {
   const auto found = table.find(name);
@@ -24,14 +50,22 @@ const std::string& lookup_setting(const SettingTable& table, std::string_view na
 
 SettingTable load_reference_settings(const std::string& file_name) {
   SettingTable table;
-  std::ifstream file(file_name, std::ios::in | std::ios::binary);
-  std::string line;
-  // A read error sets badbit and ends the loop; what was stored before it stays.
-  while (std::getline(file, line)) {
-    const std::string_view trimmed = trim_setting_text(line);
-    if (!trimmed.empty()) {
-      parse_setting_line(table, trimmed);
-    }
+  std::string bytes;
+  if (!read_whole_file(file_name, bytes)) {
+    return table;
   }
+  for_each_trimmed_line(reference_text(std::move(bytes)), [&](std::string_view line) {
+    const auto setting = split_setting_line(line);
+    if (!setting) {
+      return;
+    }
+    // A value ends at its first NUL, as it would when written; one that is then empty is as
+    // good as none.
+    const std::string_view value =
+        trim_setting_text(setting->value.substr(0, setting->value.find('\0')));
+    if (!value.empty()) {
+      store_setting(table, setting->name, value);
+    }
+  });
   return table;
 }

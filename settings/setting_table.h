@@ -18,8 +18,10 @@ void store_setting(SettingTable& table, std::string_view name, std::string_view 
 const std::string& lookup_setting(const SettingTable& table, std::string_view name,
                                   const std::string& fallback);
 
-// Every setting line of the file, read as raw bytes; the last occurrence of a name wins.
-// A file that cannot be read gives an empty table, silently.
+// Every setting line of the file; the last occurrence of a name wins. The file is read as
+// bytes, but as people save it: without a UTF-8 byte-order mark, UTF-16 as UTF-8, its lines
+// split as for_each_trimmed_line splits them, and each value cut at its first NUL. A file
+// that cannot be read, or is no regular file, gives an empty table, silently.
 SettingTable load_reference_settings(const std::string& file_name);
 
 #endif  // CONFMEND_SETTINGS_SETTING_TABLE_H_

@@ -20,6 +20,7 @@ struct ChildOptions {
   std::map<std::string, std::string> environment;  // replaces the whole environment when set
   int interrupt_signal = 0;                        // sent to the child, if not 0, ...
   std::chrono::microseconds interrupt_after{0};    // ... this long after it started
+  std::chrono::seconds time_limit{60};             // then it is killed, and the test fails
 };
 
 struct ChildResult {

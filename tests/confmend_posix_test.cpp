@@ -67,6 +67,18 @@ TEST_F(Confmend, NeverOpensPipesAndReportsDanglingLinks) {
   EXPECT_FALSE(file_exists(steam_ + "/nowhere"));
 }
 
+// Opening a pipe for reading waits for a writer: the reference must not be waited for.
+TEST_F(Confmend, AReferenceThatIsAPipeIsNone) {
+  point_registry_at(steam_);
+  ASSERT_EQ(mkfifo((work_ + "/dosbox.conf").c_str(), 0600), 0);
+  write_file(steam_ + "/game.conf", " fullscreen = no \n");
+  ChildOptions limited;
+  limited.time_limit = std::chrono::seconds(10);
+  const auto result = run(limited);
+  EXPECT_EQ(result.exit_status, 0) << result.errors;
+  EXPECT_EQ(read_file(steam_ + "/game.conf"), "fullscreen = no\n");
+}
+
 TEST_F(Confmend, ReadOnlyFileIsReportedAndTheRunGoesOn) {
   point_registry_at(steam_);
   make_folders(steam_ + "/a");

@@ -5,8 +5,12 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "settings/setting_line.h"
 #include "tests/confmend_fixture.h"
 
 namespace {
@@ -64,6 +68,9 @@ TEST_F(Confmend, KeepsEveryByteOfLinesBetweenTheirEnds) {
       {"UTF-8 text and a byte-order mark", "\xEF\xBB\xBF# caf\xC3\xA9\ncycles = 1 \n",
        lines({"\xEF\xBB\xBF# caf\xC3\xA9", "cycles=max"})},
       {"CR alone", "x=1\rcycles=1\r", lines({"x=1", "cycles=max"})},
+      {"CR ends and one final LF", "x=1\rcycles=1\r[autoexec]\rmount c .\n",
+       lines({"x=1", "cycles=max", "[autoexec]", "mount c ."})},
+      {"CR CR LF line ends", "x=1\r\r\ncycles=1\r\r\n", lines({"x=1", "cycles=max"})},
       {"empty", "", ""},
   };
   for (const auto& c : cases) {
@@ -72,6 +79,88 @@ TEST_F(Confmend, KeepsEveryByteOfLinesBetweenTheirEnds) {
     EXPECT_EQ(result.exit_status, 0) << c.what;
     EXPECT_EQ(read_file(steam_ + "/a.conf"), c.mended) << c.what;
   }
+}
+
+// The reference as Notepad and other tools save it; every case sets fullscreen to true.
+TEST_F(Confmend, ReadsTheReferenceAsPeopleSaveIt) {
+  point_registry_at(steam_);
+  const struct {
+    const char* what;
+    std::string reference;
+    std::string mended;
+  } cases[] = {
+      {"UTF-8 byte-order mark",
+       "\xEF\xBB\xBF"
+       "fullscreen=true\r\n",
+       "fullscreen=true"},
+      {"UTF-16 with its mark",
+       std::string("\xFF\xFE"
+                   "f\0=\0t\0r\0u\0e\0\r\0\n\0",
+                   18),
+       "f=true"},
+      {"CR line ends", "output=x\rfullscreen=true\r", "fullscreen=true"},
+      {"a value that is NUL first", std::string("fullscreen=\0true\n", 17), "fullscreen=no"},
+  };
+  for (const auto& c : cases) {
+    write_file(work_ + "/dosbox.conf", c.reference);
+    const std::string setting = c.mended.substr(0, c.mended.find('='));
+    write_file(steam_ + "/game.conf", setting + "=no\n");
+    EXPECT_EQ(run().exit_status, 0) << c.what;
+    EXPECT_EQ(read_file(steam_ + "/game.conf"), lines({c.mended})) << c.what;
+  }
+}
+
+// A Proton prefix holds dosdevices/z:, a link to "/"; here it leads to the folder that holds
+// the Steam folder and, beside it, files of the user's that no run may touch.
+TEST_F(Confmend, NeverLeavesTheSteamFolderThroughLinks) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "output=opengl\n");
+  const std::string setting = " output = hdmi \n";
+  const std::string prefix = steam_ + "/steamapps/compatdata/100/pfx";
+  const std::string game = steam_ + "/steamapps/common/Game";
+  make_folders(prefix + "/dosdevices");
+  make_folders(prefix + "/drive_c/game");
+  make_folders(game);
+  make_folders(steam_ + "/steamapps/common/Other");
+  make_folders(home_ / "elsewhere/app");
+  make_folders(home_ / "etc");
+  const std::vector<std::string> outside = {home_ / "elsewhere/app/settings.conf",
+                                            home_ / "etc/ld.so.conf", home_ / "notes.txt"};
+  for (const auto& path : outside) {
+    write_file(path, setting);
+  }
+  const std::vector<std::string> inside = {prefix + "/drive_c/game/inside.conf",
+                                           steam_ + "/steamapps/common/Other/real.conf"};
+  for (const auto& path : inside) {
+    write_file(path, setting);
+  }
+  ASSERT_EQ(make_link(home_.path(), prefix + "/dosdevices/z:"), 0);
+  ASSERT_EQ(make_link("../drive_c", prefix + "/dosdevices/c:"), 0);
+  ASSERT_EQ(make_link(home_ / "elsewhere", game + "/linked folder"), 0);
+  ASSERT_EQ(make_link(home_ / "notes.txt", game + "/notes.conf"), 0);
+  ASSERT_EQ(make_link("../Other/real.conf", game + "/alias.conf"), 0);
+
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  for (const auto& path : outside) {
+    EXPECT_EQ(read_file(path), setting) << path << " lies outside the Steam folder";
+  }
+  EXPECT_EQ(read_file(work_ + "/dosbox.conf"), "output=opengl\n");
+  for (const auto& path : inside) {
+    EXPECT_EQ(read_file(path), lines({"output=opengl"})) << path;
+  }
+  // Whichever way the walk reaches drive_c first, it announces each file inside once, and
+  // nothing through a link that leads out.
+  std::map<std::string, int> found;
+  std::istringstream console(result.output);
+  for (std::string line; std::getline(console, line);) {
+    if (line.starts_with("Found: ")) {
+      ++found[std::string(trim_setting_text(line.substr(line.find_last_of('/') + 1)))];
+    }
+  }
+  const std::map<std::string, int> expected = {
+      {"inside.conf", 1}, {"real.conf", 1}, {"alias.conf", 1}};
+  EXPECT_EQ(found, expected) << result.output;
 }
 
 TEST_F(Confmend, LeavesUtf16FilesAlone) {

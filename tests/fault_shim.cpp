@@ -1,14 +1,16 @@
 // Preloaded into confmend by the fault-injection suite to make the file system misbehave at
 // chosen moments. It is steered by environment variables:
 //   CONFMEND_FAIL_READ=PATH        every read() from PATH fails with EIO
-//   CONFMEND_WHEN_OPENED=PATH      when PATH is first opened (fopen or opendir) ...
+//   CONFMEND_WHEN_OPENED=PATH      when PATH is first opened (open, fopen or opendir) ...
 //   CONFMEND_DO=remove|folder      ... remove CONFMEND_TARGET (a file or a whole folder), or
 //   CONFMEND_TARGET=PATH               replace it by an empty folder, then carry on.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +65,15 @@ bool reads_failing_file(int fd) {
 }  // namespace
 
 extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const auto mode = static_cast<mode_t>(va_arg(arguments, unsigned));
+  va_end(arguments);
+  sabotage_on_open(path);
+  return real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
 
 FILE* fopen(const char* path, const char* mode) {
   sabotage_on_open(path);

@@ -1,11 +1,12 @@
-#ifndef CONFMEND_MENDING_WHOLE_FILE_H_
-#define CONFMEND_MENDING_WHOLE_FILE_H_
+#ifndef CONFMEND_DISK_WHOLE_FILE_H_
+#define CONFMEND_DISK_WHOLE_FILE_H_
 
 #include <string>
 #include <string_view>
 
-// The file's bytes, read to its real end in binary mode: no line-end translation, and no
-// byte value ends the file early. False when it cannot be opened or a read fails.
+// The bytes of a regular file, read to its real end: no line-end translation, and no byte
+// value ends the file early. False when it cannot be opened, is no regular file (a folder, a
+// pipe or a device, whose opening never waits), or a read fails.
 bool read_whole_file(const std::string& path, std::string& bytes);
 
 enum class WriteMode {
@@ -22,4 +23,4 @@ enum class WriteResult {
 // Empties the file (creating it if absent) and writes the bytes; every step is checked.
 WriteResult replace_file_content(const std::string& path, std::string_view bytes, WriteMode mode);
 
-#endif  // CONFMEND_MENDING_WHOLE_FILE_H_
+#endif  // CONFMEND_DISK_WHOLE_FILE_H_

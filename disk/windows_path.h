@@ -1,0 +1,20 @@
+#ifndef CONFMEND_DISK_WINDOWS_PATH_H_
+#define CONFMEND_DISK_WINDOWS_PATH_H_
+
+// Windows only: paths as the wide file functions take them.
+
+#include <string>
+#include <string_view>
+
+std::wstring wide_from_utf8(std::string_view text);
+std::string utf8_from_wide(std::wstring_view text);
+
+// The path (UTF-8, with "/" or "\" separators) as an extended-length path: \\?\C:\... or
+// \\?\UNC\server\share\..., which Windows hands to the file system as it stands, so that
+// reserved names (aux.conf), names ending in a dot and paths past 260 characters are all
+// reached. A relative or drive-relative start is made absolute first, "." and ".." are
+// resolved by name, and repeated separators count as one. A path that already starts with
+// \\?\ is taken as its writer meant it, dots and all.
+std::wstring extended_path(const std::string& path);
+
+#endif  // CONFMEND_DISK_WINDOWS_PATH_H_
