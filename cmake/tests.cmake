@@ -49,7 +49,7 @@ if(CONFMEND_WINDOWS_PROGRAM)
     tests/wine_program.cpp
   )
   target_compile_definitions(confmend_windows_tests PRIVATE
-    CONFMEND_PROGRAM="${CONFMEND_WINDOWS_PROGRAM}")
+    CONFMEND_WINDOWS_PROGRAM="${CONFMEND_WINDOWS_PROGRAM}")
   target_link_libraries(confmend_windows_tests PRIVATE confmend_test_support GTest::gtest_main)
   # One prefix for the whole run: its registry is shared, so these cases take turns.
   gtest_discover_tests(confmend_windows_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "Windows."
@@ -70,4 +70,12 @@ if(NOT CONFMEND_SANITIZE)
   target_link_libraries(confmend_fault_tests PRIVATE confmend_test_support GTest::gtest_main)
   add_dependencies(confmend_fault_tests confmend confmend_fault_shim)
   add_test(NAME FaultInjection COMMAND confmend_fault_tests)
+  # It kills the Windows program at random moments too, when there is one.
+  if(CONFMEND_WINDOWS_PROGRAM)
+    target_sources(confmend_fault_tests PRIVATE tests/wine_program.cpp)
+    target_compile_definitions(confmend_fault_tests PRIVATE
+      CONFMEND_WINDOWS_PROGRAM="${CONFMEND_WINDOWS_PROGRAM}")
+    set_tests_properties(FaultInjection PROPERTIES RESOURCE_LOCK wine_registry
+      ENVIRONMENT "WINEPREFIX=${CONFMEND_WINEPREFIX};WINEDEBUG=-all")
+  endif()
 endif()

@@ -1,7 +1,5 @@
 #include "disk/windows_path.h"
 
-#include <windows.h>
-
 #include <vector>
 
 #include "disk/utf16.h"
@@ -108,4 +106,20 @@ std::wstring extended_path(const std::string& path) {
     return std::wstring(kVerbatim) + L"UNC\\" + joined(std::wstring_view(wide).substr(2), 2, true);
   }
   return std::wstring(kVerbatim) + joined(wide, 1, true);
+}
+
+std::optional<std::string> final_path(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length == 0) {
+      return std::nullopt;
+    }
+    if (length < path.size()) {
+      path.resize(length);
+      return utf8_from_wide(path);
+    }
+    path.resize(length);
+  }
 }

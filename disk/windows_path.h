@@ -3,6 +3,9 @@
 
 // Windows only: paths as the wide file functions take them.
 
+#include <windows.h>
+
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +19,9 @@ std::string utf8_from_wide(std::wstring_view text);
 // resolved by name, and repeated separators count as one. A path that already starts with
 // \\?\ is taken as its writer meant it, dots and all.
 std::wstring extended_path(const std::string& path);
+
+// Where what the handle is open on really is, every link and junction resolved: a path as
+// \\?\C:\... or \\?\UNC\..., in UTF-8.
+std::optional<std::string> final_path(HANDLE handle);
 
 #endif  // CONFMEND_DISK_WINDOWS_PATH_H_

@@ -4,6 +4,7 @@
 #include <bitset>
 
 #include "console/console.h"
+#include "disk/file_writing.h"
 #include "disk/whole_file.h"
 #include "mending/interruption_shield.h"
 #include "settings/setting_line.h"
@@ -44,18 +45,29 @@ void mend_line(const SettingTable& reference, const NameLengths& names, std::str
   new_text.append_bytes(line).append_char('\n');
 }
 
-// Writes the new text over the file; when that fails after the file was emptied, the old
-// bytes go back exactly as they were.
+// Replaces the file by a new one holding the new text; where only an in-place write keeps
+// what the file is, writes over it, and when that fails after the file was emptied, puts the
+// old bytes back exactly as they were.
 void write_mended_text(const std::string& path, std::string_view new_text,
                        std::string_view original) {
   const InterruptionShield shield;
-  const WriteResult result = replace_file_content(path, new_text, WriteMode::kText);
+  switch (replace_file_durably(path, new_text)) {
+    case ReplaceResult::kReplaced:
+      return;
+    case ReplaceResult::kNotWritable:
+    case ReplaceResult::kFailed:
+      print_line("Cannot write to file " + path);
+      return;
+    case ReplaceResult::kInPlaceOnly:
+      break;
+  }
+  const WriteResult result = write_file_in_place(path, new_text, WriteMode::kText);
   if (result == WriteResult::kWritten) {
     return;
   }
   const bool restored =
       result == WriteResult::kCannotOpen ||
-      replace_file_content(path, original, WriteMode::kBinary) == WriteResult::kWritten;
+      write_file_in_place(path, original, WriteMode::kBinary) == WriteResult::kWritten;
   print_line("Cannot write to file " + path);
   if (!restored) {
     print_line("The old content could not be put back, the file may be damaged: " + path);

@@ -13,9 +13,11 @@
 void mend_config_text(const SettingTable& reference, std::string_view original,
                       TextAccumulator& new_text);
 
-// Rewrites the file in place with its mended text, in text mode. A file that cannot be read
-// to its end, or that holds NUL bytes, is reported and left as it is; so is one that cannot
-// be opened for writing. A write that fails midway puts the old bytes back.
+// Gives the file its mended text, in text mode: a new file takes its place in one step (see
+// replace_file_durably), or, where only that keeps what the file is, the text is written
+// over it. A file that cannot be read to its end, or that holds NUL bytes, is reported and
+// left as it is; so is one that cannot be written. An in-place write that fails midway puts
+// the old bytes back.
 void rewrite_config_file(const SettingTable& reference, const std::string& path);
 
 #endif  // CONFMEND_MENDING_CONFIG_REWRITER_H_

@@ -3,8 +3,10 @@
 #include <optional>
 #include <set>
 #include <string_view>
+#include <vector>
 
 #include "console/console.h"
+#include "disk/file_writing.h"
 #include "mending/config_rewriter.h"
 #include "mending/folder_listing.h"
 
@@ -48,16 +50,28 @@ bool is_config_file_name(std::string_view name) {
   return name.size() > kEnding.size() && name.ends_with(kEnding);
 }
 
-void search_folder(Walk& walk, const std::string& folder) {
+// The whole listing, read before any file in the folder is replaced: a new file renamed into
+// a folder being listed may be listed again (btrfs, FAT), and would be mended again.
+bool list_folder(Walk& walk, const std::string& folder, std::vector<FolderEntry>& entries) {
   FolderListing listing(folder);
   if (!listing.is_open() || !walk.admits_folder(listing.location())) {
-    return;
+    return false;
   }
   if (const auto identity = listing.identity(); identity && !walk.walked.insert(*identity).second) {
+    return false;
+  }
+  for (FolderEntry entry; listing.next(entry);) {
+    entries.push_back(std::move(entry));
+  }
+  return true;
+}
+
+void search_folder(Walk& walk, const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  if (!list_folder(walk, folder, entries)) {
     return;
   }
-  FolderEntry entry;
-  while (listing.next(entry)) {
+  for (const FolderEntry& entry : entries) {
     if (entry.kind == EntryKind::kFolder) {
       if (entry.name != "." && entry.name != "..") {
         search_folder(walk, entry_path(folder, entry.name));
@@ -68,6 +82,8 @@ void search_folder(Walk& walk, const std::string& folder) {
         print_line("Found: " + path);
         rewrite_config_file(walk.reference, path);
       }
+    } else if (entry.kind == EntryKind::kFile && is_replacement_name(entry.name)) {
+      remove_leftover_replacement(entry_path(folder, entry.name));
     }
   }
 }

@@ -21,23 +21,6 @@ HANDLE open_for_questions(const std::wstring& path, DWORD flags) {
                      nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-// The final path of what the handle is open on, every link and junction resolved.
-std::optional<std::string> final_path(HANDLE handle) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length =
-        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
-    if (length == 0) {
-      return std::nullopt;
-    }
-    if (length < path.size()) {
-      path.resize(length);
-      return utf8_from_wide(path);
-    }
-    path.resize(length);
-  }
-}
-
 }  // namespace
 
 // The folder is named with a separator after it, so that a bare drive ("Y:") means its root

@@ -2,7 +2,10 @@
 // limits the test controls.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <set>
 #include <string>
 
 #include "mending/config_rewriter.h"
@@ -22,6 +25,19 @@ SettingTable reference_of(std::initializer_list<std::string> lines) {
 }
 
 const SettingTable kReference = reference_of({"fullscreen=true", "output=opengl"});
+
+// The names in the folder, sorted, each followed by "|".
+std::string folder_names(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  std::string joined;
+  for (const auto& name : names) {
+    joined += name + "|";
+  }
+  return joined;
+}
 
 class RewriteConfigFile : public testing::Test {
  protected:
@@ -93,23 +109,32 @@ TEST_F(RewriteConfigFile, ReadOnlyFileKeepsItsContent) {
   EXPECT_EQ(read_file(path), " fullscreen=false\n");
 }
 
-TEST_F(RewriteConfigFile, WriteThatFailsMidwayPutsTheOldBytesBack) {
-  const std::string path = folder_ / "big.conf";
-  // The new text outgrows the file size limit, the old one does not.
+// The new text outgrows the file size limit, the old one does not: a new file is removed,
+// and a file written in place (one with a second name) gets its old bytes back.
+TEST_F(RewriteConfigFile, WriteThatFailsLeavesTheOldBytes) {
   const std::string original = "cycles=1\n" + std::string(3000, 'x') + "\r\n";
-  write_file(path, original);
   const SettingTable long_value = reference_of({"cycles=" + std::string(5000, '9')});
   ChildOptions limited;
   limited.file_size_limit = 4096;
-  const auto result = run_in_child([&] { rewrite_config_file(long_value, path); }, limited);
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, "Cannot write to file " + path + "\n");
-  EXPECT_EQ(read_file(path), original);
+  for (const bool second_name : {false, true}) {
+    TempDir folder;
+    const std::string path = folder / "big.conf";
+    write_file(path, original);
+    if (second_name) {
+      ASSERT_EQ(link(path.c_str(), (folder / "other name").c_str()), 0);
+    }
+    const auto result = run_in_child([&] { rewrite_config_file(long_value, path); }, limited);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.output, "Cannot write to file " + path + "\n");
+    EXPECT_EQ(read_file(path), original) << "second name: " << second_name;
+    EXPECT_EQ(folder_names(folder.path()), second_name ? "big.conf|other name|" : "big.conf|");
+  }
 }
 
 TEST_F(RewriteConfigFile, ReportsWhenEvenTheOldBytesCannotGoBack) {
   const std::string path = folder_ / "big.conf";
   write_file(path, std::string(5000, 'x'));
+  ASSERT_EQ(link(path.c_str(), (folder_ / "other name").c_str()), 0);  // written in place
   ChildOptions limited;
   limited.file_size_limit = 1024;
   EXPECT_EQ(rewrite(path, limited),

@@ -211,3 +211,8 @@ ChildResult run_program(const std::vector<std::string>& command, const ChildOpti
 bool running_as_root() {
   return geteuid() == 0;
 }
+
+bool running_under_ci() {
+  const char* ci = std::getenv("CI");
+  return ci != nullptr && std::string_view(ci) == "true";
+}

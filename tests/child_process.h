@@ -1,6 +1,8 @@
 #ifndef CONFMEND_TESTS_CHILD_PROCESS_H_
 #define CONFMEND_TESTS_CHILD_PROCESS_H_
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <map>
@@ -36,5 +38,19 @@ ChildResult run_in_child(const std::function<void()>& body, const ChildOptions& 
 ChildResult run_program(const std::vector<std::string>& command, const ChildOptions& options);
 
 bool running_as_root();
+// CI sets CI=true; there nothing may be skipped.
+bool running_under_ci();
+
+// For a test that needs root: an ordinary user skips the rest of it, with one line saying
+// what and why; under CI it fails instead.
+#define SKIP_UNLESS_ROOT(what)                                        \
+  do {                                                                \
+    if (!running_as_root()) {                                         \
+      if (running_under_ci()) {                                       \
+        FAIL() << (what) << " needs root, and CI may skip nothing";   \
+      }                                                               \
+      GTEST_SKIP() << "SKIPPED: " << (what) << " (it needs root)";     \
+    }                                                                 \
+  } while (false)
 
 #endif  // CONFMEND_TESTS_CHILD_PROCESS_H_

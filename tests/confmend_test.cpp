@@ -163,6 +163,34 @@ TEST_F(Confmend, NeverLeavesTheSteamFolderThroughLinks) {
   EXPECT_EQ(found, expected) << result.output;
 }
 
+// A run that is killed, or cut short by the power, while it writes a new file leaves that file
+// behind; the next run removes it, silently, and nothing else.
+TEST_F(Confmend, RemovesOnlyWhatEarlierRunsLeftBehind) {
+  point_registry_at(steam_);
+  make_folders(steam_ + "/game");
+  const std::vector<std::string> leftovers = {"/game/.confmend-0123456789abcdef.tmp",
+                                              "/.confmend-fedcba9876543210.tmp"};
+  const std::vector<std::string> users = {
+      "/game/.confmend-0123456789abcdeg.tmp", "/game/.confmend-0123456789ABCDEF.tmp",
+      "/game/.confmend-0123456789abcde.tmp",  "/game/.confmend-0123456789abcdef.tmp.bak",
+      "/game/x.confmend-0123456789abcdef.tmp", "/game/notes.tmp"};
+  for (const auto& name : leftovers) {
+    write_file(steam_ + name, "half a new file");
+  }
+  for (const auto& name : users) {
+    write_file(steam_ + name, "the user's");
+  }
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.output, console({spelled(steam_)}) + prompt());
+  for (const auto& name : leftovers) {
+    EXPECT_FALSE(file_exists(steam_ + name)) << name;
+  }
+  for (const auto& name : users) {
+    EXPECT_EQ(read_file(steam_ + name), "the user's") << name;
+  }
+}
+
 TEST_F(Confmend, LeavesUtf16FilesAlone) {
   point_registry_at(steam_);
   const std::string utf16("\xFF\xFE[\0s\0d\0l\0]\0\r\0\n\0", 16);

@@ -16,7 +16,7 @@ namespace {
 std::set<std::string> imported_dlls() {
   ChildOptions options;
   options.environment = {{"PATH", "/usr/bin:/bin"}};
-  const auto result = run_program({"x86_64-w64-mingw32-objdump", "-p", CONFMEND_PROGRAM}, options);
+  const auto result = run_program({"x86_64-w64-mingw32-objdump", "-p", CONFMEND_WINDOWS_PROGRAM}, options);
   EXPECT_EQ(result.exit_status, 0) << result.errors;
   std::set<std::string> dlls;
   std::istringstream lines(result.output);
@@ -40,7 +40,7 @@ TEST(WindowsProgram, NeedsNoDllBesidesThoseOfWindows) {
 }
 
 TEST(WindowsProgram, CarriesTheUtf8AndLongPathManifest) {
-  const std::string program = read_file(CONFMEND_PROGRAM);
+  const std::string program = read_file(CONFMEND_WINDOWS_PROGRAM);
   for (const char* setting : {"<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/"
                               "WindowsSettings\">UTF-8</activeCodePage>",
                               ">true</longPathAware>"}) {

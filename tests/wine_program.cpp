@@ -53,7 +53,7 @@ class WineProgram : public ProgramUnderTest {
     ChildOptions sandboxed = options;
     sandboxed.working_folder = folder;
     sandboxed.environment = wine_environment(home);
-    return run_program({kWine, CONFMEND_PROGRAM}, sandboxed);
+    return run_program({kWine, CONFMEND_WINDOWS_PROGRAM}, sandboxed);
   }
 
   // The C runtime's text mode stores every line end as CR LF, on the console as in files.
