@@ -36,9 +36,9 @@ bool is_replacement_name(std::string_view name) {
 std::uint64_t replacement_number() {
   static std::uint64_t count = 0;
   const int here = 0;
-  std::uint64_t x = static_cast<std::uint64_t>(
-                        std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                    (reinterpret_cast<std::uintptr_t>(&here) << 16) ^ (++count * 0x9E3779B97F4A7C15u);
+  std::uint64_t x =
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (reinterpret_cast<std::uintptr_t>(&here) << 16) ^ (++count * 0x9E3779B97F4A7C15u);
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
   return x ^ (x >> 31);

@@ -71,7 +71,8 @@ class Security {
         return false;
       }
       const WORD size = static_cast<ACE_HEADER*>(mine)->AceSize;
-      if (size != static_cast<ACE_HEADER*>(theirs)->AceSize || std::memcmp(mine, theirs, size) != 0) {
+      if (size != static_cast<ACE_HEADER*>(theirs)->AceSize ||
+          std::memcmp(mine, theirs, size) != 0) {
         return false;
       }
     }
@@ -169,15 +170,16 @@ bool has_named_streams(HANDLE file) {
 bool may_write(const std::wstring& path) {
   return OwnedHandle(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0,
                                  nullptr))
-      .operator bool();
+      .
+      operator bool();
 }
 
 HANDLE create_replacement(const std::string& folder, std::wstring& name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     name = extended_path(folder + "\\" + replacement_name(replacement_number()));
-    const HANDLE file = CreateFileW(name.c_str(),
-                                    GENERIC_WRITE | READ_CONTROL | WRITE_DAC | FILE_WRITE_ATTRIBUTES,
-                                    0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(name.c_str(), GENERIC_WRITE | READ_CONTROL | WRITE_DAC | FILE_WRITE_ATTRIBUTES,
+                    0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
       return file;
     }
@@ -192,8 +194,8 @@ bool give_attributes(const BY_HANDLE_FILE_INFORMATION& old, HANDLE file) {
   FILE_BASIC_INFO basic{};
   basic.CreationTime.LowPart = old.ftCreationTime.dwLowDateTime;
   basic.CreationTime.HighPart = static_cast<LONG>(old.ftCreationTime.dwHighDateTime);
-  basic.FileAttributes = (old.dwFileAttributes & kKept) != 0 ? old.dwFileAttributes & kKept
-                                                               : FILE_ATTRIBUTE_NORMAL;
+  basic.FileAttributes =
+      (old.dwFileAttributes & kKept) != 0 ? old.dwFileAttributes & kKept : FILE_ATTRIBUTE_NORMAL;
   return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
@@ -209,8 +211,8 @@ bool refuses_new_files(DWORD error) {
 // The rename is one step; what ReplaceFileW would carry over is given to the new file first.
 ReplaceResult replace_file_durably(const std::string& path, std::string_view text) {
   const std::wstring wide = extended_path(path);
-  OwnedHandle old(CreateFileW(wide.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll,
-                              nullptr, OPEN_EXISTING, 0, nullptr));
+  OwnedHandle old(CreateFileW(wide.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (!old || !GetFileInformationByHandle(old.get(), &info)) {
     return ReplaceResult::kInPlaceOnly;
@@ -227,8 +229,7 @@ ReplaceResult replace_file_durably(const std::string& path, std::string_view tex
   std::wstring replacement;
   OwnedHandle fresh(create_replacement(target->substr(0, target->rfind('\\')), replacement));
   if (!fresh) {
-    return refuses_new_files(GetLastError()) ? ReplaceResult::kInPlaceOnly
-                                             : ReplaceResult::kFailed;
+    return refuses_new_files(GetLastError()) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }
   ReplaceResult result = ReplaceResult::kReplaced;
   if (!carry_security(security, fresh.get())) {
@@ -244,8 +245,8 @@ ReplaceResult replace_file_durably(const std::string& path, std::string_view tex
   if (result == ReplaceResult::kReplaced &&
       !MoveFileExW(replacement.c_str(), extended_path(*target).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    result = refuses_new_files(GetLastError()) ? ReplaceResult::kInPlaceOnly
-                                               : ReplaceResult::kFailed;
+    result =
+        refuses_new_files(GetLastError()) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }
   if (result != ReplaceResult::kReplaced) {
     DeleteFileW(replacement.c_str());

@@ -16,12 +16,14 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr uid_t kNobody = 65534;
+constexpr std::string_view kCannotStart = "cannot start ";
 
 void fail_hard(const char* what) {
   std::perror(what);
@@ -178,16 +180,46 @@ void open_to_everyone(const std::string& path) {
   }
 }
 
+namespace {
+
+// A copy of the file that the unprivileged user can reach and run: the build folder of a
+// clone may lie where only its owner may enter (a home of mode 0700). Copies are made once
+// and kept until the tests end.
+std::string reachable_copy(const std::string& file) {
+  static TempDir folder;
+  static std::map<std::string, std::string> copies;
+  const auto known = copies.find(file);
+  if (known != copies.end()) {
+    return known->second;
+  }
+  const std::string copy = folder / std::to_string(copies.size());
+  std::error_code error;
+  fs::copy_file(file, copy, fs::copy_options::overwrite_existing, error);
+  chmod(folder.path().c_str(), 0755);
+  chmod(copy.c_str(), 0755);
+  return copies[file] = error ? file : copy;
+}
+
+}  // namespace
+
 ChildResult run_program(const std::vector<std::string>& command, const ChildOptions& options) {
-  return run_in_child(
+  std::vector<std::string> words = command;
+  std::map<std::string, std::string> environment = options.environment;
+  if (options.unprivileged && running_as_root()) {
+    words[0] = reachable_copy(words[0]);
+    if (environment.count("LD_PRELOAD") == 1) {
+      environment["LD_PRELOAD"] = reachable_copy(environment["LD_PRELOAD"]);
+    }
+  }
+  ChildResult result = run_in_child(
       [&] {
         std::vector<char*> argv;
-        for (const auto& word : command) {
-          argv.push_back(const_cast<char*>(word.c_str()));
+        for (auto& word : words) {
+          argv.push_back(word.data());
         }
         argv.push_back(nullptr);
         std::vector<std::string> env_strings;
-        for (const auto& [name, value] : options.environment) {
+        for (const auto& [name, value] : environment) {
           env_strings.push_back(name + "=" + value);
         }
         std::vector<char*> envp;
@@ -195,17 +227,22 @@ ChildResult run_program(const std::vector<std::string>& command, const ChildOpti
           envp.push_back(entry.data());
         }
         envp.push_back(nullptr);
-        if (options.environment.empty()) {
+        if (environment.empty()) {
           execvp(argv[0], argv.data());
         } else {
           execvpe(argv[0], argv.data(), envp.data());
         }
-        // Said where the test shows it, rather than as a crash with no output.
-        const std::string why = "cannot start " + command[0] + ": " + std::strerror(errno) + "\n";
+        const std::string why =
+            std::string(kCannotStart) + words[0] + ": " + std::strerror(errno) + "\n";
         (void)!write(STDERR_FILENO, why.data(), why.size());
         _exit(127);
       },
       options);
+  // Said in the test's own report, rather than left to show as a status and no output.
+  if (result.exit_status == 127 && result.errors.starts_with(kCannotStart)) {
+    ADD_FAILURE() << result.errors;
+  }
+  return result;
 }
 
 bool running_as_root() {

@@ -22,7 +22,7 @@ struct ChildOptions {
   std::map<std::string, std::string> environment;  // replaces the whole environment when set
   int interrupt_signal = 0;                        // sent to the child, if not 0, ...
   std::chrono::microseconds interrupt_after{0};    // ... this long after it started
-  std::chrono::seconds time_limit{60};             // then it is killed, and the test fails
+  std::chrono::seconds time_limit{20};             // then it is killed, and the test fails
 };
 
 struct ChildResult {
@@ -34,7 +34,8 @@ struct ChildResult {
 // Runs `body` in a forked child, with the options applied, and collects what it printed.
 ChildResult run_in_child(const std::function<void()>& body, const ChildOptions& options = {});
 
-// Runs a program in a child process, as run_in_child does.
+// Runs a program in a child process, as run_in_child does; a program that cannot be started
+// fails the test, saying why.
 ChildResult run_program(const std::vector<std::string>& command, const ChildOptions& options);
 
 bool running_as_root();
@@ -43,14 +44,14 @@ bool running_under_ci();
 
 // For a test that needs root: an ordinary user skips the rest of it, with one line saying
 // what and why; under CI it fails instead.
-#define SKIP_UNLESS_ROOT(what)                                        \
-  do {                                                                \
-    if (!running_as_root()) {                                         \
-      if (running_under_ci()) {                                       \
-        FAIL() << (what) << " needs root, and CI may skip nothing";   \
-      }                                                               \
-      GTEST_SKIP() << "SKIPPED: " << (what) << " (it needs root)";     \
-    }                                                                 \
+#define SKIP_UNLESS_ROOT(what)                                      \
+  do {                                                              \
+    if (!running_as_root()) {                                       \
+      if (running_under_ci()) {                                     \
+        FAIL() << (what) << " needs root, and CI may skip nothing"; \
+      }                                                             \
+      GTEST_SKIP() << "SKIPPED: " << (what) << " (it needs root)";  \
+    }                                                               \
   } while (false)
 
 #endif  // CONFMEND_TESTS_CHILD_PROCESS_H_

@@ -134,8 +134,8 @@ TEST_F(Confmend, NewFilesAreWhatTheOldOnesWere) {
               attributes = before("attributes.conf"), hard = before("hard.conf");
 
   ASSERT_EQ(run().exit_status, 0);
-  for (const char* name : {"mode.conf", "owned.conf", "attributes.conf", "hard.conf",
-                           "hard name.txt", "link.conf"}) {
+  for (const char* name :
+       {"mode.conf", "owned.conf", "attributes.conf", "hard.conf", "hard name.txt", "link.conf"}) {
     EXPECT_EQ(read_file(game + "/" + name), "fullscreen=true\n") << name;
   }
   const struct stat now_mode = status_of(game + "/mode.conf");
@@ -160,9 +160,8 @@ TEST_F(Confmend, WritesInPlaceWhereANewFileCouldNotBeTheSame) {
   SKIP_UNLESS_ROOT("acting as another user");
   point_registry_at(steam_);
   write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
-  const std::vector<std::string> files = {steam_ + "/open/foreign.conf",
-                                          steam_ + "/closed/game.conf",
-                                          steam_ + "/open/labelled.conf"};
+  const std::vector<std::string> files = {
+      steam_ + "/open/foreign.conf", steam_ + "/closed/game.conf", steam_ + "/open/labelled.conf"};
   make_folders(steam_ + "/open");
   make_folders(steam_ + "/closed");
   for (const auto& path : files) {
@@ -211,8 +210,9 @@ TEST_F(Confmend, FlushesTheNewFileBeforeTheRenameAndTheFolderAfter) {
   // The index of the first call at or after `from` that holds every one of the texts.
   const auto find = [&](std::size_t from, std::initializer_list<std::string> texts) {
     for (std::size_t i = from; i < calls.size(); ++i) {
-      if (std::all_of(texts.begin(), texts.end(),
-                      [&](const std::string& text) { return calls[i].find(text) != std::string::npos; })) {
+      if (std::all_of(texts.begin(), texts.end(), [&](const std::string& text) {
+            return calls[i].find(text) != std::string::npos;
+          })) {
         return i;
       }
     }
@@ -230,23 +230,34 @@ TEST_F(Confmend, FlushesTheNewFileBeforeTheRenameAndTheFolderAfter) {
   find(folder, {"fsync(" + descriptor(folder) + ")", "= 0"});
 }
 
+// What follows the first byte of piped input is left for whatever reads it next.
 TEST_F(Confmend, PauseEndsAtTheFirstByteOfInputAndLeavesTheRest) {
   point_registry_at(steam_);
   ChildOptions typed;
-  typed.standard_input = "q";
-  const auto result = run(typed);
+  typed.standard_input = "q, and the rest";
+  typed.working_folder = work_;
+  typed.environment = {{"HOME", home_.path()}, {"PATH", "/usr/bin:/bin"}};
+  const auto result = run_program({"/bin/sh", "-c", "\"$0\"; cat", CONFMEND_PROGRAM}, typed);
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, console({steam_}) + prompt());
+  EXPECT_EQ(result.output, console({steam_}) + prompt() + ", and the rest");
 }
 
-// On a terminal one key press, with no Enter after it, ends the pause, and the terminal's
-// settings are as they were afterwards.
-TEST_F(Confmend, PauseTakesOneKeyFromATerminal) {
-  point_registry_at(steam_);
+struct TerminalRun {
+  int status = -1;
+  std::string shown;  // what the terminal showed
+  std::string left;   // input the program left unread
+};
+
+// Runs the program on a terminal of its own: types `ahead` at once, then `key` when the prompt
+// shows, and reads back what input is left once it has ended.
+TerminalRun run_on_a_terminal(const std::string& home, const std::string& work,
+                              const std::string& ahead, const std::string& key) {
+  TerminalRun run;
   int controller = -1, terminal = -1;
-  ASSERT_EQ(openpty(&controller, &terminal, nullptr, nullptr, nullptr), 0);
-  termios before{};
-  ASSERT_EQ(tcgetattr(terminal, &before), 0);
+  if (openpty(&controller, &terminal, nullptr, nullptr, nullptr) != 0) {
+    ADD_FAILURE() << "no pseudo-terminal";
+    return run;
+  }
   const pid_t pid = fork();
   if (pid == 0) {
     setsid();
@@ -254,46 +265,78 @@ TEST_F(Confmend, PauseTakesOneKeyFromATerminal) {
     for (int stream : {STDIN_FILENO, STDOUT_FILENO}) {
       dup2(terminal, stream);
     }
-    if (chdir(work_.c_str()) != 0) {
+    if (chdir(work.c_str()) != 0) {
       _exit(120);
     }
-    const std::string home = "HOME=" + home_.path();
+    const std::string home_variable = "HOME=" + home;
     char* const argv[] = {const_cast<char*>(CONFMEND_PROGRAM), nullptr};
-    char* const envp[] = {const_cast<char*>(home.c_str()), nullptr};
+    char* const envp[] = {const_cast<char*>(home_variable.c_str()), nullptr};
     execve(CONFMEND_PROGRAM, argv, envp);
     _exit(121);
   }
-  // Read the console until the prompt shows, press one key, and wait for the end.
-  std::string shown;
-  int status = -1;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  EXPECT_EQ(write(controller, ahead.data(), ahead.size()), static_cast<ssize_t>(ahead.size()));
   bool pressed = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
     pollfd output{controller, POLLIN, 0};
     if (poll(&output, 1, 50) > 0) {
       char buffer[256];
       const ssize_t got = read(controller, buffer, sizeof buffer);
-      shown.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+      run.shown.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
     }
-    if (!pressed && shown.find("Press any key") != std::string::npos) {
-      ASSERT_EQ(write(controller, "x", 1), 1);
+    if (!pressed && run.shown.find("Press any key") != std::string::npos) {
+      EXPECT_EQ(write(controller, key.data(), key.size()), static_cast<ssize_t>(key.size()));
       pressed = true;
     }
-    if (waitpid(pid, &status, WNOHANG) == pid) {
+    if (waitpid(pid, &run.status, WNOHANG) == pid) {
       break;
     }
   }
-  if (status == -1) {
+  if (run.status == -1) {
     kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    FAIL() << "the pause did not end on one key; the console showed:\n" << shown;
+    waitpid(pid, nullptr, 0);
   }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  termios after{};
-  ASSERT_EQ(tcgetattr(terminal, &after), 0);
-  EXPECT_EQ(after.c_lflag, before.c_lflag) << "the terminal was left in raw mode";
+  // What is left: read without waiting for a line.
+  termios settings{};
+  tcgetattr(terminal, &settings);
+  const tcflag_t line_mode = settings.c_lflag;
+  settings.c_lflag &= static_cast<tcflag_t>(~ICANON);
+  settings.c_cc[VMIN] = 0;
+  settings.c_cc[VTIME] = 0;
+  tcsetattr(terminal, TCSANOW, &settings);
+  char buffer[64];
+  for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
+    run.left.append(buffer, static_cast<std::size_t>(got));
+  }
+  settings.c_lflag = line_mode;
+  tcsetattr(terminal, TCSANOW, &settings);
+  EXPECT_TRUE(line_mode & ICANON) << "the terminal was left in raw mode";
   close(controller);
   close(terminal);
+  return run;
+}
+
+// One key press, with no Enter after it, ends the pause: the whole key, whatever bytes it
+// sends, and nothing more, so that none of it reaches the shell and nothing typed is lost.
+TEST_F(Confmend, PauseTakesOneKeyFromATerminal) {
+  point_registry_at(steam_);
+  const struct {
+    const char* what;
+    std::string ahead, key, left;
+  } cases[] = {
+      {"a letter", "", "x", ""},
+      {"an arrow key", "", "\x1b[A", ""},
+      {"a function key", "", "\x1b[15~", ""},
+      {"a letter outside ASCII", "", "\xC3\xA9", ""},
+      {"keys typed before the prompt", "zy", "", "y"},
+  };
+  for (const auto& c : cases) {
+    const TerminalRun run = run_on_a_terminal(home_.path(), work_, c.ahead, c.key);
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0)
+        << c.what << ": the pause did not end; the terminal showed:\n"
+        << run.shown;
+    EXPECT_EQ(run.left, c.left) << c.what;
+  }
 }
 
 }  // namespace

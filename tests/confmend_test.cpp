@@ -171,8 +171,8 @@ TEST_F(Confmend, RemovesOnlyWhatEarlierRunsLeftBehind) {
   const std::vector<std::string> leftovers = {"/game/.confmend-0123456789abcdef.tmp",
                                               "/.confmend-fedcba9876543210.tmp"};
   const std::vector<std::string> users = {
-      "/game/.confmend-0123456789abcdeg.tmp", "/game/.confmend-0123456789ABCDEF.tmp",
-      "/game/.confmend-0123456789abcde.tmp",  "/game/.confmend-0123456789abcdef.tmp.bak",
+      "/game/.confmend-0123456789abcdeg.tmp",  "/game/.confmend-0123456789ABCDEF.tmp",
+      "/game/.confmend-0123456789abcde.tmp",   "/game/.confmend-0123456789abcdef.tmp.bak",
       "/game/x.confmend-0123456789abcdef.tmp", "/game/notes.tmp"};
   for (const auto& name : leftovers) {
     write_file(steam_ + name, "half a new file");

@@ -16,7 +16,8 @@ namespace {
 std::set<std::string> imported_dlls() {
   ChildOptions options;
   options.environment = {{"PATH", "/usr/bin:/bin"}};
-  const auto result = run_program({"x86_64-w64-mingw32-objdump", "-p", CONFMEND_WINDOWS_PROGRAM}, options);
+  const auto result =
+      run_program({"x86_64-w64-mingw32-objdump", "-p", CONFMEND_WINDOWS_PROGRAM}, options);
   EXPECT_EQ(result.exit_status, 0) << result.errors;
   std::set<std::string> dlls;
   std::istringstream lines(result.output);
