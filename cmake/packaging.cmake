@@ -1,18 +1,16 @@
-# The zip a Windows user downloads: the program, the README and a sample dosbox.conf.
-set(CONFMEND_ZIP "${CMAKE_BINARY_DIR}/confmend-${PROJECT_VERSION}-windows.zip")
-set(CONFMEND_STAGE "${CMAKE_BINARY_DIR}/package/confmend")
-add_custom_command(
-  OUTPUT ${CONFMEND_ZIP}
-  COMMAND ${CMAKE_COMMAND} -E rm -rf ${CONFMEND_STAGE}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CONFMEND_STAGE}
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:confmend> ${CONFMEND_STAGE}/
-  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/README.md ${CONFMEND_STAGE}/README.md
-  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/examples/reference/dosbox.conf
-          ${CONFMEND_STAGE}/dosbox.conf
-  COMMAND ${CMAKE_COMMAND} -E rm -f ${CONFMEND_ZIP}
-  COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/package
-          ${CMAKE_COMMAND} -E tar cf ${CONFMEND_ZIP} --format=zip confmend
-  DEPENDS confmend ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/examples/reference/dosbox.conf
-  COMMENT "Packing ${CONFMEND_ZIP}"
-)
-add_custom_target(package_zip ALL DEPENDS ${CONFMEND_ZIP})
+# The downloads, made by CPack ("cpack" in the build folder, or the package target): the
+# program, the README and a sample dosbox.conf, as confmend-<version>-linux-x86_64.tar.gz from
+# the release build (statically linked, so that it runs where no C++ runtime is installed,
+# such as on a Steam Deck) and as confmend-<version>-windows.zip from the Windows build.
+install(TARGETS confmend RUNTIME DESTINATION .)
+install(FILES README.md examples/reference/dosbox.conf DESTINATION .)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME windows)
+else()
+  set(CPACK_GENERATOR TGZ)
+  set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
+endif()
+set(CPACK_PACKAGE_FILE_NAME "confmend-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME}")
+set(CPACK_STRIP_FILES ON)
+include(CPack)

@@ -39,6 +39,22 @@ target_link_libraries(confmend_tests PRIVATE confmend_test_support GTest::gtest_
 add_dependencies(confmend_tests confmend)
 gtest_discover_tests(confmend_tests DISCOVERY_MODE PRE_TEST)
 
+# The same end-to-end cases against the Linux download, when it has been unpacked.
+set(CONFMEND_PACKAGED_PROGRAM "" CACHE FILEPATH "confmend from the unpacked Linux download")
+if(CONFMEND_PACKAGED_PROGRAM)
+  add_executable(confmend_packaged_tests
+    tests/confmend_test.cpp
+    tests/confmend_posix_test.cpp
+    tests/native_program.cpp
+    tests/packaged_program_test.cpp
+  )
+  target_compile_definitions(confmend_packaged_tests PRIVATE
+    CONFMEND_PROGRAM="${CONFMEND_PACKAGED_PROGRAM}")
+  target_link_libraries(confmend_packaged_tests PRIVATE confmend_test_support GTest::gtest_main
+                        util)
+  gtest_discover_tests(confmend_packaged_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "Packaged.")
+endif()
+
 # The same end-to-end cases against the Windows program, under Wine, when it has been built.
 set(CONFMEND_WINDOWS_PROGRAM "" CACHE FILEPATH "confmend.exe to test under Wine")
 set(CONFMEND_WINEPREFIX "${CMAKE_SOURCE_DIR}/build/wineprefix" CACHE PATH "Wine prefix")

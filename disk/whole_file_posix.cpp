@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "disk/whole_file.h"
 
@@ -32,7 +33,7 @@ bool read_to_end(int fd, off_t size, std::string& bytes) {
 
 }  // namespace
 
-bool read_whole_file(const std::string& path, std::string& bytes) {
+bool read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
   bytes.clear();
   // Without O_NONBLOCK, opening a pipe would wait for a writer that may never come.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -40,8 +41,9 @@ bool read_whole_file(const std::string& path, std::string& bytes) {
     return false;
   }
   struct stat info;
-  const bool read =
-      fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && read_to_end(fd, info.st_size, bytes);
+  const bool read = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                    static_cast<std::uintmax_t>(info.st_size) <= largest &&
+                    read_to_end(fd, info.st_size, bytes) && bytes.size() <= largest;
   close(fd);
   return read;
 }

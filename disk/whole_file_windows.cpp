@@ -1,16 +1,20 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "disk/whole_file.h"
 #include "disk/windows_path.h"
 
 namespace {
 
-bool read_to_end(HANDLE file, std::string& bytes) {
+bool read_to_end(HANDLE file, std::string& bytes, std::size_t largest) {
   LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) > largest) {
+    return false;
+  }
   std::size_t held = 0;
-  bytes.resize(GetFileSizeEx(file, &size) ? static_cast<std::size_t>(size.QuadPart) + 1 : 65536);
+  bytes.resize(static_cast<std::size_t>(size.QuadPart) + 1);
   for (;;) {
     if (held == bytes.size()) {
       bytes.resize(bytes.size() + bytes.size() / 2 + 65536);
@@ -23,7 +27,7 @@ bool read_to_end(HANDLE file, std::string& bytes) {
     }
     if (got == 0) {
       bytes.resize(held);
-      return true;
+      return held <= largest;
     }
     held += got;
   }
@@ -31,7 +35,7 @@ bool read_to_end(HANDLE file, std::string& bytes) {
 
 }  // namespace
 
-bool read_whole_file(const std::string& path, std::string& bytes) {
+bool read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
   bytes.clear();
   const HANDLE file = CreateFileW(extended_path(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -39,7 +43,7 @@ bool read_whole_file(const std::string& path, std::string& bytes) {
   if (file == INVALID_HANDLE_VALUE) {
     return false;
   }
-  const bool read = GetFileType(file) == FILE_TYPE_DISK && read_to_end(file, bytes);
+  const bool read = GetFileType(file) == FILE_TYPE_DISK && read_to_end(file, bytes, largest);
   CloseHandle(file);
   return read;
 }

@@ -110,26 +110,34 @@ class Tokenizer {
   std::size_t at_ = 0;
 };
 
-class Parser {
+// Walks the nodes of the text without recursion: the blocks open are only counted, as is how
+// many of them, from the outside in, follow the path.
+class BlockFinder {
  public:
-  explicit Parser(std::string_view text) : tokens_(text) { advance(); }
+  BlockFinder(std::string_view text, const std::vector<std::string>& path)
+      : tokens_(text), path_(path) {}
 
-  // Reads nodes into `block` until its closing brace, or the end of the text at top level.
-  bool parse_block(KeyValues& block, bool top_level) {
-    while (true) {
+  std::optional<std::vector<KeyValue>> find() {
+    advance();
+    for (;;) {
       switch (current_.kind) {
         case TokenKind::kEnd:
-          return top_level;
+          if (depth_ != 0 || !found_) {
+            return std::nullopt;
+          }
+          return std::move(values_);
         case TokenKind::kClose:
-          advance();
-          return !top_level;
+          if (!close_block()) {
+            return std::nullopt;
+          }
+          break;
         case TokenKind::kText:
-          if (!parse_node(block)) {
-            return false;
+          if (!read_node()) {
+            return std::nullopt;
           }
           break;
         default:
-          return false;
+          return std::nullopt;
       }
     }
   }
@@ -143,50 +151,71 @@ class Parser {
     }
   }
 
-  bool parse_node(KeyValues& block) {
-    KeyValues node;
-    node.key = std::move(current_.text);
+  // Inside the block sought, and not in one of its own blocks.
+  bool in_sought_block() const {
+    return !found_ && matched_ == path_.size() && depth_ == path_.size();
+  }
+
+  bool close_block() {
+    if (depth_ == 0) {
+      return false;
+    }
+    if (in_sought_block()) {
+      found_ = true;
+    }
+    if (matched_ == depth_) {
+      --matched_;
+    }
+    --depth_;
+    advance();
+    return true;
+  }
+
+  bool read_node() {
+    std::string key = std::move(current_.text);
     advance();
     if (current_.kind == TokenKind::kText) {
-      node.value = std::move(current_.text);
-      advance();
-      skip_condition();
-    } else {
-      skip_condition();
-      if (current_.kind != TokenKind::kOpen) {
-        return false;
+      if (in_sought_block()) {
+        values_.push_back({std::move(key), std::move(current_.text)});
       }
       advance();
-      node.is_block = true;
-      if (!parse_block(node, false)) {
-        return false;
-      }
+      skip_condition();
+      return true;
     }
-    block.children.push_back(std::move(node));
+    skip_condition();
+    if (current_.kind != TokenKind::kOpen) {
+      return false;
+    }
+    ++depth_;
+    if (!found_ && matched_ + 1 == depth_ && depth_ <= path_.size() &&
+        equal_ignoring_case(key, path_[depth_ - 1])) {
+      matched_ = depth_;
+    }
+    advance();
     return true;
   }
 
   Tokenizer tokens_;
+  const std::vector<std::string>& path_;
   Token current_;
+  std::size_t depth_ = 0;
+  std::size_t matched_ = 0;
+  bool found_ = false;
+  std::vector<KeyValue> values_;
 };
 
 }  // namespace
 
-const KeyValues* KeyValues::find(std::string_view child_key) const {
-  for (const KeyValues& child : children) {
-    if (equal_ignoring_case(child.key, child_key)) {
-      return &child;
+std::optional<std::vector<KeyValue>> find_key_values_block(std::string_view text,
+                                                           const std::vector<std::string>& path) {
+  return BlockFinder(text, path).find();
+}
+
+const KeyValue* find_key_value(const std::vector<KeyValue>& values, std::string_view key) {
+  for (const KeyValue& value : values) {
+    if (equal_ignoring_case(value.key, key)) {
+      return &value;
     }
   }
   return nullptr;
-}
-
-std::optional<KeyValues> parse_key_values(std::string_view text) {
-  KeyValues root;
-  root.is_block = true;
-  Parser parser(text);
-  if (!parser.parse_block(root, true)) {
-    return std::nullopt;
-  }
-  return root;
 }

@@ -1,110 +1,165 @@
-#include <pwd.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <vector>
 
+#include "disk/whole_file.h"
 #include "steam/key_values.h"
 #include "steam/registry.h"
 
-// Steam on Linux keeps the user's registry in ~/.steam/registry.vdf, as KeyValues text:
-// Registry / HKCU / Software / Valve / Steam / SteamPath.
+// Steam on Linux keeps the user's registry in a file of KeyValues text, registry.vdf, with
+// Registry / HKCU / Software / Valve / Steam / SteamPath in it. Where that file is, or where
+// Steam itself is when no file names it, depends on how Steam was installed.
 struct RegistryKey {
-  KeyValues block;
-  std::string home;
+  std::vector<KeyValue> values;
 };
 
 namespace {
 
+// Steam writes a few kilobytes; a larger file is none of Steam's.
+constexpr std::size_t kLargestRegistryFile = 16 << 20;
+
+// Where each kind of install keeps its registry file, its links or its folder, below the home
+// folder, in the order they are asked: the native install, the Flatpak one
+// (com.valvesoftware.Steam), the Snap one.
+enum class PlaceKind { kRegistryFile, kLink, kFolder };
+struct Place {
+  PlaceKind kind;
+  const char* path;
+};
+constexpr Place kPlaces[] = {
+    {PlaceKind::kRegistryFile, "/.steam/registry.vdf"},
+    {PlaceKind::kLink, "/.steam/root"},
+    {PlaceKind::kLink, "/.steam/steam"},
+    {PlaceKind::kFolder, "/.local/share/Steam"},
+    {PlaceKind::kRegistryFile, "/.var/app/com.valvesoftware.Steam/.steam/registry.vdf"},
+    {PlaceKind::kFolder, "/.var/app/com.valvesoftware.Steam/.local/share/Steam"},
+    {PlaceKind::kFolder, "/.var/app/com.valvesoftware.Steam/data/Steam"},
+    {PlaceKind::kRegistryFile, "/snap/steam/common/.steam/registry.vdf"},
+    {PlaceKind::kFolder, "/snap/steam/common/.local/share/Steam"},
+};
+
+// HOME, or the user's entry in /etc/passwd: getpwuid would need the name-service libraries,
+// which a statically linked program cannot load.
 std::string home_folder() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && *home != '\0') {
     return home;
   }
-  const passwd* user = getpwuid(getuid());
-  return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
+  std::string users;
+  if (!read_whole_file("/etc/passwd", users, kLargestRegistryFile)) {
+    return "";
+  }
+  const std::string uid = std::to_string(getuid());
+  std::size_t start = 0;
+  while (start < users.size()) {
+    const std::size_t end = std::min(users.find('\n', start), users.size());
+    std::vector<std::string> fields;
+    for (std::size_t field = start; field <= end;) {
+      const std::size_t colon = std::min(users.find(':', field), end);
+      fields.push_back(users.substr(field, colon - field));
+      field = colon + 1;
+    }
+    if (fields.size() >= 7 && fields[2] == uid) {
+      return fields[5];
+    }
+    start = end + 1;
+  }
+  return "";
 }
 
-std::optional<std::string> read_text_file(const std::string& path) {
-  std::ifstream file(path, std::ios::in | std::ios::binary);
-  std::ostringstream text;
-  if (!file.is_open() || !(text << file.rdbuf()) || file.bad()) {
+bool is_folder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The key's values in a registry file; nothing when the file cannot be read, is no regular
+// file (a pipe, which would never be done being read), is malformed or lacks the key.
+std::optional<std::vector<KeyValue>> key_in(const std::string& file, const char* subkey) {
+  std::string text;
+  if (!read_whole_file(file, text, kLargestRegistryFile)) {
     return std::nullopt;
   }
-  return text.str();
+  std::vector<std::string> path = {"Registry", "HKCU"};
+  for (const char* start = subkey; *start != '\0';) {
+    const char* end = std::strchr(start, '\\');
+    path.emplace_back(start, end == nullptr ? std::strlen(start) : end - start);
+    start = end == nullptr ? start + std::strlen(start) : end + 1;
+  }
+  return find_key_values_block(text, path);
 }
 
-bool equal_ignoring_case(const char* a, const char* b) {
-  return strcasecmp(a, b) == 0;
-}
-
-// The folder that ~/.steam/root leads to: recent clients keep the Steam folder only there.
-std::optional<std::string> steam_root_link(const std::string& home) {
-  char resolved[PATH_MAX];
-  if (realpath((home + "/.steam/root").c_str(), resolved) == nullptr) {
-    return std::nullopt;
+// The Steam folder a link or a folder of Steam's stands for, if it exists.
+std::optional<std::string> steam_folder_at(const Place& place, const std::string& home) {
+  std::string folder = home + place.path;
+  if (place.kind == PlaceKind::kLink) {
+    char resolved[PATH_MAX];
+    if (realpath(folder.c_str(), resolved) == nullptr) {
+      return std::nullopt;
+    }
+    folder = resolved;
   }
-  return std::string(resolved);
-}
-
-std::optional<std::string> value_text(const RegistryKey& key, const char* name) {
-  const KeyValues* value = key.block.find(name);
-  if (value != nullptr && !value->is_block) {
-    return value->value;
-  }
-  if (value == nullptr && equal_ignoring_case(name, "SteamPath")) {
-    return steam_root_link(key.home);
-  }
-  return std::nullopt;
+  return is_folder(folder) ? std::optional(folder) : std::nullopt;
 }
 
 }  // namespace
 
+// A registry file whose "SteamPath" names a folder that exists gives the key; failing that,
+// the first link or folder of Steam's that exists gives a key with its folder as "SteamPath".
+// Where none does, the first registry file found gives the key as it is, so that what is
+// wrong with it is told; with no file either, there is no key.
 RegistryKey* open_user_registry_key(const char* subkey) {
   const std::string home = home_folder();
-  const auto text = read_text_file(home + "/.steam/registry.vdf");
-  if (!text) {
-    return nullptr;
+  std::optional<std::vector<KeyValue>> first_file_key;
+  for (const Place& place : kPlaces) {
+    if (place.kind != PlaceKind::kRegistryFile) {
+      continue;
+    }
+    auto file_key = key_in(home + place.path, subkey);
+    if (!file_key) {
+      continue;
+    }
+    const KeyValue* value = find_key_value(*file_key, "SteamPath");
+    if (value != nullptr && is_folder(value->value)) {
+      return new RegistryKey{std::move(*file_key)};
+    }
+    if (!first_file_key) {
+      first_file_key = std::move(file_key);
+    }
   }
-  const auto root = parse_key_values(*text);
-  if (!root) {
-    return nullptr;
+  for (const Place& place : kPlaces) {
+    if (place.kind == PlaceKind::kRegistryFile) {
+      continue;
+    }
+    if (const auto folder = steam_folder_at(place, home)) {
+      return new RegistryKey{{{"SteamPath", *folder}}};
+    }
   }
-  const KeyValues* block = root->find("Registry");
-  block = block != nullptr ? block->find("HKCU") : nullptr;
-  std::string_view path = subkey;
-  while (block != nullptr && !path.empty()) {
-    const std::size_t separator = path.find('\\');
-    block = block->find(path.substr(0, separator));
-    path = separator == std::string_view::npos ? "" : path.substr(separator + 1);
-  }
-  if (block == nullptr || !block->is_block) {
-    return nullptr;
-  }
-  return new RegistryKey{*block, home};
+  return first_file_key ? new RegistryKey{std::move(*first_file_key)} : nullptr;
 }
 
 bool query_registry_value_size(RegistryKey* key, const char* name, std::uint32_t& size) {
-  const auto text = value_text(*key, name);
-  if (!text || text->size() >= UINT32_MAX) {
+  const KeyValue* value = find_key_value(key->values, name);
+  if (value == nullptr || value->value.size() >= UINT32_MAX) {
     return false;
   }
-  size = static_cast<std::uint32_t>(text->size() + 1);
+  size = static_cast<std::uint32_t>(value->value.size() + 1);
   return true;
 }
 
 bool read_registry_value(RegistryKey* key, const char* name, char* buffer, std::uint32_t& size) {
-  const auto text = value_text(*key, name);
-  if (!text || text->size() + 1 > size) {
+  const KeyValue* value = find_key_value(key->values, name);
+  if (value == nullptr || value->value.size() + 1 > size) {
     return false;
   }
-  std::memcpy(buffer, text->c_str(), text->size() + 1);
-  size = static_cast<std::uint32_t>(text->size() + 1);
+  std::memcpy(buffer, value->value.c_str(), value->value.size() + 1);
+  size = static_cast<std::uint32_t>(value->value.size() + 1);
   return true;
 }
 

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <sstream>
 #include <vector>
 
@@ -22,6 +24,9 @@ namespace {
 
 const std::string kNoKey = "Cannot access the registry key, perhaps Steam is missing?";
 const std::string kNoValue = "Cannot access the registry value, perhaps Steam is missing?";
+const std::string kBadLength =
+    "Cannot access the registry value, length is invalid, perhaps Steam is missing or badly "
+    "installed?";
 
 TEST_F(Confmend, ReadsTheRegistryFileAsSteamWritesIt) {
   const struct {
@@ -57,6 +62,97 @@ TEST_F(Confmend, FollowsTheSteamRootLinkWhenTheValueIsAbsent) {
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.output, console({steam_, "Found: " + steam_ + "/a.conf"}) + prompt());
+}
+
+// Each way of installing Steam on Linux keeps it somewhere else: found in a HOME that holds
+// only that install, and mended.
+TEST_F(Confmend, FindsSteamWhereverItIsInstalled) {
+  const std::string flatpak = ".var/app/com.valvesoftware.Steam";
+  const struct {
+    const char* what;
+    std::vector<std::string> folders;  // below HOME; Steam's library in the first
+    std::string registry_file;         // below HOME, naming the first folder, or none
+  } cases[] = {
+      {"native folder only", {".local/share/Steam"}, ""},
+      {"Flatpak registry file", {"games/Steam"}, flatpak + "/.steam/registry.vdf"},
+      {"Flatpak folder only", {flatpak + "/.local/share/Steam"}, ""},
+      {"Snap folder only", {"snap/steam/common/.local/share/Steam"}, ""},
+      {"native registry file over a Flatpak folder",
+       {"games/Steam", flatpak + "/.local/share/Steam"},
+       ".steam/registry.vdf"},
+      {"any registry file over the folders found by name",
+       {"games/Steam", ".local/share/Steam"},
+       flatpak + "/.steam/registry.vdf"},
+  };
+  for (const auto& c : cases) {
+    TempDir home;
+    for (const auto& folder : c.folders) {
+      make_folders(home / folder);
+      write_file(home / folder + "/game.conf", " fullscreen = no \n");
+    }
+    const std::string steam = home / c.folders.front();
+    if (!c.registry_file.empty()) {
+      make_folders(home / c.registry_file.substr(0, c.registry_file.rfind('/')));
+      write_file(home / c.registry_file, steam_registry_file("\"SteamPath\" \"" + steam + "\""));
+    }
+    const auto result = program().run(home.path(), work_, {});
+    EXPECT_EQ(result.exit_status, 0) << c.what;
+    EXPECT_EQ(result.output, console({steam, "Found: " + steam + "/game.conf"}) + prompt())
+        << c.what;
+    EXPECT_EQ(read_file(steam + "/game.conf"), "fullscreen = no\n") << c.what;
+  }
+}
+
+// Whatever a registry file holds or is, the run ends with a message and status 255, and
+// never crashes or waits.
+TEST_F(Confmend, SurvivesHostileRegistryFiles) {
+  const std::string registry = home_ / ".steam/registry.vdf";
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::string message;
+  } cases[] = {
+      {"nested 100,000 blocks deep",
+       [&] {
+         std::string deep;
+         for (int i = 0; i < 100000; ++i) {
+           deep += "\"a\" { ";
+         }
+         write_file(registry, deep);
+       },
+       kNoKey},
+      {"a closing brace missing",
+       [&] {
+         const std::string whole = steam_registry_file("\"SteamPath\" \"/x\"");
+         write_file(registry, whole.substr(0, whole.rfind('}')));
+       },
+       kNoKey},
+      {"a value of 20 MB",
+       [&] {
+         write_file(registry,
+                    steam_registry_file("\"SteamPath\" \"" + std::string(20 << 20, 'x') + "\""));
+       },
+       kNoKey},
+      {"a value of 2,000 bytes",
+       [&] {
+         write_file(registry,
+                    steam_registry_file("\"SteamPath\" \"" + std::string(2000, 'x') + "\""));
+       },
+       kBadLength},
+      {"binary bytes", [&] { write_file(registry, std::string("\0\xFF\x01{\x80\"", 6)); }, kNoKey},
+      {"a pipe", [&] { ASSERT_EQ(mkfifo(registry.c_str(), 0600), 0); }, kNoKey},
+      {"a folder", [&] { make_folders(registry); }, kNoKey},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(home_ / ".steam");
+    make_folders(home_ / ".steam");
+    c.make();
+    ChildOptions limited;
+    limited.time_limit = std::chrono::seconds(10);
+    const auto result = run(limited);
+    EXPECT_EQ(result.exit_status, 255) << c.what << ": " << result.errors;
+    EXPECT_EQ(result.output, console({c.message}) + prompt()) << c.what;
+  }
 }
 
 TEST_F(Confmend, NeverOpensPipesAndReportsDanglingLinks) {
@@ -196,7 +292,9 @@ TEST_F(Confmend, FlushesTheNewFileBeforeTheRenameAndTheFolderAfter) {
   const std::string trace = home_ / "trace";
   ChildOptions options;
   options.working_folder = work_;
-  options.environment = {{"HOME", home_.path()}, {"PATH", "/usr/bin:/bin"}};
+  // The leak checker of the sanitizer build cannot work under a tracer.
+  options.environment = {
+      {"HOME", home_.path()}, {"PATH", "/usr/bin:/bin"}, {"ASAN_OPTIONS", "detect_leaks=0"}};
   const auto result =
       run_program({"strace", "-o", trace, "-e", "trace=openat,fsync,rename,renameat,renameat2",
                    CONFMEND_PROGRAM},
