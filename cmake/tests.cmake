@@ -16,6 +16,11 @@ target_link_libraries(confmend_unit_tests PRIVATE confmend_core confmend_test_su
                       GTest::gtest_main)
 
 if(WIN32)
+  # For the end-to-end suite: the program as Windows before 10 version 1903 runs it, which
+  # ignores its manifest, and a helper that tells the console's output code page.
+  add_executable(confmend_without_manifest driver/main.cpp)
+  target_link_libraries(confmend_without_manifest PRIVATE confmend_core)
+  add_executable(console_code_page tests/console_code_page.cpp)
   # Wine may take several seconds to start the first program of a run.
   gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
   return()
@@ -64,8 +69,11 @@ if(CONFMEND_WINDOWS_PROGRAM)
     tests/confmend_windows_test.cpp
     tests/wine_program.cpp
   )
+  get_filename_component(windows_build "${CONFMEND_WINDOWS_PROGRAM}" DIRECTORY)
   target_compile_definitions(confmend_windows_tests PRIVATE
-    CONFMEND_WINDOWS_PROGRAM="${CONFMEND_WINDOWS_PROGRAM}")
+    CONFMEND_WINDOWS_PROGRAM="${CONFMEND_WINDOWS_PROGRAM}"
+    CONFMEND_WITHOUT_MANIFEST="${windows_build}/confmend_without_manifest.exe"
+    CONFMEND_CONSOLE_CODE_PAGE="${windows_build}/console_code_page.exe")
   target_link_libraries(confmend_windows_tests PRIVATE confmend_test_support GTest::gtest_main)
   # One prefix for the whole run: its registry is shared, so these cases take turns.
   gtest_discover_tests(confmend_windows_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "Windows."

@@ -199,6 +199,28 @@ bool give_attributes(const BY_HANDLE_FILE_INFORMATION& old, HANDLE file) {
   return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
+std::string folder_of(const std::string& path) {
+  return path.substr(0, path.find_last_of("/\\"));
+}
+
+// The path of the file to replace: the path itself, where the file lies in the folder its
+// name says; otherwise (a link) the file it leads to, so that the link stays a link. Places
+// are compared as location_of gives them, which Wine can tell for long paths too.
+std::optional<std::string> file_to_replace(const std::string& path, HANDLE file) {
+  const OwnedHandle folder(CreateFileW(extended_path(folder_of(path)).c_str(), 0, kShareAll,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                       nullptr));
+  auto here = folder ? location_of(folder.get()) : std::nullopt;
+  const auto there = location_of(file);
+  if (here && !here->ends_with('\\')) {
+    *here += '\\';  // a volume's root has its separator already
+  }
+  if (here && there && *there == *here + path.substr(folder_of(path).size() + 1)) {
+    return path;
+  }
+  return final_path(file);
+}
+
 bool refuses_new_files(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
          error == ERROR_WRITE_PROTECT;
@@ -221,13 +243,13 @@ ReplaceResult replace_file_durably(const std::string& path, std::string_view tex
     return ReplaceResult::kNotWritable;
   }
   const Security security(old.get());
-  const auto target = final_path(old.get());  // a link stays a link: replace what it leads to
+  const auto target = file_to_replace(path, old.get());
   if (info.nNumberOfLinks > 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0 ||
       !security.known() || !target || has_named_streams(old.get())) {
     return ReplaceResult::kInPlaceOnly;
   }
   std::wstring replacement;
-  OwnedHandle fresh(create_replacement(target->substr(0, target->rfind('\\')), replacement));
+  OwnedHandle fresh(create_replacement(folder_of(*target), replacement));
   if (!fresh) {
     return refuses_new_files(GetLastError()) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }

@@ -1,5 +1,6 @@
 #include "disk/windows_path.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "disk/utf16.h"
@@ -122,4 +123,20 @@ std::optional<std::string> final_path(HANDLE handle) {
     }
     path.resize(length);
   }
+}
+
+std::optional<std::string> location_of(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(WCHAR));
+  if (!GetFileInformationByHandle(handle, &info) ||
+      !GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
+                                    static_cast<DWORD>(buffer.size()))) {
+    return std::nullopt;
+  }
+  const auto* name = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+  char volume[16];
+  std::snprintf(volume, sizeof volume, "%08lx",
+                static_cast<unsigned long>(info.dwVolumeSerialNumber));
+  return volume +
+         utf8_from_wide(std::wstring_view(name->FileName, name->FileNameLength / sizeof(WCHAR)));
 }

@@ -21,7 +21,12 @@ std::string utf8_from_wide(std::wstring_view text);
 std::wstring extended_path(const std::string& path);
 
 // Where what the handle is open on really is, every link and junction resolved: a path as
-// \\?\C:\... or \\?\UNC\..., in UTF-8.
+// \\?\C:\... or \\?\UNC\..., in UTF-8. Wine cannot tell it for paths past 260 characters.
 std::optional<std::string> final_path(HANDLE handle);
+
+// The same, to compare places by: the volume's serial number in hexadecimal, then the path
+// below the volume's root ("5a000000\games\Steam"), names separated by "\". Told for every
+// path, however long.
+std::optional<std::string> location_of(HANDLE handle);
 
 #endif  // CONFMEND_DISK_WINDOWS_PATH_H_

@@ -73,7 +73,7 @@ std::optional<std::string> FolderListing::location() const {
   if (state_->folder == INVALID_HANDLE_VALUE) {
     return std::nullopt;
   }
-  return final_path(state_->folder);
+  return location_of(state_->folder);
 }
 
 // Only the directory bit is asked: junctions and folder links carry it and are followed.
@@ -96,7 +96,7 @@ std::optional<std::string> real_location(const std::string& path) {
   if (file == INVALID_HANDLE_VALUE) {
     return std::nullopt;
   }
-  auto location = final_path(file);
+  auto location = location_of(file);
   CloseHandle(file);
   return location;
 }

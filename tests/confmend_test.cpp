@@ -15,6 +15,16 @@
 
 namespace {
 
+std::vector<std::string> sorted_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
 TEST_F(Confmend, MendsEveryConfFileBelowTheSteamFolder) {
   point_registry_at(steam_);
   write_file(work_ + "/dosbox.conf", "[sdl]\nfullscreen=true\noutput=opengl\n");
@@ -297,6 +307,37 @@ TEST_F(Confmend, FindsFilesInFoldersWithNamesOutsideAscii) {
   EXPECT_EQ(result.output,
             console({spelled(steam_), "Found: " + spelled(folder + "/\xCE\xA9.conf")}) + prompt());
   EXPECT_EQ(read_file(folder + "/\xCE\xA9.conf"), lines({"a=1"}));
+}
+
+// Names that Windows takes for devices or trims (aux, con, a trailing dot), a path longer
+// than 260 characters and a name of 245 bytes: all found and mended, as any other.
+TEST_F(Confmend, FindsEveryNameTheFileSystemAllows) {
+  point_registry_at(steam_);
+  std::string deep = steam_;
+  while (deep.size() < 320) {
+    deep += "/" + std::string(60, 'd');
+  }
+  std::string cjk;
+  for (int i = 0; i < 80; ++i) {
+    cjk += "\xE6\xBC\xA2";  // 漢
+  }
+  const std::vector<std::string> files = {steam_ + "/aux.conf",        steam_ + "/com1.conf",
+                                          steam_ + "/con.conf",        steam_ + "/nul.conf",
+                                          steam_ + "/Game./x.conf",    deep + "/long.conf",
+                                          steam_ + "/" + cjk + ".conf"};
+  make_folders(steam_ + "/Game.");
+  make_folders(deep);
+  for (const auto& path : files) {
+    write_file(path, " a = 1 \n");
+  }
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  std::string expected = console({spelled(steam_)});
+  for (const auto& path : files) {
+    expected += lines({"Found: " + spelled(path)});
+    EXPECT_EQ(read_file(path), lines({"a = 1"})) << path;
+  }
+  EXPECT_EQ(sorted_lines(result.output), sorted_lines(expected + prompt()));
 }
 
 TEST_F(Confmend, WalksEachRealFolderOnceThroughLinksAndCycles) {

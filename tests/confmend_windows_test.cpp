@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <sstream>
 
@@ -30,6 +31,37 @@ std::set<std::string> imported_dlls() {
   return dlls;
 }
 
+// The numbers that console_code_page printed, in order, from what a terminal showed: Wine's
+// console draws each character with control sequences around it, and blanks as moves.
+std::string code_pages_shown(const std::string& shown) {
+  std::string plain;
+  for (std::size_t at = 0; at < shown.size(); ++at) {
+    if (shown[at] == '\x1b' && at + 1 < shown.size() && shown[at + 1] == '[') {
+      at += 2;
+      while (at < shown.size() && shown[at] >= 0x20 && shown[at] <= 0x3F) {
+        ++at;
+      }
+    } else if (shown[at] != ' ') {
+      plain += shown[at];
+    }
+  }
+  std::string numbers;
+  for (std::size_t at = 0; (at = plain.find("codepage", at)) != std::string::npos;) {
+    at += 8;
+    const std::size_t end = plain.find_first_not_of("0123456789", at);
+    numbers += (numbers.empty() ? "" : " ") + plain.substr(at, end - at);
+  }
+  return numbers;
+}
+
+std::size_t count_of(const std::string& part, const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) {
+    ++count;
+  }
+  return count;
+}
+
 TEST(WindowsProgram, NeedsNoDllBesidesThoseOfWindows) {
   const std::set<std::string> windows = {"KERNEL32.dll", "ADVAPI32.dll", "msvcrt.dll",
                                          "USER32.dll"};
@@ -46,6 +78,89 @@ TEST(WindowsProgram, CarriesTheUtf8AndLongPathManifest) {
                               "WindowsSettings\">UTF-8</activeCodePage>",
                               ">true</longPathAware>"}) {
     EXPECT_NE(program.find(setting), std::string::npos) << setting;
+  }
+}
+
+// A value already in the extended-length form is used as it stands.
+TEST_F(Confmend, TakesAValueInTheExtendedLengthForm) {
+  const std::string root = "\\\\?\\Z:" + steam_;
+  program().set_steam_path(home_.path(), root);
+  write_file(steam_ + "/a.conf", " a = 1 \n");
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.output, console({root, "Found: " + root + "/a.conf"}) + prompt());
+  EXPECT_EQ(read_file(steam_ + "/a.conf"), lines({"a = 1"}));
+}
+
+// Only text is a folder: a REG_EXPAND_SZ value is expanded, any other type is refused.
+TEST_F(Confmend, TakesTheValueByItsType) {
+  write_file(steam_ + "/a.conf", "a=1\n");
+  set_steam_value_under_wine("REG_DWORD", "1094795585");  // the bytes of "AAAA"
+  auto result = run();
+  EXPECT_EQ(result.exit_status, 255);
+  EXPECT_EQ(result.output,
+            console({"Cannot access the registry value, perhaps Steam is missing?"}) + prompt());
+
+  set_steam_value_under_wine("REG_EXPAND_SZ", "%CONFMEND_GAMES%\\Steam");
+  ChildOptions with_variable;
+  with_variable.environment = {{"CONFMEND_GAMES", "Z:" + home_.path()}};
+  result = run(with_variable);
+  EXPECT_EQ(result.exit_status, 0);
+  const std::string root = "Z:" + home_.path() + "\\Steam";
+  EXPECT_EQ(result.output, console({root, "Found: " + root + "/a.conf"}) + prompt());
+}
+
+// A command interpreter's window goes on after the program: its code page must be as before,
+// after a completed run and after the failure exit alike.
+TEST_F(Confmend, LeavesTheConsoleCodePageAsItFoundIt) {
+  write_file(work_ + "/key.txt", "x\r\n");
+  for (const bool steam_found : {true, false}) {
+    if (steam_found) {
+      point_registry_at(steam_);
+    } else {
+      program().remove_steam_key(home_.path());
+    }
+    // Wine gives a program a console of its own only on a terminal, which `script` makes.
+    const std::string commands = std::string("chcp 437 >nul & ") + CONFMEND_CONSOLE_CODE_PAGE +
+                                 " & " + CONFMEND_WINDOWS_PROGRAM + " <key.txt & " +
+                                 CONFMEND_CONSOLE_CODE_PAGE;
+    ChildOptions options;
+    options.working_folder = work_;
+    options.environment = {{"WINEPREFIX", std::getenv("WINEPREFIX")},
+                           {"WINEDEBUG", "-all"},
+                           {"LANG", "C.UTF-8"},
+                           {"HOME", home_.path()},
+                           {"PATH", "/usr/bin:/bin"}};
+    const auto result = run_program(
+        {"script", "-qec", "/usr/lib/wine/wine64 cmd /c '" + commands + "'", "/dev/null"}, options);
+    EXPECT_EQ(code_pages_shown(result.output), "437 437") << "Steam found: " << steam_found;
+  }
+}
+
+// Windows before 10 version 1903 ignores the manifest that makes narrow strings UTF-8: names
+// in any script are still found, and a fullwidth letter is not taken for its ASCII twin.
+TEST_F(Confmend, FindsEveryNameWithoutTheManifest) {
+  point_registry_at(steam_);
+  const std::string cyrillic = steam_ + "/\xD0\x98\xD0\xB3\xD1\x80\xD0\xB0";  // Игра
+  make_folders(cyrillic);
+  const std::vector<std::string> files = {cyrillic + "/game.conf", steam_ + "/a.conf",
+                                          steam_ + "/\xEF\xBD\x81.conf"};  // ａ.conf
+  for (const auto& path : files) {
+    write_file(path, " x = 1 \n");
+  }
+  ChildOptions options;
+  options.working_folder = work_;
+  options.environment = {{"WINEPREFIX", std::getenv("WINEPREFIX")},
+                         {"WINEDEBUG", "-all"},
+                         {"LANG", "C.UTF-8"},
+                         {"HOME", home_.path()},
+                         {"PATH", "/usr/bin:/bin"}};
+  const auto result = run_program({"/usr/lib/wine/wine64", CONFMEND_WITHOUT_MANIFEST}, options);
+  EXPECT_EQ(result.exit_status, 0);
+  for (const auto& path : files) {
+    EXPECT_EQ(count_of("Found: " + spelled(path) + "\r\n", result.output), 1u) << path << " in:\n"
+                                                                               << result.output;
+    EXPECT_EQ(read_file(path), lines({"x = 1"})) << path;
   }
 }
 

@@ -31,4 +31,8 @@ class ProgramUnderTest {
 
 const ProgramUnderTest& program_under_test();
 
+// Under Wine only: the Steam key with a "SteamPath" value of this type (REG_SZ, REG_DWORD...),
+// as `reg add` takes it.
+void set_steam_value_under_wine(const std::string& type, const std::string& data);
+
 #endif  // CONFMEND_TESTS_PROGRAM_UNDER_TEST_H_

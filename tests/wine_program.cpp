@@ -31,6 +31,15 @@ void reg(const std::vector<std::string>& words, bool must_succeed) {
   }
 }
 
+}  // namespace
+
+void set_steam_value_under_wine(const std::string& type, const std::string& data) {
+  reg({"delete", kSteamKey, "/f"}, false);
+  reg({"add", kSteamKey, "/v", "SteamPath", "/t", type, "/d", data, "/f"}, true);
+}
+
+namespace {
+
 class WineProgram : public ProgramUnderTest {
  public:
   std::string spelled(const std::string& path) const override { return "Z:" + path; }
@@ -53,6 +62,7 @@ class WineProgram : public ProgramUnderTest {
     ChildOptions sandboxed = options;
     sandboxed.working_folder = folder;
     sandboxed.environment = wine_environment(home);
+    sandboxed.environment.insert(options.environment.begin(), options.environment.end());
     return run_program({kWine, CONFMEND_WINDOWS_PROGRAM}, sandboxed);
   }
 
