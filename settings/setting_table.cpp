@@ -8,14 +8,13 @@ namespace {
 
 // The reference file as Notepad may save it: a UTF-8 byte-order mark is dropped, and
 // "Unicode" (UTF-16 with its mark, either byte order) becomes UTF-8.
-std::string reference_text(std::string bytes) {
-  const std::string_view text = bytes;
+std::string reference_text(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) {
-    return bytes.substr(3);
+    return std::string(text.substr(3));
   }
   const bool little_endian = text.starts_with("\xFF\xFE");
   if (!little_endian && !text.starts_with("\xFE\xFF")) {
-    return bytes;
+    return std::string(text);
   }
   std::u16string units;
   units.reserve(text.size() / 2);
@@ -48,13 +47,10 @@ const std::string& lookup_setting(const SettingTable& table, std::string_view na
   return found->second;
 }
 
-SettingTable load_reference_settings(const std::string& file_name) {
+SettingTable reference_settings_from_text(std::string_view text) {
   SettingTable table;
-  std::string bytes;
-  if (!read_whole_file(file_name, bytes)) {
-    return table;
-  }
-  for_each_trimmed_line(reference_text(std::move(bytes)), [&](std::string_view line) {
+  const std::string decoded = reference_text(text);
+  for_each_trimmed_line(decoded, [&](std::string_view line) {
     const auto setting = split_setting_line(line);
     if (!setting) {
       return;
@@ -68,4 +64,12 @@ SettingTable load_reference_settings(const std::string& file_name) {
     }
   });
   return table;
+}
+
+SettingTable load_reference_settings(const std::string& file_name) {
+  std::string bytes;
+  if (!read_whole_file(file_name, bytes)) {
+    return {};
+  }
+  return reference_settings_from_text(bytes);
 }

@@ -114,10 +114,10 @@ class Tokenizer {
 // many of them, from the outside in, follow the path.
 class BlockFinder {
  public:
-  BlockFinder(std::string_view text, const std::vector<std::string>& path)
-      : tokens_(text), path_(path) {}
+  BlockFinder(std::string_view text, const std::vector<std::string>& path, std::string_view key)
+      : tokens_(text), path_(path), key_(key) {}
 
-  std::optional<std::vector<KeyValue>> find() {
+  std::optional<KeyValuesBlock> find() {
     advance();
     for (;;) {
       switch (current_.kind) {
@@ -125,7 +125,7 @@ class BlockFinder {
           if (depth_ != 0 || !found_) {
             return std::nullopt;
           }
-          return std::move(values_);
+          return std::move(block_);
         case TokenKind::kClose:
           if (!close_block()) {
             return std::nullopt;
@@ -175,8 +175,8 @@ class BlockFinder {
     std::string key = std::move(current_.text);
     advance();
     if (current_.kind == TokenKind::kText) {
-      if (in_sought_block()) {
-        values_.push_back({std::move(key), std::move(current_.text)});
+      if (in_sought_block() && !block_.value && equal_ignoring_case(key, key_)) {
+        block_.value = std::move(current_.text);
       }
       advance();
       skip_condition();
@@ -197,25 +197,18 @@ class BlockFinder {
 
   Tokenizer tokens_;
   const std::vector<std::string>& path_;
+  std::string_view key_;
   Token current_;
   std::size_t depth_ = 0;
   std::size_t matched_ = 0;
   bool found_ = false;
-  std::vector<KeyValue> values_;
+  KeyValuesBlock block_;
 };
 
 }  // namespace
 
-std::optional<std::vector<KeyValue>> find_key_values_block(std::string_view text,
-                                                           const std::vector<std::string>& path) {
-  return BlockFinder(text, path).find();
-}
-
-const KeyValue* find_key_value(const std::vector<KeyValue>& values, std::string_view key) {
-  for (const KeyValue& value : values) {
-    if (equal_ignoring_case(value.key, key)) {
-      return &value;
-    }
-  }
-  return nullptr;
+std::optional<KeyValuesBlock> find_in_key_values(std::string_view text,
+                                                 const std::vector<std::string>& path,
+                                                 std::string_view key) {
+  return BlockFinder(text, path, key).find();
 }

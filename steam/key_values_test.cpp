@@ -8,66 +8,56 @@ namespace {
 
 const std::vector<std::string> kSteam = {"Registry", "HKCU", "Software", "Valve", "Steam"};
 
-// The block's values as "key=value;" pairs, or "none".
-std::string found(std::string_view text, const std::vector<std::string>& path = kSteam) {
-  const auto values = find_key_values_block(text, path);
-  if (!values) {
-    return "none";
-  }
-  std::string pairs;
-  for (const KeyValue& value : *values) {
-    pairs += value.key + "=" + value.value + ";";
-  }
-  return pairs;
+// The key's value in the block, "(no value)" when the block lacks it, or "(no block)".
+std::string found(std::string_view text, const std::vector<std::string>& path = kSteam,
+                  std::string_view key = "SteamPath") {
+  const auto block = find_in_key_values(text, path, key);
+  return !block ? "(no block)" : block->value ? *block->value : "(no value)";
 }
 
-TEST(FindKeyValuesBlock, ReadsTheBlockAsSteamWritesIt) {
+TEST(FindInKeyValues, ReadsTheBlockAsSteamWritesIt) {
   const std::string text = R"(// written by Steam
 "Registry"
 {
 	"HKCU" { "Software" { "Other" { "SteamPath" "no" }
 	"valve" { "STEAM" {
 		"language"  "english"   [$LINUX]
-		SteamPath   "/home/me/.local/share/Steam"
+		"Apps" { "10" { "SteamPath" "inner" } }
+		steampath   "/home/me/.local/share/Steam"
 		"quoted"    "a \"b\" c\\d\te\nf\q"
-		"Apps" { "10" { "Installed" "1" } }
-		"after"     "apps"
+		"SteamPath" "second"
 	} } } }
 }
 )";
-  EXPECT_EQ(found(text),
-            "language=english;SteamPath=/home/me/.local/share/Steam;quoted=a \"b\" c\\d\te\nf\\q;"
-            "after=apps;");
-  const auto values = find_key_values_block(text, kSteam);
-  ASSERT_TRUE(values.has_value());
-  EXPECT_EQ(find_key_value(*values, "steampath")->value, "/home/me/.local/share/Steam");
-  EXPECT_EQ(find_key_value(*values, "missing"), nullptr);
-  EXPECT_EQ(found(text, {"Registry", "HKCU", "Software", "Valve", "Steam", "Apps", "10"}),
-            "Installed=1;");
+  EXPECT_EQ(found(text), "/home/me/.local/share/Steam");
+  EXPECT_EQ(found(text, kSteam, "quoted"), "a \"b\" c\\d\te\nf\\q");
+  EXPECT_EQ(found(text, kSteam, "missing"), "(no value)");
+  EXPECT_EQ(found(text, kSteam, "Apps"), "(no value)") << "a block is no text value";
+  EXPECT_EQ(found(text, {"Registry", "HKCU", "Software", "Valve", "Steam", "Apps", "10"}), "inner");
 }
 
-TEST(FindKeyValuesBlock, TakesTheFirstBlockOnThePathOnly) {
-  EXPECT_EQ(found(R"("a" { "b" { "x" "1" } } "a" { "b" { "x" "2" } })", {"a", "b"}), "x=1;");
-  EXPECT_EQ(found(R"("a" { "c" { "b" { "x" "1" } } })", {"a", "b"}), "none");
-  EXPECT_EQ(found(R"("a" { "b" { } })", {"a", "b"}), "");
+TEST(FindInKeyValues, TakesTheFirstBlockOnThePathOnly) {
+  EXPECT_EQ(found(R"("a" { "b" { "x" "1" } } "a" { "b" { "x" "2" } })", {"a", "b"}, "x"), "1");
+  EXPECT_EQ(found(R"("a" { "c" { "b" { "x" "1" } } })", {"a", "b"}, "x"), "(no block)");
+  EXPECT_EQ(found(R"("a" { "b" { } })", {"a", "b"}, "x"), "(no value)");
 }
 
-TEST(FindKeyValuesBlock, RefusesMalformedText) {
+TEST(FindInKeyValues, RefusesMalformedText) {
   for (const char* text : {"\"Registry\" { \"HKCU\" {", "\"a\" \"b\" }", "\"a\" \"unterminated",
                            "\"key\"", "{ \"a\" \"b\" }", "\"a\" [$X]", "", "\"Registry\" { } }"}) {
-    EXPECT_EQ(found(text), "none") << text;
+    EXPECT_EQ(found(text), "(no block)") << text;
   }
 }
 
 // Nesting costs a count, not the stack: a hostile file cannot overflow it.
-TEST(FindKeyValuesBlock, ReadsAnyDepthOfNesting) {
+TEST(FindInKeyValues, ReadsAnyDepthOfNesting) {
   std::string deep;
   for (int i = 0; i < 100000; ++i) {
     deep += "a{";
   }
-  EXPECT_EQ(found(deep, {"a"}), "none");
-  deep += std::string(100000, '}');
-  EXPECT_EQ(found(deep, {"a"}), "");
+  EXPECT_EQ(found(deep, {"a"}, "x"), "(no block)");
+  deep += "x 1" + std::string(100000, '}');
+  EXPECT_EQ(found(deep, {"a"}, "x"), "(no value)");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <limits.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,9 +16,10 @@
 
 // Steam on Linux keeps the user's registry in a file of KeyValues text, registry.vdf, with
 // Registry / HKCU / Software / Valve / Steam / SteamPath in it. Where that file is, or where
-// Steam itself is when no file names it, depends on how Steam was installed.
+// Steam itself is when no file names it, depends on how Steam was installed. Finding Steam
+// needs that one value, and only that one is kept.
 struct RegistryKey {
-  std::vector<KeyValue> values;
+  KeyValuesBlock steam_path;
 };
 
 namespace {
@@ -79,9 +81,12 @@ bool is_folder(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// The key's values in a registry file; nothing when the file cannot be read, is no regular
-// file (a pipe, which would never be done being read), is malformed or lacks the key.
-std::optional<std::vector<KeyValue>> key_in(const std::string& file, const char* subkey) {
+constexpr std::string_view kSteamPath = "SteamPath";
+
+// The key in a registry file, with its "SteamPath"; nothing when the file cannot be read, is
+// no regular file (a pipe, which would never be done being read), is malformed or lacks the
+// key.
+std::optional<KeyValuesBlock> key_in(const std::string& file, const char* subkey) {
   std::string text;
   if (!read_whole_file(file, text, kLargestRegistryFile)) {
     return std::nullopt;
@@ -92,7 +97,7 @@ std::optional<std::vector<KeyValue>> key_in(const std::string& file, const char*
     path.emplace_back(start, end == nullptr ? std::strlen(start) : end - start);
     start = end == nullptr ? start + std::strlen(start) : end + 1;
   }
-  return find_key_values_block(text, path);
+  return find_in_key_values(text, path, kSteamPath);
 }
 
 // The Steam folder a link or a folder of Steam's stands for, if it exists.
@@ -116,7 +121,7 @@ std::optional<std::string> steam_folder_at(const Place& place, const std::string
 // wrong with it is told; with no file either, there is no key.
 RegistryKey* open_user_registry_key(const char* subkey) {
   const std::string home = home_folder();
-  std::optional<std::vector<KeyValue>> first_file_key;
+  std::optional<KeyValuesBlock> first_file_key;
   for (const Place& place : kPlaces) {
     if (place.kind != PlaceKind::kRegistryFile) {
       continue;
@@ -125,8 +130,7 @@ RegistryKey* open_user_registry_key(const char* subkey) {
     if (!file_key) {
       continue;
     }
-    const KeyValue* value = find_key_value(*file_key, "SteamPath");
-    if (value != nullptr && is_folder(value->value)) {
+    if (file_key->value && is_folder(*file_key->value)) {
       return new RegistryKey{std::move(*file_key)};
     }
     if (!first_file_key) {
@@ -138,28 +142,38 @@ RegistryKey* open_user_registry_key(const char* subkey) {
       continue;
     }
     if (const auto folder = steam_folder_at(place, home)) {
-      return new RegistryKey{{{"SteamPath", *folder}}};
+      return new RegistryKey{KeyValuesBlock{*folder}};
     }
   }
   return first_file_key ? new RegistryKey{std::move(*first_file_key)} : nullptr;
 }
 
+namespace {
+
+const std::string* value_named(const RegistryKey& key, const char* name) {
+  const bool steam_path = std::string_view(name).size() == kSteamPath.size() &&
+                          strncasecmp(name, kSteamPath.data(), kSteamPath.size()) == 0;
+  return steam_path && key.steam_path.value ? &*key.steam_path.value : nullptr;
+}
+
+}  // namespace
+
 bool query_registry_value_size(RegistryKey* key, const char* name, std::uint32_t& size) {
-  const KeyValue* value = find_key_value(key->values, name);
-  if (value == nullptr || value->value.size() >= UINT32_MAX) {
+  const std::string* value = value_named(*key, name);
+  if (value == nullptr || value->size() >= UINT32_MAX) {
     return false;
   }
-  size = static_cast<std::uint32_t>(value->value.size() + 1);
+  size = static_cast<std::uint32_t>(value->size() + 1);
   return true;
 }
 
 bool read_registry_value(RegistryKey* key, const char* name, char* buffer, std::uint32_t& size) {
-  const KeyValue* value = find_key_value(key->values, name);
-  if (value == nullptr || value->value.size() + 1 > size) {
+  const std::string* value = value_named(*key, name);
+  if (value == nullptr || value->size() + 1 > size) {
     return false;
   }
-  std::memcpy(buffer, value->value.c_str(), value->value.size() + 1);
-  size = static_cast<std::uint32_t>(value->value.size() + 1);
+  std::memcpy(buffer, value->c_str(), value->size() + 1);
+  size = static_cast<std::uint32_t>(value->size() + 1);
   return true;
 }
 

@@ -1,0 +1,51 @@
+// The registry file: the KeyValues reader, and the Steam folder lookup on top of it. Neither
+// may crash or hang on any input, and the reader's memory stays within a small multiple of
+// its input's size.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "fuzz/fuzz_target.h"
+#include "steam/key_values.h"
+#include "steam/steam_path.h"
+
+namespace {
+
+const std::vector<std::string> kSteamKey = {"Registry", "HKCU", "Software", "Valve", "Steam"};
+
+void write_registry_file(const std::string& home, std::string_view text) {
+  std::FILE* file = std::fopen((home + "/.steam/registry.vdf").c_str(), "wb");
+  FUZZ_EXPECT(file != nullptr, "the registry file can be written");
+  std::fwrite(text.data(), 1, text.size(), file);
+  std::fclose(file);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  {
+    const HeapPeak heap;
+    const auto block = find_in_key_values(text, kSteamKey, "SteamPath");
+    FUZZ_EXPECT(!block || !block->value || block->value->size() <= size,
+                "the value comes from the text");
+    FUZZ_EXPECT(heap.bytes() <= 4 * size + 4096, "memory stays a small multiple of the input");
+  }
+
+  static const std::string home = [] {
+    const std::string folder = scratch_folder() + "/home";
+    mkdir(folder.c_str(), 0700);
+    mkdir((folder + "/.steam").c_str(), 0700);
+    setenv("HOME", folder.c_str(), 1);
+    return folder;
+  }();
+  write_registry_file(home, text);
+  std::string folder;
+  if (find_steam_path(folder) == SteamPathFailure::kNone) {
+    FUZZ_EXPECT(!folder.empty() && folder.size() <= 1023, "a folder within the size limits");
+    FUZZ_EXPECT(folder.find('\0') == std::string::npos, "a folder without NUL");
+  }
+  return 0;
+}
