@@ -34,30 +34,23 @@ target_sources(confmend_unit_tests PRIVATE
 )
 gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST)
 
-add_executable(confmend_tests
-  tests/confmend_test.cpp
-  tests/confmend_posix_test.cpp
-  tests/native_program.cpp
-)
-target_compile_definitions(confmend_tests PRIVATE CONFMEND_PROGRAM="$<TARGET_FILE:confmend>")
-target_link_libraries(confmend_tests PRIVATE confmend_test_support GTest::gtest_main util)
-add_dependencies(confmend_tests confmend)
-gtest_discover_tests(confmend_tests DISCOVERY_MODE PRE_TEST)
+# The end-to-end suite against one build of the native program.
+function(add_end_to_end_suite name program prefix)
+  add_executable(${name} tests/confmend_test.cpp tests/confmend_posix_test.cpp
+                 tests/native_program.cpp ${ARGN})
+  target_compile_definitions(${name} PRIVATE CONFMEND_PROGRAM="${program}")
+  target_link_libraries(${name} PRIVATE confmend_test_support GTest::gtest_main util)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${prefix}")
+endfunction()
 
-# The same end-to-end cases against the Linux download, when it has been unpacked.
+add_end_to_end_suite(confmend_tests "$<TARGET_FILE:confmend>" "")
+add_dependencies(confmend_tests confmend)
+
+# The same against the Linux download, when it has been unpacked.
 set(CONFMEND_PACKAGED_PROGRAM "" CACHE FILEPATH "confmend from the unpacked Linux download")
 if(CONFMEND_PACKAGED_PROGRAM)
-  add_executable(confmend_packaged_tests
-    tests/confmend_test.cpp
-    tests/confmend_posix_test.cpp
-    tests/native_program.cpp
-    tests/packaged_program_test.cpp
-  )
-  target_compile_definitions(confmend_packaged_tests PRIVATE
-    CONFMEND_PROGRAM="${CONFMEND_PACKAGED_PROGRAM}")
-  target_link_libraries(confmend_packaged_tests PRIVATE confmend_test_support GTest::gtest_main
-                        util)
-  gtest_discover_tests(confmend_packaged_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "Packaged.")
+  add_end_to_end_suite(confmend_packaged_tests "${CONFMEND_PACKAGED_PROGRAM}" "Packaged."
+                       tests/packaged_program_test.cpp)
 endif()
 
 # The same end-to-end cases against the Windows program, under Wine, when it has been built.

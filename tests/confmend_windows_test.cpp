@@ -126,11 +126,7 @@ TEST_F(Confmend, LeavesTheConsoleCodePageAsItFoundIt) {
                                  CONFMEND_CONSOLE_CODE_PAGE;
     ChildOptions options;
     options.working_folder = work_;
-    options.environment = {{"WINEPREFIX", std::getenv("WINEPREFIX")},
-                           {"WINEDEBUG", "-all"},
-                           {"LANG", "C.UTF-8"},
-                           {"HOME", home_.path()},
-                           {"PATH", "/usr/bin:/bin"}};
+    options.environment = wine_environment(home_.path());
     const auto result = run_program(
         {"script", "-qec", "/usr/lib/wine/wine64 cmd /c '" + commands + "'", "/dev/null"}, options);
     EXPECT_EQ(code_pages_shown(result.output), "437 437") << "Steam found: " << steam_found;
@@ -150,11 +146,7 @@ TEST_F(Confmend, FindsEveryNameWithoutTheManifest) {
   }
   ChildOptions options;
   options.working_folder = work_;
-  options.environment = {{"WINEPREFIX", std::getenv("WINEPREFIX")},
-                         {"WINEDEBUG", "-all"},
-                         {"LANG", "C.UTF-8"},
-                         {"HOME", home_.path()},
-                         {"PATH", "/usr/bin:/bin"}};
+  options.environment = wine_environment(home_.path());
   const auto result = run_program({"/usr/lib/wine/wine64", CONFMEND_WITHOUT_MANIFEST}, options);
   EXPECT_EQ(result.exit_status, 0);
   for (const auto& path : files) {

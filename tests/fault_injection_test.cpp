@@ -80,29 +80,26 @@ Contents large_library() {
   return files;
 }
 
-// The names of all regular files below the root, with what each holds.
-Contents every_file(const std::string& root) {
+// The regular files below the root, each with what it holds: every one, or (`only_conf`) those
+// whose names end in ".conf".
+Contents files_below(const std::string& root, bool only_conf) {
   Contents contents;
   std::error_code error;
   for (auto it = fs::recursive_directory_iterator(root, error);
        it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file(error)) {
+    if (it->is_regular_file(error) && (!only_conf || it->path().extension() == ".conf")) {
       contents[fs::relative(it->path(), root).string()] = read_file(it->path().string());
     }
   }
   return contents;
 }
 
+Contents every_file(const std::string& root) {
+  return files_below(root, false);
+}
+
 Contents snapshot(const std::string& root) {
-  Contents contents;
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(root, error);
-       it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file(error) && it->path().extension() == ".conf") {
-      contents[fs::relative(it->path(), root).string()] = read_file(it->path().string());
-    }
-  }
-  return contents;
+  return files_below(root, true);
 }
 
 void write_tree(const std::string& root, const Contents& files) {

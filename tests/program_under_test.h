@@ -1,6 +1,7 @@
 #ifndef CONFMEND_TESTS_PROGRAM_UNDER_TEST_H_
 #define CONFMEND_TESTS_PROGRAM_UNDER_TEST_H_
 
+#include <map>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,9 @@ class ProgramUnderTest {
 };
 
 const ProgramUnderTest& program_under_test();
+
+// Under Wine only: the environment a program runs in, with this HOME.
+std::map<std::string, std::string> wine_environment(const std::string& home);
 
 // Under Wine only: the Steam key with a "SteamPath" value of this type (REG_SZ, REG_DWORD...),
 // as `reg add` takes it.

@@ -7,6 +7,8 @@ namespace {
 constexpr const char* kWine = "/usr/lib/wine/wine64";
 constexpr const char* kSteamKey = "HKCU\\Software\\Valve\\Steam";
 
+}  // namespace
+
 // Wine keeps its prefix and the registry in it through WINEPREFIX, which the test runner sets.
 // It reads Linux file names in the locale's character set: UTF-8, as on users' machines.
 std::map<std::string, std::string> wine_environment(const std::string& home) {
@@ -19,6 +21,8 @@ std::map<std::string, std::string> wine_environment(const std::string& home) {
   }
   return environment;
 }
+
+namespace {
 
 void reg(const std::vector<std::string>& words, bool must_succeed) {
   std::vector<std::string> command = {kWine, "reg"};
