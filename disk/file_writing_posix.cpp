@@ -27,9 +27,9 @@ bool write_all(int fd, std::string_view bytes) {
   return true;
 }
 
-// The file a link leads to, so that the link stays a link; any other path as it is.
-bool file_to_replace(const std::string& path, std::string& target) {
-  struct stat info;
+// The file to replace, with what it is: the one a link leads to, so that the link stays a
+// link; any other path as it is.
+bool file_to_replace(const std::string& path, std::string& target, struct stat& info) {
   if (lstat(path.c_str(), &info) != 0) {
     return false;
   }
@@ -42,7 +42,7 @@ bool file_to_replace(const std::string& path, std::string& target) {
     return false;
   }
   target = resolved;
-  return true;
+  return stat(resolved, &info) == 0;
 }
 
 std::string folder_of(const std::string& path) {
@@ -146,7 +146,7 @@ void flush_folder(const std::string& folder) {
 ReplaceResult replace_file_durably(const std::string& path, std::string_view text) {
   std::string target;
   struct stat old;
-  if (!file_to_replace(path, target) || stat(target.c_str(), &old) != 0 || old.st_nlink > 1) {
+  if (!file_to_replace(path, target, old) || old.st_nlink > 1) {
     return ReplaceResult::kInPlaceOnly;
   }
   // A rename needs no permission on the file itself: ask for it, so that a read-only file
