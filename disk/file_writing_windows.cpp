@@ -144,9 +144,10 @@ bool write_all(HANDLE file, std::string_view bytes, WriteMode mode) {
   return put(file, piece);
 }
 
-// Named streams (a download's Zone.Identifier, say) would stay behind with the old file.
+// Named streams (a download's Zone.Identifier, say) would stay behind with the old file. A
+// list too long for the buffer has more than the unnamed one.
 bool has_named_streams(HANDLE file) {
-  std::vector<char> buffer(64 * 1024);
+  std::vector<char> buffer(4096);
   if (!GetFileInformationByHandleEx(file, FileStreamInfo, buffer.data(),
                                     static_cast<DWORD>(buffer.size()))) {
     return GetLastError() == ERROR_MORE_DATA;
@@ -168,10 +169,9 @@ bool has_named_streams(HANDLE file) {
 // Whether the file itself may be written: a rename would slip past its read-only bit or its
 // access control list.
 bool may_write(const std::wstring& path) {
-  return OwnedHandle(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0,
-                                 nullptr))
-      .
-      operator bool();
+  const OwnedHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  return static_cast<bool>(file);
 }
 
 HANDLE create_replacement(const std::string& folder, std::wstring& name) {

@@ -127,10 +127,21 @@ std::optional<std::string> final_path(HANDLE handle) {
 
 std::optional<std::string> location_of(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;
-  std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(WCHAR));
-  if (!GetFileInformationByHandle(handle, &info) ||
-      !GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
-                                    static_cast<DWORD>(buffer.size()))) {
+  if (!GetFileInformationByHandle(handle, &info)) {
+    return std::nullopt;
+  }
+  // Room for a usual path first, then for the longest one Windows allows.
+  std::vector<char> buffer;
+  bool named = false;
+  for (const std::size_t length : {MAX_PATH, 32768}) {
+    buffer.resize(sizeof(FILE_NAME_INFO) + length * sizeof(WCHAR));
+    named = GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
+                                         static_cast<DWORD>(buffer.size()));
+    if (named || GetLastError() != ERROR_MORE_DATA) {
+      break;
+    }
+  }
+  if (!named) {
     return std::nullopt;
   }
   const auto* name = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
