@@ -5,21 +5,30 @@ target_link_libraries(confmend_test_support PUBLIC confmend_warnings GTest::gtes
 target_include_directories(confmend_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 
 add_executable(confmend_unit_tests
+  disk/file_writing_test.cpp
+  driver/options_test.cpp
+  driver/unified_diff_test.cpp
+  encoding/utf16_test.cpp
+  settings/reference_settings_test.cpp
   settings/setting_line_test.cpp
   settings/setting_table_test.cpp
   mending/config_rewriter_test.cpp
   mending/text_accumulator_test.cpp
   steam/key_values_test.cpp
+  steam/library_folders_test.cpp
   ${CONFMEND_RESOURCES}
 )
-target_link_libraries(confmend_unit_tests PRIVATE confmend_core confmend_test_support
+target_link_libraries(confmend_unit_tests PRIVATE confmend_driver confmend_test_support
                       GTest::gtest_main)
 
 if(WIN32)
   # For the end-to-end suite: the program as Windows before 10 version 1903 runs it, which
   # ignores its manifest, and a helper that tells the console's output code page.
   add_executable(confmend_without_manifest driver/main.cpp)
-  target_link_libraries(confmend_without_manifest PRIVATE confmend_core)
+  target_link_libraries(confmend_without_manifest PRIVATE confmend_driver)
+  target_compile_definitions(confmend_without_manifest PRIVATE
+    CONFMEND_VERSION="${PROJECT_VERSION}")
+  target_sources(confmend_unit_tests PRIVATE disk/windows_path_test.cpp)
   add_executable(console_code_page tests/console_code_page.cpp)
   # Wine may take several seconds to start the first program of a run.
   gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)

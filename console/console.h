@@ -3,13 +3,33 @@
 
 #include <string_view>
 
-// Writes the text, a line feed, and flushes: every message of the program goes this way.
+// What the program shows goes to standard output, each line written whole and at once.
+// On Windows a console is written in UTF-16, whatever its code page, and files and pipes
+// get UTF-8; the console's settings are never changed for good.
+
+// Writes the text, a line end, and flushes: every message of the program goes this way.
 void print_line(std::string_view text);
 
-// Makes the console show the program's UTF-8 text as it is, until the program ends.
-void prepare_console();
+// Writes the bytes exactly as they are, with no line end added or translated.
+void print_bytes(std::string_view bytes);
 
-// Shows "Press any key to continue . . ." and waits for one key press.
+// Writes the text and a line end to standard error.
+void print_error_line(std::string_view text);
+
+// Whether standard output is a terminal that shows colours and the user has not asked for
+// none (NO_COLOR); on Windows, colours are switched on in the console where it can.
+bool output_shows_colour();
+
+// Whether options may also begin with "/", as on Windows ("/?").
+extern const bool kSlashOptions;
+
+// Readies the process before anything else: a write past the file size limit (ulimit -f) then
+// fails as a full disk does instead of ending the process, and as many files may be open as
+// the system allows, for deep folder trees.
+void prepare_process();
+
+// Shows "Press any key to continue . . ." and waits for one key press. A run in a terminal's
+// background does not wait.
 void pause_console();
 
 #endif  // CONFMEND_CONSOLE_CONSOLE_H_

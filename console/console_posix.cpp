@@ -1,11 +1,67 @@
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <string>
 
 #include "console/console.h"
 
-void prepare_console() {}
+namespace {
+
+void write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = write(fd, bytes.data(), bytes.size());
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    if (put <= 0) {
+      return;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(put));
+  }
+}
+
+void write_line(int fd, std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 1);
+  line.append(text).push_back('\n');
+  write_all(fd, line);
+}
+
+}  // namespace
+
+void print_line(std::string_view text) {
+  write_line(STDOUT_FILENO, text);
+}
+
+void print_bytes(std::string_view bytes) {
+  write_all(STDOUT_FILENO, bytes);
+}
+
+void print_error_line(std::string_view text) {
+  write_line(STDERR_FILENO, text);
+}
+
+bool output_shows_colour() {
+  const char* no_colour = std::getenv("NO_COLOR");
+  const char* terminal = std::getenv("TERM");
+  return isatty(STDOUT_FILENO) && (no_colour == nullptr || *no_colour == '\0') &&
+         !(terminal != nullptr && std::string_view(terminal) == "dumb");
+}
+
+const bool kSlashOptions = false;
+
+void prepare_process() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+}
 
 namespace {
 
@@ -41,21 +97,43 @@ void read_rest_of_key(unsigned char first) {
   }
 }
 
+termios saved_terminal{};
+
+// A termination request or a hang-up while the terminal is raw: the terminal is given back
+// as it was, and the signal then does what it would have done.
+void restore_terminal_and_end(int signal_number) {
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+void restore_terminal_on(int signal_number) {
+  struct sigaction action {};
+  if (sigaction(signal_number, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) {
+    std::signal(signal_number, restore_terminal_and_end);
+  }
+}
+
 }  // namespace
 
 void pause_console() {
-  termios saved{};
   unsigned char first = 0;
-  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) {
+  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_terminal) != 0) {
     print_line("Press any key to continue . . .");
     read_byte(first);
     return;
   }
+  // A run in the terminal's background would be stopped by it for asking a key.
+  if (tcgetpgrp(STDIN_FILENO) != getpgrp()) {
+    return;
+  }
+  restore_terminal_on(SIGTERM);
+  restore_terminal_on(SIGHUP);
   // Raw for one key: no line buffering, no echo, and Ctrl+C counts as a key too, so the
   // terminal is always given back as it was. Raw before the prompt shows, and without
   // flushing, so that a key pressed at once is neither echoed nor lost; what was typed
   // beyond the one key stays for the shell.
-  termios raw = saved;
+  termios raw = saved_terminal;
   raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ISIG));
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
@@ -68,5 +146,5 @@ void pause_console() {
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
     read_rest_of_key(first);
   }
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
 }

@@ -1,39 +1,103 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "console/console.h"
+#include "encoding/utf16.h"
 
 namespace {
 
-// The console is often the command interpreter's, which goes on after the program: it gets
-// back the code page it had.
-UINT original_output_code_page = 0;
-
-void restore_output_code_page() {
-  SetConsoleOutputCP(original_output_code_page);
+bool is_console(HANDLE stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(stream, &mode) != 0;
 }
 
-// Ctrl+C, Ctrl+Break and closing the window end the process by the handlers after this one.
-BOOL WINAPI restore_before_the_end(DWORD) {
-  restore_output_code_page();
-  return FALSE;
+// A console is given UTF-16, which it shows whatever its code page; a file or a pipe gets
+// the UTF-8 bytes. Lines go out whole.
+void write_to(DWORD stream_id, std::string_view bytes) {
+  const HANDLE stream = GetStdHandle(stream_id);
+  if (stream == nullptr || stream == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  if (is_console(stream)) {
+    const std::u16string text = utf16_from_utf8(bytes);
+    for (std::size_t at = 0; at < text.size();) {
+      DWORD put = 0;
+      const auto size = static_cast<DWORD>(std::min<std::size_t>(text.size() - at, 1 << 14));
+      if (!WriteConsoleW(stream, text.data() + at, size, &put, nullptr) || put == 0) {
+        return;
+      }
+      at += put;
+    }
+    return;
+  }
+  while (!bytes.empty()) {
+    DWORD put = 0;
+    const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    if (!WriteFile(stream, bytes.data(), size, &put, nullptr) || put == 0) {
+      return;
+    }
+    bytes.remove_prefix(put);
+  }
+}
+
+void write_line(DWORD stream_id, std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text).append("\r\n");
+  write_to(stream_id, line);
+}
+
+HANDLE coloured_console = INVALID_HANDLE_VALUE;
+DWORD original_mode = 0;
+
+// The console's mode goes back as it was; a process ended by force leaves only colours on,
+// which the command interpreter does not mind.
+void restore_console_mode() {
+  SetConsoleMode(coloured_console, original_mode);
 }
 
 }  // namespace
 
-// Output is UTF-8, whatever code page the system and the console use: names in any script
-// show as they are. Every way out puts the old code page back: the end of a run and the
-// failure exit through atexit, an interruption through a console handler.
-void prepare_console() {
-  original_output_code_page = GetConsoleOutputCP();  // 0 where there is no console
-  if (original_output_code_page == 0 || original_output_code_page == CP_UTF8) {
-    return;
-  }
-  std::atexit(restore_output_code_page);
-  SetConsoleCtrlHandler(restore_before_the_end, TRUE);
-  SetConsoleOutputCP(CP_UTF8);
+void print_line(std::string_view text) {
+  write_line(STD_OUTPUT_HANDLE, text);
 }
+
+void print_bytes(std::string_view bytes) {
+  write_to(STD_OUTPUT_HANDLE, bytes);
+}
+
+void print_error_line(std::string_view text) {
+  write_line(STD_ERROR_HANDLE, text);
+}
+
+// Colours are control sequences, which a console before Windows 10 does not take.
+bool output_shows_colour() {
+  static const bool shows = [] {
+    const char* no_colour = std::getenv("NO_COLOR");
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if ((no_colour != nullptr && *no_colour != '\0') || !GetConsoleMode(output, &mode)) {
+      return false;
+    }
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
+      return true;
+    }
+    if (!SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+      return false;
+    }
+    coloured_console = output;
+    original_mode = mode;
+    std::atexit(restore_console_mode);
+    return true;
+  }();
+  return shows;
+}
+
+const bool kSlashOptions = true;
+
+void prepare_process() {}
 
 void pause_console() {
   std::system("pause");

@@ -5,51 +5,64 @@
 #include <string>
 #include <string_view>
 
-// The two ways a file gets its new content: replaced by a new file, which no crash or power
-// cut can leave half written, or, where a new file would lose some of what the old one is,
-// written over in place.
+#include "disk/folder.h"
+#include "disk/whole_file.h"
 
-enum class WriteMode {
-  kText,    // every "\n" stored as the platform's line end
-  kBinary,  // the bytes exactly
-};
+// The two ways a file gets its new bytes: replaced by a new file, which no crash or power
+// cut can leave half written, or, where a new file would lose some of what the old one is,
+// written over in place. Both write the bytes exactly, and both first make sure the file is
+// still the one that was read, unchanged since.
+
+// How the platform ends a line in a text file: "\n", or "\r\n" on Windows.
+extern const std::string_view kStoredLineEnd;
 
 enum class ReplaceResult {
-  kReplaced,     // the file holds the new text, on stable storage
+  kReplaced,     // the file holds the new bytes, on stable storage; the folder is not yet
+                 // flushed
   kNotWritable,  // the file itself may not be written (read-only): left as it was
   kFailed,       // the new file could not be written whole (a full disk): removed, the old
                  // file left as it was
+  kChanged,      // the file is no longer what was read (another program wrote it): left
+  kInUse,        // another program kept the file open past every retry (Windows): left
   kInPlaceOnly,  // a new file could not be what the old one is: nothing was done
 };
 
-// Writes the text, in text mode, to a new file beside the file that `path` names or, for a
-// link, leads to; flushes it to stable storage; renames it over the old file in one step; and
-// flushes the folder. The new file takes over what the old one is: permission bits, owner,
-// group and extended attributes (ACLs among them) on POSIX; attributes, creation time, owner
-// and access control list on Windows. A file with more than one name (hard links), one whose
-// identity cannot be carried over, and one in whose folder no new file can be made are left
-// to write_file_in_place.
-ReplaceResult replace_file_durably(const std::string& path, std::string_view text);
+// Writes the bytes to a new file in the folder, flushes it to stable storage, and renames it
+// over the file `name` in one step. The new file takes over what the old one is: permission
+// bits, owner, group and exactly its extended attributes (ACLs among them) on POSIX;
+// attributes, creation time, owner and access control list on Windows. A file with more than
+// one name (hard links), one whose identity cannot be carried over, and one in whose folder
+// no new file can be made are left to write_file_in_place. The caller flushes the folder.
+ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
+                                   std::string_view bytes, const FileStamp& read);
 
 enum class WriteResult {
   kWritten,
   kCannotOpen,  // the file was not touched
-  kFailed,      // opened and emptied, but the bytes may not all have reached it
+  kChanged,     // no longer what was read: not touched
+  kTooLarge,    // more than the process may write to a file: not touched
+  kFailed,      // emptied, but the bytes may not all have reached it
 };
 
 // Empties the file and writes the bytes, then flushes them to stable storage; every step is
-// checked. A file that is not there is not made.
-WriteResult write_file_in_place(const std::string& path, std::string_view bytes, WriteMode mode);
+// checked. A file that is not there is not made. With `read`, a file that is no longer what
+// was read is not touched.
+WriteResult write_file_in_place(const Folder& folder, const std::string& name,
+                                std::string_view bytes, const FileStamp* read);
+
+// Whether the file itself may be written: a rename would slip past its read-only bit.
+bool may_write_file_in(const Folder& folder, const std::string& name);
 
 // The new files have names of one exact pattern: ".confmend-", 16 lower-case hexadecimal
-// digits, ".tmp". A run killed, or cut by a power failure, between making one and renaming
-// it leaves it behind, for the next run to remove; no other name is ever removed.
+// digits, ".tmp". One is held while it is written, so that no other run takes it for a
+// leftover. A run killed, or cut by a power failure, between making one and renaming it
+// leaves it behind, for the next run to remove; no other name is ever removed.
 std::string replacement_name(std::uint64_t number);
 bool is_replacement_name(std::string_view name);
 // A number for the next new file's name that no other run is likely to choose too.
 std::uint64_t replacement_number();
 
-// Removes a new file that an earlier run left behind, when it is a regular file.
-void remove_leftover_replacement(const std::string& path);
+// Removes a new file that an earlier run left behind: a regular file that nobody holds.
+void remove_leftover_replacement(const Folder& folder, const std::string& name);
 
 #endif  // CONFMEND_DISK_FILE_WRITING_H_

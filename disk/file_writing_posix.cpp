@@ -1,17 +1,44 @@
 #include <fcntl.h>
-#include <limits.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <vector>
 
 #include "disk/file_writing.h"
+#include "disk/posix_file.h"
+
+const std::string_view kStoredLineEnd = "\n";
 
 namespace {
+
+// A descriptor, closed when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() { close(); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  bool close() {
+    const bool closed = fd_ < 0 || ::close(fd_) == 0;
+    fd_ = -1;
+    return closed;
+  }
+
+ private:
+  int fd_;
+};
+
+int at(const Folder& folder) {
+  return static_cast<int>(folder.handle());
+}
 
 bool write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -27,37 +54,26 @@ bool write_all(int fd, std::string_view bytes) {
   return true;
 }
 
-// The file to replace, with what it is: the one a link leads to, so that the link stays a
-// link; any other path as it is.
-bool file_to_replace(const std::string& path, std::string& target, struct stat& info) {
-  if (lstat(path.c_str(), &info) != 0) {
-    return false;
-  }
-  if (!S_ISLNK(info.st_mode)) {
-    target = path;
-    return true;
-  }
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) == nullptr) {
-    return false;
-  }
-  target = resolved;
-  return stat(resolved, &info) == 0;
+// More than the process may write to one file (ulimit -f): known before anything is touched.
+bool beyond_file_size_limit(std::size_t size) {
+  rlimit limit{};
+  return getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+         size > limit.rlim_cur;
 }
 
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : path.substr(0, slash);
+// Whether the name still holds the very file that was read, unchanged since.
+bool still_as_read(const Folder& folder, const std::string& name, const FileStamp& read) {
+  struct stat now;
+  return fstatat(at(folder), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(now.st_mode) && stamp_of(now) == read;
 }
 
-std::vector<char> attribute_bytes(ssize_t (*get)(const char*, const char*, void*, size_t),
-                                  const char* path, const char* name, bool& ok) {
+// The value of an attribute, or the list of names; `ok` turns false when it cannot be read.
+template <typename Get>
+std::vector<char> attribute_bytes(const Get& get, bool& ok) {
   std::vector<char> value;
   for (;;) {
-    const ssize_t size = get(path, name, value.data(), value.size());
+    const ssize_t size = get(value.data(), value.size());
     if (size >= 0 && static_cast<std::size_t>(size) <= value.size()) {
       value.resize(static_cast<std::size_t>(size));
       return value;
@@ -70,42 +86,56 @@ std::vector<char> attribute_bytes(ssize_t (*get)(const char*, const char*, void*
   }
 }
 
-ssize_t list_attributes(const char* path, const char*, void* names, size_t size) {
-  return listxattr(path, static_cast<char*>(names), size);
+std::vector<std::string> attribute_names(int fd, bool& ok) {
+  const std::vector<char> list = attribute_bytes(
+      [&](char* names, std::size_t size) { return flistxattr(fd, names, size); }, ok);
+  std::vector<std::string> names;
+  for (std::size_t start = 0; start < list.size();) {
+    names.emplace_back(list.data() + start);
+    start += names.back().size() + 1;
+  }
+  return names;
 }
 
-// Gives the new file every extended attribute of the old one, ACLs included; false when one
-// cannot be given (an SELinux label the user may not set, say).
-bool carry_extended_attributes(const char* from, int to) {
+// Gives the new file exactly the extended attributes of the old one, ACLs included: each of
+// the old file's, and none besides (not the default ACL a folder hands down). False when one
+// cannot be given or taken away (an SELinux label the user may not set, say).
+bool carry_extended_attributes(int from, int to) {
   bool ok = true;
-  const std::vector<char> names = attribute_bytes(list_attributes, from, nullptr, ok);
+  const std::vector<std::string> names = attribute_names(from, ok);
   if (!ok) {
     return errno == ENOTSUP;  // a file system without them
   }
-  for (std::size_t at = 0; at < names.size();) {
-    const char* name = names.data() + at;
-    at += std::char_traits<char>::length(name) + 1;
-    const std::vector<char> value = attribute_bytes(getxattr, from, name, ok);
+  for (const std::string& name : names) {
+    const std::vector<char> value = attribute_bytes(
+        [&](char* data, std::size_t size) { return fgetxattr(from, name.c_str(), data, size); },
+        ok);
     if (!ok) {
       return false;
     }
     // The new file may have it already (an SELinux label given by the folder).
     std::vector<char> present(value.size() + 1);
-    const ssize_t size = fgetxattr(to, name, present.data(), present.size());
+    const ssize_t size = fgetxattr(to, name.c_str(), present.data(), present.size());
     if (size == static_cast<ssize_t>(value.size()) &&
         std::equal(value.begin(), value.end(), present.begin())) {
       continue;
     }
-    if (fsetxattr(to, name, value.data(), value.size(), 0) != 0) {
+    if (fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0) {
       return false;
     }
   }
-  return true;
+  for (const std::string& name : attribute_names(to, ok)) {
+    if (std::find(names.begin(), names.end(), name) == names.end() &&
+        fremovexattr(to, name.c_str()) != 0) {
+      return false;
+    }
+  }
+  return ok;
 }
 
 // Owner and group first (a change of owner clears the set-ID bits), then the attributes,
 // then the permission bits (an ACL sets some of them).
-bool carry_identity(const char* from, const struct stat& old, int to) {
+bool carry_identity(int from, const struct stat& old, int to) {
   struct stat now;
   if (fstat(to, &now) != 0) {
     return false;
@@ -122,78 +152,105 @@ bool refuses_new_files(int error) {
   return error == EACCES || error == EPERM || error == EROFS;
 }
 
-int create_replacement(const std::string& folder, std::string& name) {
+// Made exclusively, and held from the start, so that no other run takes it for a leftover.
+int create_replacement(const Folder& folder, std::string& name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    name = folder + "/" + replacement_name(replacement_number());
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0 || errno != EEXIST) {
+    name = replacement_name(replacement_number());
+    const int fd = open_retrying(at(folder), name.c_str(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      flock(fd, LOCK_EX | LOCK_NB);
       return fd;
+    }
+    if (errno != EEXIST) {
+      return -1;
     }
   }
   return -1;
 }
 
-void flush_folder(const std::string& folder) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    fsync(fd);
-    close(fd);
-  }
-}
-
 }  // namespace
 
-ReplaceResult replace_file_durably(const std::string& path, std::string_view text) {
-  std::string target;
+ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
+                                   std::string_view bytes, const FileStamp& read) {
+  // The old file, read again for what it is: never through a link.
+  const Descriptor old_file(
+      open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat old;
-  if (!file_to_replace(path, target, old) || old.st_nlink > 1) {
+  if (!old_file || fstat(old_file.get(), &old) != 0 || !S_ISREG(old.st_mode) ||
+      stamp_of(old) != read) {
+    return ReplaceResult::kChanged;
+  }
+  if (old.st_nlink > 1) {
     return ReplaceResult::kInPlaceOnly;
   }
   // A rename needs no permission on the file itself: ask for it, so that a read-only file
   // stays read-only.
-  if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+  if (!may_write_file_in(folder, name)) {
     return ReplaceResult::kNotWritable;
   }
-  const std::string folder = folder_of(target);
+  if (beyond_file_size_limit(bytes.size())) {
+    return ReplaceResult::kFailed;
+  }
   std::string replacement;
-  const int fd = create_replacement(folder, replacement);
-  if (fd < 0) {
+  Descriptor fresh(create_replacement(folder, replacement));
+  if (!fresh) {
     return refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }
   ReplaceResult result = ReplaceResult::kReplaced;
-  if (!carry_identity(target.c_str(), old, fd)) {
+  if (!carry_identity(old_file.get(), old, fresh.get())) {
     result = ReplaceResult::kInPlaceOnly;
-  } else if (!write_all(fd, text) || fsync(fd) != 0) {
+  } else if (!write_all(fresh.get(), bytes) || fsync(fresh.get()) != 0) {
     result = ReplaceResult::kFailed;
-  }
-  if (close(fd) != 0 && result == ReplaceResult::kReplaced) {
-    result = ReplaceResult::kFailed;
-  }
-  if (result == ReplaceResult::kReplaced && rename(replacement.c_str(), target.c_str()) != 0) {
+  } else if (!still_as_read(folder, name, read)) {
+    result = ReplaceResult::kChanged;
+  } else if (renameat(at(folder), replacement.c_str(), at(folder), name.c_str()) != 0) {
     result = refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }
   if (result != ReplaceResult::kReplaced) {
-    unlink(replacement.c_str());
-    return result;
+    unlinkat(at(folder), replacement.c_str(), 0);
   }
-  flush_folder(folder);
   return result;
 }
 
-// Never creates the file: a link that has come to lead nowhere must not make one.
-WriteResult write_file_in_place(const std::string& path, std::string_view bytes, WriteMode) {
+// Never creates the file, and never follows a link: a name that has come to lead elsewhere
+// must not be written.
+WriteResult write_file_in_place(const Folder& folder, const std::string& name,
+                                std::string_view bytes, const FileStamp* read) {
   // Non-blocking, so that a pipe put in the file's place is not waited on.
-  const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  const Descriptor file(
+      open_retrying(at(folder), name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info;
+  if (!file || fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return WriteResult::kCannotOpen;
   }
-  const bool written = write_all(fd, bytes) && fsync(fd) == 0;
-  return close(fd) == 0 && written ? WriteResult::kWritten : WriteResult::kFailed;
+  if (read != nullptr && stamp_of(info) != *read) {
+    return WriteResult::kChanged;
+  }
+  if (beyond_file_size_limit(bytes.size())) {
+    return WriteResult::kTooLarge;
+  }
+  const bool written =
+      ftruncate(file.get(), 0) == 0 && write_all(file.get(), bytes) && fsync(file.get()) == 0;
+  return written ? WriteResult::kWritten : WriteResult::kFailed;
 }
 
-void remove_leftover_replacement(const std::string& path) {
+bool may_write_file_in(const Folder& folder, const std::string& name) {
+  return faccessat(at(folder), name.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// Only what nobody holds: a new file that another run is writing is locked by it.
+void remove_leftover_replacement(const Folder& folder, const std::string& name) {
+  const Descriptor file(
+      open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat info;
-  if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-    unlink(path.c_str());
+  if (!file || fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+    return;
+  }
+  struct stat named;
+  if (fstatat(at(folder), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      identity_of(named) == identity_of(info)) {
+    unlinkat(at(folder), name.c_str(), 0);
   }
 }

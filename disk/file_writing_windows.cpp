@@ -3,34 +3,43 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
 #include "disk/file_writing.h"
+#include "disk/windows_file.h"
+#include "disk/windows_handle.h"
 #include "disk/windows_path.h"
+
+const std::string_view kStoredLineEnd = "\r\n";
 
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// SetFileInformationByHandle's class and flags for a rename with POSIX semantics (Windows 10
+// version 1607 on), which MinGW declares only for a newer target than this program's.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+constexpr DWORD kReplaceIfExists = 0x1;
+constexpr DWORD kPosixSemantics = 0x2;
 
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  ~OwnedHandle() { close(); }
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-
-  explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  bool close() {
-    const bool closed = handle_ == INVALID_HANDLE_VALUE || CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-
- private:
-  HANDLE handle_;
-};
+// Administrators hold the privilege to give files any owner, as backup programs do; it is
+// off until asked for. Asked once.
+bool may_give_any_owner() {
+  static const bool enabled = [] {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+      return false;
+    }
+    const OwnedHandle owned(token);
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    return LookupPrivilegeValueW(nullptr, L"SeRestorePrivilege", &privileges.Privileges[0].Luid) &&
+           AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+           GetLastError() == ERROR_SUCCESS;  // not ERROR_NOT_ALL_ASSIGNED
+  }();
+  return enabled;
+}
 
 // The owner and access control list of a file, as GetSecurityInfo gives them.
 class Security {
@@ -78,6 +87,10 @@ class Security {
     }
     return true;
   }
+  bool give_owner_to(HANDLE file) const {
+    return SetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner_, nullptr,
+                           nullptr, nullptr) == ERROR_SUCCESS;
+  }
   bool give_list_to(HANDLE file) const {
     const SECURITY_INFORMATION what =
         DACL_SECURITY_INFORMATION |
@@ -95,18 +108,21 @@ class Security {
 };
 
 // The new file takes the old one's owner and access control list, or fails. In the usual
-// case, a list inherited from the folder, it has them already. A list is given only where it
-// differs, and is then read back: Wine, which makes a list up from the Unix mode bits, cannot
-// take every list, and a file whose list cannot be carried over is written in place.
+// case, a list inherited from the folder, it has them already. An administrator's new file
+// belongs to the Administrators group, and is given the old owner with the restore
+// privilege. A list is given only where it differs, and is then read back: Wine, which makes
+// a list up from the Unix mode bits, cannot take every list, and a file whose list cannot be
+// carried over is written in place.
 bool carry_security(const Security& old, HANDLE fresh) {
   const Security now(fresh);
-  if (!old.same_owner(now)) {
+  if (!old.same_owner(now) &&
+      !(may_give_any_owner() && old.give_owner_to(fresh) && old.same_owner(Security(fresh)))) {
     return false;
   }
   return old.same_list(now) || (old.give_list_to(fresh) && old.same_list(Security(fresh)));
 }
 
-bool put(HANDLE file, std::string_view bytes) {
+bool write_all(HANDLE file, std::string_view bytes) {
   while (!bytes.empty()) {
     DWORD put = 0;
     const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
@@ -116,32 +132,6 @@ bool put(HANDLE file, std::string_view bytes) {
     bytes.remove_prefix(put);
   }
   return true;
-}
-
-// In text mode each "\n" goes out as "\r\n", a piece at a time.
-bool write_all(HANDLE file, std::string_view bytes, WriteMode mode) {
-  if (mode == WriteMode::kBinary) {
-    return put(file, bytes);
-  }
-  constexpr std::size_t kPiece = 1 << 16;
-  std::string piece;
-  piece.reserve(kPiece + 2);
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    const std::size_t end = std::min(bytes.find('\n', start), bytes.size());
-    piece.append(bytes.substr(start, end - start));
-    if (end < bytes.size()) {
-      piece += "\r\n";
-    }
-    start = end + 1;
-    if (piece.size() >= kPiece) {
-      if (!put(file, piece)) {
-        return false;
-      }
-      piece.clear();
-    }
-  }
-  return put(file, piece);
 }
 
 // Named streams (a download's Zone.Identifier, say) would stay behind with the old file. A
@@ -166,25 +156,24 @@ bool has_named_streams(HANDLE file) {
   }
 }
 
-// Whether the file itself may be written: a rename would slip past its read-only bit or its
-// access control list.
-bool may_write(const std::wstring& path) {
-  const OwnedHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-  return static_cast<bool>(file);
-}
-
-HANDLE create_replacement(const std::string& folder, std::wstring& name) {
+// Made exclusively, and held, sharing nothing, until it has taken the old file's place: no
+// scanner can hold it open, and no other run take it for a leftover. It may be renamed and
+// deleted through this handle.
+OwnedHandle create_replacement(const Folder& folder, std::wstring& path) {
+  const DWORD owner = may_give_any_owner() ? WRITE_OWNER : 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    name = extended_path(folder + "\\" + replacement_name(replacement_number()));
-    const HANDLE file =
-        CreateFileW(name.c_str(), GENERIC_WRITE | READ_CONTROL | WRITE_DAC | FILE_WRITE_ATTRIBUTES,
-                    0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
+    path = extended_path(
+        join_path(join_path(folder.path(), "/"), replacement_name(replacement_number())));
+    OwnedHandle file(CreateFileW(
+        path.c_str(),
+        GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | owner | FILE_WRITE_ATTRIBUTES, 0,
+        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | (owner != 0 ? FILE_FLAG_BACKUP_SEMANTICS : 0),
+        nullptr));
+    if (file || GetLastError() != ERROR_FILE_EXISTS) {
       return file;
     }
   }
-  return INVALID_HANDLE_VALUE;
+  return OwnedHandle();
 }
 
 // The attributes a file is seen with (hidden, system, archive) and its creation time.
@@ -199,99 +188,159 @@ bool give_attributes(const BY_HANDLE_FILE_INFORMATION& old, HANDLE file) {
   return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
-std::string folder_of(const std::string& path) {
-  return path.substr(0, path.find_last_of("/\\"));
-}
-
-// The path of the file to replace: the path itself, where the file lies in the folder its
-// name says; otherwise (a link) the file it leads to, so that the link stays a link. Places
-// are compared as location_of gives them, which Wine can tell for long paths too.
-std::optional<std::string> file_to_replace(const std::string& path, HANDLE file) {
-  const OwnedHandle folder(CreateFileW(extended_path(folder_of(path)).c_str(), 0, kShareAll,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                       nullptr));
-  auto here = folder ? location_of(folder.get()) : std::nullopt;
-  const auto there = location_of(file);
-  if (here && !here->ends_with('\\')) {
-    *here += '\\';  // a volume's root has its separator already
-  }
-  if (here && there && *there == *here + path.substr(folder_of(path).size() + 1)) {
-    return path;
-  }
-  return final_path(file);
-}
-
 bool refuses_new_files(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
          error == ERROR_WRITE_PROTECT;
 }
 
+bool still_as_read(const Folder& folder, const std::string& name, const FileStamp& read) {
+  const OwnedHandle file = open_file_in(folder, name, 0);
+  BY_HANDLE_FILE_INFORMATION info;
+  return file && GetFileInformationByHandle(file.get(), &info) &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+         stamp_of(info) == read;
+}
+
+// One way of renaming a file through its handle; every later way is asked only where an
+// earlier one is not supported (older Windows, Wine).
+enum class RenameWay { kPosixRelative, kRelative, kFullPath };
+
+bool rename_by_handle(HANDLE file, RenameWay way, HANDLE folder, const std::wstring& name,
+                      const std::wstring& full_path) {
+  const std::wstring& target = way == RenameWay::kFullPath ? full_path : name;
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + (target.size() + 1) * sizeof(WCHAR));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  const DWORD flags = way == RenameWay::kPosixRelative ? kReplaceIfExists | kPosixSemantics : 0;
+  std::memcpy(info, &flags, sizeof flags);  // Flags, which shares its place with ReplaceIfExists
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = way == RenameWay::kFullPath ? nullptr : folder;
+  info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(WCHAR));
+  std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(WCHAR));
+  return SetFileInformationByHandle(
+      file, way == RenameWay::kPosixRelative ? kFileRenameInfoEx : FileRenameInfo, info,
+      static_cast<DWORD>(buffer.size()));
+}
+
+bool is_unsupported(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_FUNCTION;
+}
+
+// Renames the new file over the old one in one step. With POSIX semantics it replaces a file
+// that others hold open (sharing its deletion); a file held without that sharing, or a brief
+// scanner's hold, is waited out for about two seconds, as LLVM's and Go's file functions do.
+DWORD rename_over(HANDLE fresh, const Folder& folder, const std::string& name) {
+  static std::atomic<int> first_way{static_cast<int>(RenameWay::kPosixRelative)};
+  const std::wstring wide_name = wide_from_utf8(name);
+  const std::wstring full_path = extended_path(join_path(join_path(folder.path(), "/"), name));
+  const auto handle = reinterpret_cast<HANDLE>(folder.handle());
+  constexpr int kTries = 200;
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < kTries; ++attempt) {
+    for (int way = first_way;; ++way) {
+      if (rename_by_handle(fresh, static_cast<RenameWay>(way), handle, wide_name, full_path)) {
+        return ERROR_SUCCESS;
+      }
+      error = GetLastError();
+      if (!is_unsupported(error) || way == static_cast<int>(RenameWay::kFullPath)) {
+        break;
+      }
+      first_way = std::max(first_way.load(), way + 1);
+    }
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+      return error;
+    }
+    Sleep(10);
+  }
+  return error;
+}
+
+// After the waiting: whether the old file is held by others, or cannot be replaced at all
+// (its access control list forbids it).
+bool held_by_others(const Folder& folder, const std::string& name) {
+  const OwnedHandle file(open_file_handle_in(folder, name, DELETE, kShareAll, 0));
+  return file || GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+void delete_through(HANDLE file) {
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
 }  // namespace
 
-// MoveFileExW, not ReplaceFileW: ReplaceFileW carries more of the old file over by itself, but
-// in steps, and between them (or on some of its failures) the file is gone from its name.
-// The rename is one step; what ReplaceFileW would carry over is given to the new file first.
-ReplaceResult replace_file_durably(const std::string& path, std::string_view text) {
-  const std::wstring wide = extended_path(path);
-  OwnedHandle old(CreateFileW(wide.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                              OPEN_EXISTING, 0, nullptr));
+ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
+                                   std::string_view bytes, const FileStamp& read) {
+  OwnedHandle old = open_file_in(folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION info;
-  if (!old || !GetFileInformationByHandle(old.get(), &info)) {
-    return ReplaceResult::kInPlaceOnly;
+  if (!old || !GetFileInformationByHandle(old.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      stamp_of(info) != read) {
+    return ReplaceResult::kChanged;
   }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 || !may_write(wide)) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 || !may_write_file_in(folder, name)) {
     return ReplaceResult::kNotWritable;
   }
   const Security security(old.get());
-  const auto target = file_to_replace(path, old.get());
   if (info.nNumberOfLinks > 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0 ||
-      !security.known() || !target || has_named_streams(old.get())) {
+      !security.known() || has_named_streams(old.get())) {
     return ReplaceResult::kInPlaceOnly;
   }
   std::wstring replacement;
-  OwnedHandle fresh(create_replacement(folder_of(*target), replacement));
+  OwnedHandle fresh = create_replacement(folder, replacement);
   if (!fresh) {
     return refuses_new_files(GetLastError()) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }
+  old.close();  // its own handle must not keep it from being replaced
   ReplaceResult result = ReplaceResult::kReplaced;
   if (!carry_security(security, fresh.get())) {
     result = ReplaceResult::kInPlaceOnly;
-  } else if (!write_all(fresh.get(), text, WriteMode::kText) ||
-             !give_attributes(info, fresh.get()) || !FlushFileBuffers(fresh.get())) {
+  } else if (!write_all(fresh.get(), bytes) || !give_attributes(info, fresh.get()) ||
+             !FlushFileBuffers(fresh.get())) {
     result = ReplaceResult::kFailed;
-  }
-  if (!fresh.close() && result == ReplaceResult::kReplaced) {
-    result = ReplaceResult::kFailed;
-  }
-  old.close();
-  if (result == ReplaceResult::kReplaced &&
-      !MoveFileExW(replacement.c_str(), extended_path(*target).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    result =
-        refuses_new_files(GetLastError()) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
+  } else if (!still_as_read(folder, name, read)) {
+    result = ReplaceResult::kChanged;
+  } else if (const DWORD error = rename_over(fresh.get(), folder, name); error != ERROR_SUCCESS) {
+    const bool busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    result = busy && held_by_others(folder, name) ? ReplaceResult::kInUse
+             : refuses_new_files(error)           ? ReplaceResult::kInPlaceOnly
+                                                  : ReplaceResult::kFailed;
   }
   if (result != ReplaceResult::kReplaced) {
-    DeleteFileW(replacement.c_str());
+    delete_through(fresh.get());
   }
   return result;
 }
 
-WriteResult write_file_in_place(const std::string& path, std::string_view bytes, WriteMode mode) {
-  OwnedHandle file(CreateFileW(extended_path(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                               OPEN_EXISTING, 0, nullptr));
-  if (!file) {
+WriteResult write_file_in_place(const Folder& folder, const std::string& name,
+                                std::string_view bytes, const FileStamp* read) {
+  OwnedHandle file = open_file_in(folder, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     return WriteResult::kCannotOpen;
   }
-  const bool written = SetEndOfFile(file.get()) && write_all(file.get(), bytes, mode) &&
-                       FlushFileBuffers(file.get());
+  if (read != nullptr && stamp_of(info) != *read) {
+    return WriteResult::kChanged;
+  }
+  const bool written =
+      SetEndOfFile(file.get()) && write_all(file.get(), bytes) && FlushFileBuffers(file.get());
   return file.close() && written ? WriteResult::kWritten : WriteResult::kFailed;
 }
 
-void remove_leftover_replacement(const std::string& path) {
-  const std::wstring wide = extended_path(path);
-  const DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
-    DeleteFileW(wide.c_str());
+// Whether the file itself may be written: a rename would slip past its read-only bit or its
+// access control list.
+bool may_write_file_in(const Folder& folder, const std::string& name) {
+  return static_cast<bool>(open_file_in(folder, name, GENERIC_WRITE));
+}
+
+// Deleted through a handle that shares nothing: a file that another run still holds cannot
+// be opened so, and stays.
+void remove_leftover_replacement(const Folder& folder, const std::string& name) {
+  const OwnedHandle file(open_file_handle_in(folder, name, DELETE | FILE_READ_ATTRIBUTES, 0, 0));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (file && GetFileInformationByHandle(file.get(), &info) &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+    delete_through(file.get());
   }
 }

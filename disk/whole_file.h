@@ -2,12 +2,60 @@
 #define CONFMEND_DISK_WHOLE_FILE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "disk/folder.h"
 
 // The bytes of a regular file, read to its real end: no line-end translation, and no byte
 // value ends the file early. False when it cannot be opened, is no regular file (a folder, a
 // pipe or a device, whose opening never waits), is larger than `largest`, or a read fails.
 bool read_whole_file(const std::string& path, std::string& bytes,
                      std::size_t largest = std::string().max_size());
+
+// What a file was when it was read, to tell whether it is still that file, unchanged.
+struct FileStamp {
+  FileIdentity identity;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // in the platform's own units
+  bool operator==(const FileStamp&) const = default;
+};
+
+// A file's bytes, in a block of the C heap: a file too large for memory is told, not thrown.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  ~FileBytes();
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+
+  std::string_view view() const { return {block_, size_}; }
+  // Room for `capacity` bytes; false, with the bytes held gone, when memory is short.
+  bool make_room(std::size_t capacity);
+  char* data() { return block_; }
+  std::size_t capacity() const { return capacity_; }
+  void set_size(std::size_t size) { size_ = size; }
+  void clear();
+
+ private:
+  char* block_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+enum class ReadResult {
+  kRead,
+  kCannotRead,  // not there, no regular file, no permission, or a read error
+  kTooLarge,    // larger than the memory there is
+};
+
+// Reads the regular file `name` in the folder (never through a link) to its real end, and
+// tells what it was before the reading began.
+ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
+                        FileStamp& stamp);
+
+// The size of the regular file `name` in the folder, 0 when it cannot be told.
+std::uint64_t size_of_file_in(const Folder& folder, std::string_view name);
 
 #endif  // CONFMEND_DISK_WHOLE_FILE_H_

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "disk/utf16.h"
+#include "encoding/utf16.h"
 
 namespace {
 
@@ -150,4 +150,25 @@ std::optional<std::string> location_of(HANDLE handle) {
                 static_cast<unsigned long>(info.dwVolumeSerialNumber));
   return volume +
          utf8_from_wide(std::wstring_view(name->FileName, name->FileNameLength / sizeof(WCHAR)));
+}
+
+namespace {
+
+bool equal_ignoring_case(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool same_location(std::string_view a, std::string_view b) {
+  return equal_ignoring_case(wide_from_utf8(a), wide_from_utf8(b));
+}
+
+bool location_lies_within(std::string_view location, std::string_view folder) {
+  const std::wstring inner = wide_from_utf8(location);
+  const std::wstring outer = wide_from_utf8(folder);
+  return inner.size() >= outer.size() &&
+         equal_ignoring_case(std::wstring_view(inner).substr(0, outer.size()), outer) &&
+         (inner.size() == outer.size() || outer.ends_with(L'\\') || inner[outer.size()] == L'\\');
 }

@@ -29,4 +29,11 @@ std::optional<std::string> final_path(HANDLE handle);
 // path, however long.
 std::optional<std::string> location_of(HANDLE handle);
 
+// Whether two locations, as location_of gives them, are one place: compared as Windows
+// compares names, without regard to case.
+bool same_location(std::string_view a, std::string_view b);
+
+// Whether `location` is `folder` itself or lies below it, compared the same way.
+bool location_lies_within(std::string_view location, std::string_view folder);
+
 #endif  // CONFMEND_DISK_WINDOWS_PATH_H_

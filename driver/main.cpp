@@ -1,14 +1,79 @@
+#include <string>
+#include <vector>
+
 #include "console/console.h"
-#include "mending/config_search.h"
-#include "settings/setting_table.h"
+#include "disk/folder.h"
+#include "driver/console_report.h"
+#include "driver/options.h"
+#include "mending/tree_mending.h"
+#include "settings/reference_settings.h"
+#include "steam/library_folders.h"
 #include "steam/steam_path.h"
 
-int main() {
-  prepare_console();
+namespace {
+
+// What --help, --version and a mistyped option do; none reads or writes anything else.
+int answer_without_running(const Options& options) {
+  switch (options.action) {
+    case Action::kShowHelp: {
+      const std::string usage = usage_text(kSlashOptions);
+      for (std::size_t start = 0; start < usage.size();) {
+        const std::size_t end = usage.find('\n', start);
+        print_line(std::string_view(usage).substr(start, end - start));
+        start = end + 1;
+      }
+      return 0;
+    }
+    case Action::kShowVersion:
+      print_line("confmend " CONFMEND_VERSION);
+      return 0;
+    case Action::kRefuse:
+      print_error_line("confmend: unknown option '" + options.refused + "'");
+      print_error_line("Try 'confmend --help'.");
+      return 2;
+    case Action::kRun:
+      break;
+  }
+  return 0;
+}
+
+// The Steam folder, then the steamapps folder of every further library that is not already
+// part of what was walked, each announced by its path as the Steam folder is.
+void mend_every_library(const SettingTable& reference, const std::string& steam_folder,
+                        MendingMode mode, MendingReport& report) {
+  TreeMending mending(reference, mode, report);
+  if (!mending.mend_tree(Folder::open(steam_folder))) {
+    return;
+  }
+  const auto libraries = further_steam_libraries(steam_folder, steam_sandbox_paths(steam_folder));
+  for (const std::string& library : libraries) {
+    Folder steamapps = open_steamapps_folder(library);
+    if (steamapps.is_open() && mending.has_walked(steamapps)) {
+      continue;
+    }
+    print_line(library);
+    if (steamapps.is_open() && !mending.mend_tree(std::move(steamapps))) {
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  prepare_process();
+  const Options options =
+      read_options(std::vector<std::string>(argv + 1, argv + argc), kSlashOptions);
+  if (options.action != Action::kRun) {
+    return answer_without_running(options);
+  }
   const SettingTable reference = load_reference_settings("dosbox.conf");
-  const std::string root = get_steam_path();
-  print_line(root);
-  search_config_files(reference, root);
+  const std::string steam_folder = get_steam_path();
+  print_line(steam_folder);
+  ConsoleReport report(options.dry_run);
+  mend_every_library(reference, steam_folder,
+                     options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report);
+  report.print_summary();
   pause_console();
   return 0;
 }

@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "disk/folder.h"
 #include "fuzz/fuzz_target.h"
 #include "mending/config_rewriter.h"
+#include "settings/reference_settings.h"
 #include "settings/setting_line.h"
-#include "settings/setting_table.h"
 
 namespace {
 
@@ -71,7 +72,9 @@ std::string file_after_rewrite(const SettingTable& reference, std::string_view t
   FUZZ_EXPECT(file != nullptr, "the file can be written");
   std::fwrite(text.data(), 1, text.size(), file);
   std::fclose(file);
-  rewrite_config_file(reference, path);
+  static const Folder folder = Folder::open(scratch_folder());
+  RewrittenFile rewritten;
+  rewrite_config_file(reference, folder, "game.conf", MendingMode::kWrite, rewritten);
   std::string bytes;
   file = std::fopen(path.c_str(), "rb");
   FUZZ_EXPECT(file != nullptr, "the file is still there");

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "disk/utf16.h"
+#include "encoding/utf16.h"
 #include "fuzz/fuzz_target.h"
+#include "settings/reference_settings.h"
 #include "settings/setting_line.h"
-#include "settings/setting_table.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// The registry file: the KeyValues reader, and the Steam folder lookup on top of it. Neither
-// may crash or hang on any input, and the reader's memory stays within a small multiple of
-// its input's size.
+// Steam's KeyValues files: the registry file, with the Steam folder lookup on top of the
+// reader, and the library list. None may crash or hang on any input, and the reader's memory
+// stays within a small multiple of its input's size.
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -9,7 +9,9 @@
 
 #include "fuzz/fuzz_target.h"
 #include "steam/key_values.h"
+#include "steam/library_folders.h"
 #include "steam/steam_path.h"
+#include "steam/steam_registry_posix.h"
 
 namespace {
 
@@ -28,9 +30,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   {
     const HeapPeak heap;
-    const auto block = find_in_key_values(text, kSteamKey, "SteamPath");
-    FUZZ_EXPECT(!block || !block->value || block->value->size() <= size,
-                "the value comes from the text");
+    const KeyValuesLookup found = look_up_key_value(text, kSteamKey, "SteamPath");
+    FUZZ_EXPECT(!found.value || found.value->size() <= size, "the value comes from the text");
+    FUZZ_EXPECT(heap.bytes() <= 4 * size + 4096, "memory stays a small multiple of the input");
+  }
+  {
+    const HeapPeak heap;
+    std::size_t listed = 0;
+    for (const std::string& path : library_paths_in(text)) {
+      listed += path.size();
+    }
+    FUZZ_EXPECT(listed <= size, "every library path comes from the text");
     FUZZ_EXPECT(heap.bytes() <= 4 * size + 4096, "memory stays a small multiple of the input");
   }
 
@@ -38,12 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string folder = scratch_folder() + "/home";
     mkdir(folder.c_str(), 0700);
     mkdir((folder + "/.steam").c_str(), 0700);
-    setenv("HOME", folder.c_str(), 1);
     return folder;
   }();
   write_registry_file(home, text);
   std::string folder;
-  if (find_steam_path(folder) == SteamPathFailure::kNone) {
+  if (steam_path_from(stored_steam_path_below(home), folder) == SteamPathFailure::kNone) {
     FUZZ_EXPECT(!folder.empty() && folder.size() <= 1023, "a folder within the size limits");
     FUZZ_EXPECT(folder.find('\0') == std::string::npos, "a folder without NUL");
   }

@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <bitset>
 
-#include "console/console.h"
 #include "disk/file_writing.h"
-#include "disk/whole_file.h"
-#include "mending/interruption_shield.h"
 #include "settings/setting_line.h"
 
 namespace {
@@ -29,79 +26,116 @@ class NameLengths {
   std::bitset<kBuckets> lengths_;
 };
 
-// The line holds no NUL byte (files that do are left alone), so its pieces are appended as
-// they are; a reference value is cut at its first NUL, if it has one.
+// Neither the line (files that hold NUL are left alone) nor a reference value (cut where the
+// reference is read) holds a NUL byte, so every piece is appended as it is.
 void mend_line(const SettingTable& reference, const NameLengths& names, std::string_view line,
-               TextAccumulator& new_text) {
+               std::string_view line_end, TextAccumulator& new_text) {
   static const std::string no_value;
   const auto name = setting_name(line);
   if (name && names.may_name(*name)) {
     const std::string& value = lookup_setting(reference, *name, no_value);
     if (!value.empty()) {
-      new_text.append_bytes(*name).append_char('=').append_text(value).append_char('\n');
+      new_text.append_bytes(*name).append_char('=').append_bytes(value).append_bytes(line_end);
       return;
     }
   }
-  new_text.append_bytes(line).append_char('\n');
+  new_text.append_bytes(line).append_bytes(line_end);
 }
 
-// Replaces the file by a new one holding the new text; where only an in-place write keeps
+// How often a file that changes under the rewriter is read and mended again.
+constexpr int kTries = 3;
+
+enum class Written { kDone, kChanged };
+
+// Replaces the file by a new one holding the new bytes; where only an in-place write keeps
 // what the file is, writes over it, and when that fails after the file was emptied, puts the
 // old bytes back exactly as they were.
-void write_mended_text(const std::string& path, std::string_view new_text,
-                       std::string_view original) {
-  const InterruptionShield shield;
-  switch (replace_file_durably(path, new_text)) {
+Written write_mended_text(const Folder& folder, const std::string& name, const FileStamp& read,
+                          RewrittenFile& file) {
+  const std::string_view bytes(file.new_text.text(), file.new_text.size());
+  switch (replace_file_durably(folder, name, bytes, read)) {
     case ReplaceResult::kReplaced:
-      return;
+      file.replaced = true;
+      return Written::kDone;
+    case ReplaceResult::kChanged:
+      return Written::kChanged;
+    case ReplaceResult::kInUse:
+      file.outcome = FileOutcome::kInUse;
+      return Written::kDone;
     case ReplaceResult::kNotWritable:
     case ReplaceResult::kFailed:
-      print_line("Cannot write to file " + path);
-      return;
+      file.outcome = FileOutcome::kCannotWrite;
+      return Written::kDone;
     case ReplaceResult::kInPlaceOnly:
       break;
   }
-  const WriteResult result = write_file_in_place(path, new_text, WriteMode::kText);
-  if (result == WriteResult::kWritten) {
-    return;
+  switch (write_file_in_place(folder, name, bytes, &read)) {
+    case WriteResult::kWritten:
+      return Written::kDone;
+    case WriteResult::kChanged:
+      return Written::kChanged;
+    case WriteResult::kCannotOpen:
+    case WriteResult::kTooLarge:
+      file.outcome = FileOutcome::kCannotWrite;
+      return Written::kDone;
+    case WriteResult::kFailed:
+      break;
   }
   const bool restored =
-      result == WriteResult::kCannotOpen ||
-      write_file_in_place(path, original, WriteMode::kBinary) == WriteResult::kWritten;
-  print_line("Cannot write to file " + path);
-  if (!restored) {
-    print_line("The old content could not be put back, the file may be damaged: " + path);
-  }
+      write_file_in_place(folder, name, file.original.view(), nullptr) == WriteResult::kWritten;
+  file.outcome = restored ? FileOutcome::kCannotWrite : FileOutcome::kDamaged;
+  return Written::kDone;
 }
 
 }  // namespace
 
 void mend_config_text(const SettingTable& reference, std::string_view original,
-                      TextAccumulator& new_text) {
+                      TextAccumulator& new_text, std::string_view line_end) {
   // Room for a little growth up front: most files change only a few values.
   new_text.reserve(original.size() + original.size() / 8 + 64);
   const NameLengths names(reference);
-  for_each_trimmed_line(
-      original, [&](std::string_view line) { mend_line(reference, names, line, new_text); });
+  for_each_trimmed_line(original, [&](std::string_view line) {
+    mend_line(reference, names, line, line_end, new_text);
+  });
   // Gives an empty file a block too, so that it is written as the empty text.
   new_text.append_char('\0');
 }
 
-void rewrite_config_file(const SettingTable& reference, const std::string& path) {
-  std::string original;
-  if (!read_whole_file(path, original)) {
-    print_line("Cannot read file " + path);
-    return;
+void rewrite_config_file(const SettingTable& reference, const Folder& folder,
+                         const std::string& name, MendingMode mode, RewrittenFile& file) {
+  for (int attempt = 0; attempt < kTries; ++attempt) {
+    file.outcome = FileOutcome::kMended;
+    file.new_text.clear();
+    FileStamp read;
+    switch (read_file_in(folder, name, file.original, read)) {
+      case ReadResult::kRead:
+        break;
+      case ReadResult::kCannotRead:
+        file.outcome = FileOutcome::kCannotRead;
+        return;
+      case ReadResult::kTooLarge:
+        file.outcome = FileOutcome::kTooLarge;
+        return;
+    }
+    if (file.original.view().find('\0') != std::string_view::npos) {
+      file.outcome = FileOutcome::kHoldsNul;
+      return;
+    }
+    mend_config_text(reference, file.original.view(), file.new_text, kStoredLineEnd);
+    if (file.new_text.failed()) {
+      file.outcome = FileOutcome::kTooLarge;
+      return;
+    }
+    if (mode == MendingMode::kDryRun) {
+      // What a run would find first: a file that may not be written.
+      if (!may_write_file_in(folder, name)) {
+        file.outcome = FileOutcome::kCannotWrite;
+      }
+      return;
+    }
+    if (write_mended_text(folder, name, read, file) == Written::kDone) {
+      return;
+    }
   }
-  if (original.find('\0') != std::string::npos) {
-    print_line("Left unchanged, it holds NUL bytes: " + path);
-    return;
-  }
-  TextAccumulator new_text;
-  mend_config_text(reference, original, new_text);
-  if (new_text.failed()) {
-    print_line("Not enough memory, left unchanged: " + path);
-    return;
-  }
-  write_mended_text(path, std::string_view(new_text.text(), new_text.size()), original);
+  file.outcome = FileOutcome::kKeptChanging;
 }

@@ -4,20 +4,39 @@
 #include <string>
 #include <string_view>
 
+#include "disk/folder.h"
+#include "disk/whole_file.h"
+#include "mending/mending_report.h"
 #include "mending/text_accumulator.h"
 #include "settings/setting_table.h"
 
-// The new text of a configuration file: every line trimmed and ended by "\n", and each
+// The new text of a configuration file: every line trimmed and ended by `line_end`, and each
 // setting line whose name has a non-empty reference value given that value. Lines are split
 // as for_each_trimmed_line splits them, so that none swallows another.
 void mend_config_text(const SettingTable& reference, std::string_view original,
-                      TextAccumulator& new_text);
+                      TextAccumulator& new_text, std::string_view line_end = "\n");
 
-// Gives the file its mended text, in text mode: a new file takes its place in one step (see
-// replace_file_durably), or, where only that keeps what the file is, the text is written
-// over it. A file that cannot be read to its end, or that holds NUL bytes, is reported and
-// left as it is; so is one that cannot be written. An in-place write that fails midway puts
-// the old bytes back.
-void rewrite_config_file(const SettingTable& reference, const std::string& path);
+enum class MendingMode {
+  kWrite,
+  kDryRun,  // everything but writing: files, names and times stay as they are
+};
+
+// What rewriting one file came to.
+struct RewrittenFile {
+  FileOutcome outcome = FileOutcome::kMended;
+  bool replaced = false;  // a new file took its place: its folder wants flushing
+  // What the file held, and the bytes it was given (or, in a dry run, would be given).
+  FileBytes original;
+  TextAccumulator new_text;
+};
+
+// Gives the file `name` in the folder its mended text, with the platform's line ends: a new
+// file takes its place in one step (see replace_file_durably), or, where only that keeps what
+// the file is, the text is written over it, and put back as it was should that fail midway.
+// A file that cannot be read to its end, that holds NUL bytes or that cannot be written is
+// left as it is. A file that another program writes meanwhile is mended again from what it
+// then holds, a few times at most. In a dry run nothing is written.
+void rewrite_config_file(const SettingTable& reference, const Folder& folder,
+                         const std::string& name, MendingMode mode, RewrittenFile& result);
 
 #endif  // CONFMEND_MENDING_CONFIG_REWRITER_H_

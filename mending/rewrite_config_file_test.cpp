@@ -1,5 +1,5 @@
-// rewrite_config_file on real files, each call in a child process whose console output and
-// limits the test controls.
+// rewrite_config_file on real files, each call in a child process whose limits and user the
+// test controls.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,14 +39,47 @@ std::string folder_names(const std::string& folder) {
   return joined;
 }
 
+// What became of the file, in the words the console shows for it, each with the file's name.
+std::string outcome_of(FileOutcome outcome, const std::string& name) {
+  switch (outcome) {
+    case FileOutcome::kMended:
+      return "";
+    case FileOutcome::kCannotRead:
+      return "Cannot read file " + name + "\n";
+    case FileOutcome::kHoldsNul:
+      return "Left unchanged, it holds NUL bytes: " + name + "\n";
+    case FileOutcome::kCannotWrite:
+      return "Cannot write to file " + name + "\n";
+    case FileOutcome::kDamaged:
+      return "Cannot write to file " + name + "\n" +
+             "The old content could not be put back, the file may be damaged: " + name + "\n";
+    default:
+      return "outcome " + std::to_string(static_cast<int>(outcome)) + "\n";
+  }
+}
+
+// Rewrites the file in a child process, which tells its outcome on its output.
+std::string rewrite_with(const SettingTable& reference, const std::string& path,
+                         const ChildOptions& options = {}) {
+  const auto result = run_in_child(
+      [&] {
+        const std::size_t slash = path.rfind('/');
+        const Folder folder = Folder::open(path.substr(0, slash));
+        RewrittenFile file;
+        rewrite_config_file(reference, folder, path.substr(slash + 1), MendingMode::kWrite, file);
+        const std::string told = outcome_of(file.outcome, path);
+        (void)!write(STDOUT_FILENO, told.data(), told.size());
+      },
+      options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.errors, "");
+  return result.output;
+}
+
 class RewriteConfigFile : public testing::Test {
  protected:
-  // Rewrites the file in a child process and returns what it printed.
   std::string rewrite(const std::string& path, const ChildOptions& options = {}) {
-    const auto result = run_in_child([&] { rewrite_config_file(kReference, path); }, options);
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.errors, "");
-    return result.output;
+    return rewrite_with(kReference, path, options);
   }
 
   TempDir folder_;
@@ -123,23 +156,23 @@ TEST_F(RewriteConfigFile, WriteThatFailsLeavesTheOldBytes) {
     if (second_name) {
       ASSERT_EQ(link(path.c_str(), (folder / "other name").c_str()), 0);
     }
-    const auto result = run_in_child([&] { rewrite_config_file(long_value, path); }, limited);
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.output, "Cannot write to file " + path + "\n");
+    EXPECT_EQ(rewrite_with(long_value, path, limited), "Cannot write to file " + path + "\n");
     EXPECT_EQ(read_file(path), original) << "second name: " << second_name;
     EXPECT_EQ(folder_names(folder.path()), second_name ? "big.conf|other name|" : "big.conf|");
   }
 }
 
-TEST_F(RewriteConfigFile, ReportsWhenEvenTheOldBytesCannotGoBack) {
+// The limit is known before the file is emptied: an in-place write it cannot hold is never
+// started, and the file keeps every byte.
+TEST_F(RewriteConfigFile, InPlaceWriteBeyondTheFileSizeLimitIsNotStarted) {
   const std::string path = folder_ / "big.conf";
-  write_file(path, std::string(5000, 'x'));
+  const std::string original(5000, 'x');
+  write_file(path, original);
   ASSERT_EQ(link(path.c_str(), (folder_ / "other name").c_str()), 0);  // written in place
   ChildOptions limited;
   limited.file_size_limit = 1024;
-  EXPECT_EQ(rewrite(path, limited),
-            "Cannot write to file " + path + "\n" +
-                "The old content could not be put back, the file may be damaged: " + path + "\n");
+  EXPECT_EQ(rewrite(path, limited), "Cannot write to file " + path + "\n");
+  EXPECT_EQ(read_file(path), original);
 }
 
 }  // namespace

@@ -8,6 +8,14 @@ TextAccumulator::~TextAccumulator() {
   std::free(block_);
 }
 
+void TextAccumulator::clear() {
+  std::free(block_);
+  block_ = nullptr;
+  length_ = 0;
+  capacity_ = 0;
+  failed_ = false;
+}
+
 bool TextAccumulator::make_room(std::size_t extra) {
   if (failed_ || extra > std::numeric_limits<std::size_t>::max() / 2 - length_) {
     failed_ = true;

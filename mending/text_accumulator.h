@@ -41,6 +41,8 @@ class TextAccumulator {
   }
   // Makes room for `capacity` bytes of text ahead of time.
   void reserve(std::size_t capacity);
+  // Gives the block back: as new, with no block.
+  void clear();
 
   // The text, or nullptr while nothing has been appended.
   const char* text() const { return block_; }

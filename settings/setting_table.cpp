@@ -1,34 +1,5 @@
 #include "settings/setting_table.h"
 
-#include "disk/utf16.h"
-#include "disk/whole_file.h"
-#include "settings/setting_line.h"
-
-namespace {
-
-// The reference file as Notepad may save it: a UTF-8 byte-order mark is dropped, and
-// "Unicode" (UTF-16 with its mark, either byte order) becomes UTF-8.
-std::string reference_text(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF")) {
-    return std::string(text.substr(3));
-  }
-  const bool little_endian = text.starts_with("\xFF\xFE");
-  if (!little_endian && !text.starts_with("\xFE\xFF")) {
-    return std::string(text);
-  }
-  std::u16string units;
-  units.reserve(text.size() / 2);
-  for (std::size_t at = 2; at + 1 < text.size(); at += 2) {
-    const auto first = static_cast<unsigned char>(text[at]);
-    const auto second = static_cast<unsigned char>(text[at + 1]);
-    units.push_back(
-        static_cast<char16_t>(little_endian ? first | second << 8 : first << 8 | second));
-  }
-  return utf8_from_utf16(units);
-}
-
-}  // namespace
-
 void store_setting(SettingTable& table, std::string_view name, std::string_view value) {
   const auto found = table.find(name);
   if (found != table.end()) {
@@ -45,31 +16,4 @@ const std::string& lookup_setting(const SettingTable& table, std::string_view na
     return fallback;
   }
   return found->second;
-}
-
-SettingTable reference_settings_from_text(std::string_view text) {
-  SettingTable table;
-  const std::string decoded = reference_text(text);
-  for_each_trimmed_line(decoded, [&](std::string_view line) {
-    const auto setting = split_setting_line(line);
-    if (!setting) {
-      return;
-    }
-    // A value ends at its first NUL, as it would when written; one that is then empty is as
-    // good as none.
-    const std::string_view value =
-        trim_setting_text(setting->value.substr(0, setting->value.find('\0')));
-    if (!value.empty()) {
-      store_setting(table, setting->name, value);
-    }
-  });
-  return table;
-}
-
-SettingTable load_reference_settings(const std::string& file_name) {
-  std::string bytes;
-  if (!read_whole_file(file_name, bytes)) {
-    return {};
-  }
-  return reference_settings_from_text(bytes);
 }

@@ -18,13 +18,4 @@ void store_setting(SettingTable& table, std::string_view name, std::string_view 
 const std::string& lookup_setting(const SettingTable& table, std::string_view name,
                                   const std::string& fallback);
 
-// Every setting line of the text; the last occurrence of a name wins. The text is bytes, but
-// taken as people save it: without a UTF-8 byte-order mark, UTF-16 as UTF-8, its lines split
-// as for_each_trimmed_line splits them, and each value cut at its first NUL.
-SettingTable reference_settings_from_text(std::string_view text);
-
-// The reference settings of the file. A file that cannot be read, or is no regular file,
-// gives an empty table, silently.
-SettingTable load_reference_settings(const std::string& file_name);
-
 #endif  // CONFMEND_SETTINGS_SETTING_TABLE_H_

@@ -110,34 +110,35 @@ class Tokenizer {
   std::size_t at_ = 0;
 };
 
+bool matches(std::string_view key, const KeyPattern& pattern) {
+  return pattern.any_number ? is_number_key(key) : same_key(key, pattern.name);
+}
+
 // Walks the nodes of the text without recursion: the blocks open are only counted, as is how
 // many of them, from the outside in, follow the path.
-class BlockFinder {
+class PathReader {
  public:
-  BlockFinder(std::string_view text, const std::vector<std::string>& path, std::string_view key)
-      : tokens_(text), path_(path), key_(key) {}
+  PathReader(std::string_view text, const std::vector<KeyPattern>& path, KeyValuesReader& reader)
+      : tokens_(text), path_(path), reader_(reader) {}
 
-  std::optional<KeyValuesBlock> find() {
+  bool read() {
     advance();
     for (;;) {
       switch (current_.kind) {
         case TokenKind::kEnd:
-          if (depth_ != 0 || !found_) {
-            return std::nullopt;
-          }
-          return std::move(block_);
+          return depth_ == 0;
         case TokenKind::kClose:
           if (!close_block()) {
-            return std::nullopt;
+            return false;
           }
           break;
         case TokenKind::kText:
           if (!read_node()) {
-            return std::nullopt;
+            return false;
           }
           break;
         default:
-          return std::nullopt;
+          return false;
       }
     }
   }
@@ -151,17 +152,19 @@ class BlockFinder {
     }
   }
 
-  // Inside the block sought, and not in one of its own blocks.
-  bool in_sought_block() const {
-    return !found_ && matched_ == path_.size() && depth_ == path_.size();
-  }
+  // Inside a block the path leads to, or in one of its own blocks.
+  bool on_path() const { return matched_ == path_.size() && depth_ >= path_.size(); }
 
   bool close_block() {
     if (depth_ == 0) {
       return false;
     }
-    if (in_sought_block()) {
-      found_ = true;
+    if (on_path()) {
+      if (depth_ == path_.size()) {
+        reader_.sought_block_ends();
+      } else {
+        reader_.block_ends(depth_ - 1 - path_.size());
+      }
     }
     if (matched_ == depth_) {
       --matched_;
@@ -175,8 +178,8 @@ class BlockFinder {
     std::string key = std::move(current_.text);
     advance();
     if (current_.kind == TokenKind::kText) {
-      if (in_sought_block() && !block_.value && equal_ignoring_case(key, key_)) {
-        block_.value = std::move(current_.text);
+      if (on_path()) {
+        reader_.text_value(depth_ - path_.size(), key, std::move(current_.text));
       }
       advance();
       skip_condition();
@@ -186,9 +189,11 @@ class BlockFinder {
     if (current_.kind != TokenKind::kOpen) {
       return false;
     }
+    if (on_path()) {
+      reader_.block_begins(depth_ - path_.size(), key);
+    }
     ++depth_;
-    if (!found_ && matched_ + 1 == depth_ && depth_ <= path_.size() &&
-        equal_ignoring_case(key, path_[depth_ - 1])) {
+    if (matched_ + 1 == depth_ && depth_ <= path_.size() && matches(key, path_[depth_ - 1])) {
       matched_ = depth_;
     }
     advance();
@@ -196,19 +201,59 @@ class BlockFinder {
   }
 
   Tokenizer tokens_;
-  const std::vector<std::string>& path_;
-  std::string_view key_;
+  const std::vector<KeyPattern>& path_;
+  KeyValuesReader& reader_;
   Token current_;
   std::size_t depth_ = 0;
   std::size_t matched_ = 0;
-  bool found_ = false;
-  KeyValuesBlock block_;
+};
+
+// The value of one key directly in the first block on the path.
+class ValueLookup : public KeyValuesReader {
+ public:
+  explicit ValueLookup(std::string_view key) : key_(key) {}
+
+  void text_value(std::size_t depth, std::string_view key, std::string&& value) override {
+    if (!done_ && depth == 0 && !found_.value && same_key(key, key_)) {
+      found_.value = std::move(value);
+    }
+  }
+  void sought_block_ends() override {
+    found_.block_found = true;
+    done_ = true;
+  }
+  KeyValuesLookup found() && { return std::move(found_); }
+
+ private:
+  std::string_view key_;
+  KeyValuesLookup found_;
+  bool done_ = false;
 };
 
 }  // namespace
 
-std::optional<KeyValuesBlock> find_in_key_values(std::string_view text,
-                                                 const std::vector<std::string>& path,
-                                                 std::string_view key) {
-  return BlockFinder(text, path, key).find();
+bool same_key(std::string_view a, std::string_view b) {
+  return equal_ignoring_case(a, b);
+}
+
+bool is_number_key(std::string_view key) {
+  return !key.empty() && key.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool read_key_values(std::string_view text, const std::vector<KeyPattern>& path,
+                     KeyValuesReader& reader) {
+  return PathReader(text, path, reader).read();
+}
+
+KeyValuesLookup look_up_key_value(std::string_view text, const std::vector<std::string>& path,
+                                  std::string_view key) {
+  std::vector<KeyPattern> patterns;
+  for (const std::string& name : path) {
+    patterns.push_back({name});
+  }
+  ValueLookup lookup(key);
+  if (!read_key_values(text, patterns, lookup)) {
+    return {};
+  }
+  return std::move(lookup).found();
 }

@@ -11,8 +11,8 @@ const std::vector<std::string> kSteam = {"Registry", "HKCU", "Software", "Valve"
 // The key's value in the block, "(no value)" when the block lacks it, or "(no block)".
 std::string found(std::string_view text, const std::vector<std::string>& path = kSteam,
                   std::string_view key = "SteamPath") {
-  const auto block = find_in_key_values(text, path, key);
-  return !block ? "(no block)" : block->value ? *block->value : "(no value)";
+  const KeyValuesLookup found = look_up_key_value(text, path, key);
+  return !found.block_found ? "(no block)" : found.value ? *found.value : "(no value)";
 }
 
 TEST(FindInKeyValues, ReadsTheBlockAsSteamWritesIt) {

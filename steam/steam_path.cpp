@@ -1,50 +1,29 @@
 #include "steam/steam_path.h"
 
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "console/console.h"
-#include "steam/registry.h"
 
 namespace {
 
-constexpr std::uint32_t kLargestValue = 1024;
+constexpr std::size_t kLargestValue = 1024;
 
 }  // namespace
 
+SteamPathFailure steam_path_from(const StoredSteamPath& stored, std::string& folder) {
+  if (stored.failure != SteamPathFailure::kNone) {
+    return stored.failure;
+  }
+  if (stored.data.empty() || stored.data.size() > kLargestValue) {
+    return SteamPathFailure::kInvalidLength;
+  }
+  folder = stored.data.substr(0, stored.data.find('\0'));
+  // Searching from "" would walk the top folder of the drive.
+  return folder.empty() ? SteamPathFailure::kInvalidLength : SteamPathFailure::kNone;
+}
+
 SteamPathFailure find_steam_path(std::string& folder) {
-  RegistryKey* key = open_user_registry_key("Software\\Valve\\Steam");
-  if (key == nullptr) {
-    return SteamPathFailure::kNoKey;
-  }
-  SteamPathFailure failure = SteamPathFailure::kNone;
-  std::uint32_t size = 0;
-  char* buffer = nullptr;
-  if (!query_registry_value_size(key, "SteamPath", size)) {
-    failure = SteamPathFailure::kNoValue;
-  } else if (size == 0 || size > kLargestValue) {
-    failure = SteamPathFailure::kInvalidLength;
-  } else if ((buffer = static_cast<char*>(std::calloc(size + 2, 1))) == nullptr) {
-    failure = SteamPathFailure::kNoMemory;
-  } else {
-    // Room for one byte more than reported: a value that grew by one byte is still read
-    // whole, and the zeroed spare byte ends a value stored without its terminator.
-    std::uint32_t read = size + 1;
-    if (!read_registry_value(key, "SteamPath", buffer, read)) {
-      failure = SteamPathFailure::kNoValue;
-    } else {
-      buffer[read] = '\0';
-      folder = buffer;
-      // Searching from "" would walk the top folder of the drive.
-      if (folder.empty()) {
-        failure = SteamPathFailure::kInvalidLength;
-      }
-    }
-  }
-  std::free(buffer);
-  close_registry_key(key);
-  return failure;
+  return steam_path_from(stored_steam_path(), folder);
 }
 
 const char* steam_path_failure_message(SteamPathFailure failure) {
@@ -56,8 +35,6 @@ const char* steam_path_failure_message(SteamPathFailure failure) {
     case SteamPathFailure::kInvalidLength:
       return "Cannot access the registry value, length is invalid, perhaps Steam is missing or "
              "badly installed?";
-    case SteamPathFailure::kNoMemory:
-      return "Not enough memory!";
     case SteamPathFailure::kNone:
       break;
   }

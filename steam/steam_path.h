@@ -3,13 +3,11 @@
 
 #include <string>
 
-enum class SteamPathFailure {
-  kNone,
-  kNoKey,          // the registry key cannot be opened
-  kNoValue,        // the value cannot be read
-  kInvalidLength,  // its size is 0 or over 1024 bytes, or its text is empty
-  kNoMemory,
-};
+#include "steam/steam_registry.h"
+
+// The Steam folder in what the registry stores: its data must be 1 to 1024 bytes long, a
+// terminating NUL included, and its text up to the first NUL must not be empty.
+SteamPathFailure steam_path_from(const StoredSteamPath& stored, std::string& folder);
 
 // Reads the Steam folder from the "SteamPath" registry value, as stored.
 SteamPathFailure find_steam_path(std::string& folder);

@@ -3,22 +3,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
+#include "steam/steam_registry_posix.h"
 #include "tests/child_process.h"
 #include "tests/steam_registry.h"
 
 namespace {
 
-// Each case gets a HOME of its own with the given registry file, if any.
+// Each case gets a home folder of its own with the given registry file, if any.
 class FindSteamPath : public testing::Test {
  protected:
-  void SetUp() override {
-    make_folders(home_ / ".steam");
-    setenv("HOME", home_.path().c_str(), 1);
+  void SetUp() override { make_folders(home_ / ".steam"); }
+  SteamPathFailure find(std::string& folder) {
+    return steam_path_from(stored_steam_path_below(home_.path()), folder);
   }
-  SteamPathFailure find(std::string& folder) { return find_steam_path(folder); }
 
   TempDir home_;
 };

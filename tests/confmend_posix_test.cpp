@@ -285,7 +285,7 @@ TEST_F(Confmend, WritesInPlaceWhereANewFileCouldNotBeTheSame) {
 }
 
 // The new file reaches the disk before it takes the old one's name, and the name before the
-// run goes on.
+// folder is let go; all of it relative to the folder the walk holds open.
 TEST_F(Confmend, FlushesTheNewFileBeforeTheRenameAndTheFolderAfter) {
   point_registry_at(steam_);
   write_file(steam_ + "/game.conf", " a = 1 \n");
@@ -296,8 +296,8 @@ TEST_F(Confmend, FlushesTheNewFileBeforeTheRenameAndTheFolderAfter) {
   options.environment = {
       {"HOME", home_.path()}, {"PATH", "/usr/bin:/bin"}, {"ASAN_OPTIONS", "detect_leaks=0"}};
   const auto result =
-      run_program({"strace", "-o", trace, "-e", "trace=openat,fsync,rename,renameat,renameat2",
-                   CONFMEND_PROGRAM},
+      run_program({"strace", "-f", "-o", trace, "-e",
+                   "trace=openat,fsync,rename,renameat,renameat2", CONFMEND_PROGRAM},
                   options);
   ASSERT_EQ(result.exit_status, 0) << result.errors;
   std::vector<std::string> calls;
@@ -321,11 +321,13 @@ TEST_F(Confmend, FlushesTheNewFileBeforeTheRenameAndTheFolderAfter) {
   const auto descriptor = [&](std::size_t call) {
     return call < calls.size() ? calls[call].substr(calls[call].rfind("= ") + 2) : "?";
   };
-  const std::size_t created = find(0, {"/.confmend-", "O_CREAT|O_EXCL"});
+  const std::size_t folder = find(0, {"\"" + steam_ + "\"", "O_DIRECTORY"});
+  const std::string at = "(" + descriptor(folder) + ", ";
+  const std::size_t created = find(folder, {"openat" + at + "\".confmend-", "O_CREAT|O_EXCL"});
   const std::size_t flushed = find(created, {"fsync(" + descriptor(created) + ")", "= 0"});
-  const std::size_t renamed = find(flushed, {"rename", "/.confmend-", steam_ + "/game.conf"});
-  const std::size_t folder = find(renamed, {"\"" + steam_ + "\"", "O_DIRECTORY"});
-  find(folder, {"fsync(" + descriptor(folder) + ")", "= 0"});
+  const std::size_t renamed =
+      find(flushed, {"renameat" + at + "\".confmend-", "\"game.conf\") = 0"});
+  find(renamed, {"fsync(" + descriptor(folder) + ")", "= 0"});
 }
 
 // What follows the first byte of piped input is left for whatever reads it next.

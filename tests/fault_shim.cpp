@@ -1,7 +1,8 @@
 // Preloaded into confmend by the fault-injection suite to make the file system misbehave at
 // chosen moments. It is steered by environment variables:
 //   CONFMEND_FAIL_READ=PATH        every read() from PATH fails with EIO
-//   CONFMEND_WHEN_OPENED=PATH      when PATH is first opened (open, fopen or opendir) ...
+//   CONFMEND_FAIL_WRITE=PATH       every write() to PATH fails with ENOSPC, as on a full disk
+//   CONFMEND_WHEN_OPENED=PATH      when PATH is first opened (open, openat, fopen or opendir) ...
 //   CONFMEND_DO=remove|folder      ... remove CONFMEND_TARGET (a file or a whole folder), or
 //   CONFMEND_TARGET=PATH               replace it by an empty folder, then carry on.
 #include <dirent.h>
@@ -47,19 +48,17 @@ void sabotage_on_open(const char* path) {
   }
 }
 
-bool reads_failing_file(int fd) {
-  const char* failing = std::getenv("CONFMEND_FAIL_READ");
-  if (failing == nullptr) {
-    return false;
-  }
+// Where a descriptor leads, as the kernel tells it.
+std::string path_of(int fd) {
   char path[4096];
   const std::string link = "/proc/self/fd/" + std::to_string(fd);
   const ssize_t length = readlink(link.c_str(), path, sizeof path - 1);
-  if (length < 0) {
-    return false;
-  }
-  path[length] = '\0';
-  return std::strcmp(path, failing) == 0;
+  return length < 0 ? "" : std::string(path, static_cast<std::size_t>(length));
+}
+
+bool is_failing_file(const char* variable, int fd) {
+  const char* failing = std::getenv(variable);
+  return failing != nullptr && path_of(fd) == failing;
 }
 
 }  // namespace
@@ -85,17 +84,38 @@ FILE* fopen64(const char* path, const char* mode) {
   return real<FILE* (*)(const char*, const char*)>("fopen64")(path, mode);
 }
 
+int openat(int folder, const char* name, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const auto mode = static_cast<mode_t>(va_arg(arguments, unsigned));
+  va_end(arguments);
+  if (std::getenv("CONFMEND_WHEN_OPENED") != nullptr) {
+    const std::string path =
+        folder == AT_FDCWD || name[0] == '/' ? name : path_of(folder) + "/" + name;
+    sabotage_on_open(path.c_str());
+  }
+  return real<int (*)(int, const char*, int, ...)>("openat")(folder, name, flags, mode);
+}
+
 DIR* opendir(const char* path) {
   sabotage_on_open(path);
   return real<DIR* (*)(const char*)>("opendir")(path);
 }
 
 ssize_t read(int fd, void* buffer, size_t count) {
-  if (reads_failing_file(fd)) {
+  if (is_failing_file("CONFMEND_FAIL_READ", fd)) {
     errno = EIO;
     return -1;
   }
   return real<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
+}
+
+ssize_t write(int fd, const void* buffer, size_t count) {
+  if (fd > STDERR_FILENO && is_failing_file("CONFMEND_FAIL_WRITE", fd)) {
+    errno = ENOSPC;
+    return -1;
+  }
+  return real<ssize_t (*)(int, const void*, size_t)>("write")(fd, buffer, count);
 }
 
 }  // extern "C"

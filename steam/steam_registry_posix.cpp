@@ -1,31 +1,27 @@
 #include <limits.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "disk/whole_file.h"
 #include "steam/key_values.h"
-#include "steam/registry.h"
+#include "steam/steam_registry.h"
+#include "steam/steam_registry_posix.h"
 
 // Steam on Linux keeps the user's registry in a file of KeyValues text, registry.vdf, with
 // Registry / HKCU / Software / Valve / Steam / SteamPath in it. Where that file is, or where
-// Steam itself is when no file names it, depends on how Steam was installed. Finding Steam
-// needs that one value, and only that one is kept.
-struct RegistryKey {
-  KeyValuesBlock steam_path;
-};
+// Steam itself is when no file names it, depends on how Steam was installed.
 
 namespace {
 
 // Steam writes a few kilobytes; a larger file is none of Steam's.
 constexpr std::size_t kLargestRegistryFile = 16 << 20;
+
+constexpr std::string_view kFlatpak = "/.var/app/com.valvesoftware.Steam";
 
 // Where each kind of install keeps its registry file, its links or its folder, below the home
 // folder, in the order they are asked: the native install, the Flatpak one
@@ -46,6 +42,8 @@ constexpr Place kPlaces[] = {
     {PlaceKind::kRegistryFile, "/snap/steam/common/.steam/registry.vdf"},
     {PlaceKind::kFolder, "/snap/steam/common/.local/share/Steam"},
 };
+
+const std::vector<std::string> kSteamKey = {"Registry", "HKCU", "Software", "Valve", "Steam"};
 
 // HOME, or the user's entry in /etc/passwd: getpwuid would need the name-service libraries,
 // which a statically linked program cannot load.
@@ -81,23 +79,16 @@ bool is_folder(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-constexpr std::string_view kSteamPath = "SteamPath";
-
-// The key in a registry file, with its "SteamPath"; nothing when the file cannot be read, is
-// no regular file (a pipe, which would never be done being read), is malformed or lacks the
-// key.
-std::optional<KeyValuesBlock> key_in(const std::string& file, const char* subkey) {
+// The Steam key of a registry file, and its "SteamPath"; nothing when the file cannot be
+// read, is no regular file (a pipe, which would never be done being read), is malformed or
+// lacks the key.
+std::optional<KeyValuesLookup> steam_key_in(const std::string& file) {
   std::string text;
   if (!read_whole_file(file, text, kLargestRegistryFile)) {
     return std::nullopt;
   }
-  std::vector<std::string> path = {"Registry", "HKCU"};
-  for (const char* start = subkey; *start != '\0';) {
-    const char* end = std::strchr(start, '\\');
-    path.emplace_back(start, end == nullptr ? std::strlen(start) : end - start);
-    start = end == nullptr ? start + std::strlen(start) : end + 1;
-  }
-  return find_in_key_values(text, path, kSteamPath);
+  KeyValuesLookup key = look_up_key_value(text, kSteamKey, "SteamPath");
+  return key.block_found ? std::optional(std::move(key)) : std::nullopt;
 }
 
 // The Steam folder a link or a folder of Steam's stands for, if it exists.
@@ -113,28 +104,30 @@ std::optional<std::string> steam_folder_at(const Place& place, const std::string
   return is_folder(folder) ? std::optional(folder) : std::nullopt;
 }
 
+StoredSteamPath stored(const KeyValuesLookup& key) {
+  if (!key.value) {
+    return {SteamPathFailure::kNoValue, {}};
+  }
+  return {SteamPathFailure::kNone, *key.value + '\0'};
+}
+
 }  // namespace
 
-// A registry file whose "SteamPath" names a folder that exists gives the key; failing that,
-// the first link or folder of Steam's that exists gives a key with its folder as "SteamPath".
-// Where none does, the first registry file found gives the key as it is, so that what is
-// wrong with it is told; with no file either, there is no key.
-RegistryKey* open_user_registry_key(const char* subkey) {
-  const std::string home = home_folder();
-  std::optional<KeyValuesBlock> first_file_key;
+// A registry file whose "SteamPath" names a folder that exists wins; failing that, the first
+// link or folder of Steam's that exists. Where none does, the first registry file found tells
+// what is wrong with it; with no file either, there is no key.
+StoredSteamPath stored_steam_path_below(const std::string& home) {
+  std::optional<KeyValuesLookup> first_file_key;
   for (const Place& place : kPlaces) {
     if (place.kind != PlaceKind::kRegistryFile) {
       continue;
     }
-    auto file_key = key_in(home + place.path, subkey);
-    if (!file_key) {
-      continue;
+    auto key = steam_key_in(home + place.path);
+    if (key && key->value && is_folder(*key->value)) {
+      return stored(*key);
     }
-    if (file_key->value && is_folder(*file_key->value)) {
-      return new RegistryKey{std::move(*file_key)};
-    }
-    if (!first_file_key) {
-      first_file_key = std::move(file_key);
+    if (key && !first_file_key) {
+      first_file_key = std::move(key);
     }
   }
   for (const Place& place : kPlaces) {
@@ -142,41 +135,27 @@ RegistryKey* open_user_registry_key(const char* subkey) {
       continue;
     }
     if (const auto folder = steam_folder_at(place, home)) {
-      return new RegistryKey{KeyValuesBlock{*folder}};
+      return {SteamPathFailure::kNone, *folder + '\0'};
     }
   }
-  return first_file_key ? new RegistryKey{std::move(*first_file_key)} : nullptr;
+  return first_file_key ? stored(*first_file_key) : StoredSteamPath{SteamPathFailure::kNoKey, {}};
 }
 
-namespace {
-
-const std::string* value_named(const RegistryKey& key, const char* name) {
-  const bool steam_path = std::string_view(name).size() == kSteamPath.size() &&
-                          strncasecmp(name, kSteamPath.data(), kSteamPath.size()) == 0;
-  return steam_path && key.steam_path.value ? &*key.steam_path.value : nullptr;
+StoredSteamPath stored_steam_path() {
+  return stored_steam_path_below(home_folder());
 }
 
-}  // namespace
-
-bool query_registry_value_size(RegistryKey* key, const char* name, std::uint32_t& size) {
-  const std::string* value = value_named(*key, name);
-  if (value == nullptr || value->size() >= UINT32_MAX) {
-    return false;
+// Flatpak's Steam keeps its home in its own folder, and writes paths as it sees them from
+// there (as protontricks maps them).
+std::vector<SandboxPath> steam_sandbox_paths_below(const std::string& home,
+                                                   const std::string& steam_folder) {
+  const std::string sandbox = home + std::string(kFlatpak);
+  if (home.empty() || !steam_folder.starts_with(sandbox + "/")) {
+    return {};
   }
-  size = static_cast<std::uint32_t>(value->size() + 1);
-  return true;
+  return {{home + "/.local/share/Steam", sandbox + "/.local/share/Steam"}};
 }
 
-bool read_registry_value(RegistryKey* key, const char* name, char* buffer, std::uint32_t& size) {
-  const std::string* value = value_named(*key, name);
-  if (value == nullptr || value->size() + 1 > size) {
-    return false;
-  }
-  std::memcpy(buffer, value->c_str(), value->size() + 1);
-  size = static_cast<std::uint32_t>(value->size() + 1);
-  return true;
-}
-
-void close_registry_key(RegistryKey* key) {
-  delete key;
+std::vector<SandboxPath> steam_sandbox_paths(const std::string& steam_folder) {
+  return steam_sandbox_paths_below(home_folder(), steam_folder);
 }

@@ -1,5 +1,5 @@
-#ifndef CONFMEND_DISK_UTF16_H_
-#define CONFMEND_DISK_UTF16_H_
+#ifndef CONFMEND_ENCODING_UTF16_H_
+#define CONFMEND_ENCODING_UTF16_H_
 
 #include <string>
 #include <string_view>
@@ -11,4 +11,4 @@
 std::string utf8_from_utf16(std::u16string_view text);
 std::u16string utf16_from_utf8(std::string_view text);
 
-#endif  // CONFMEND_DISK_UTF16_H_
+#endif  // CONFMEND_ENCODING_UTF16_H_

@@ -1,4 +1,4 @@
-#include "disk/utf16.h"
+#include "encoding/utf16.h"
 
 namespace {
 

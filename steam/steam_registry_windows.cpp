@@ -4,13 +4,30 @@
 #include <string>
 
 #include "disk/windows_path.h"
-#include "steam/registry.h"
-
-struct RegistryKey {
-  HKEY handle;
-};
+#include "steam/steam_registry.h"
 
 namespace {
+
+class RegistryKey {
+ public:
+  explicit RegistryKey(const wchar_t* subkey) {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey, 0, KEY_READ, &key_) != ERROR_SUCCESS) {
+      key_ = nullptr;
+    }
+  }
+  ~RegistryKey() {
+    if (key_ != nullptr) {
+      RegCloseKey(key_);
+    }
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
 
 std::optional<std::wstring> expanded(const std::wstring& text) {
   std::wstring result(text.size() + 1, L'\0');
@@ -31,11 +48,10 @@ std::optional<std::wstring> expanded(const std::wstring& text) {
 // The value as UTF-8 text, as the ANSI functions give it under the UTF-8 code page: every unit
 // of its data converted, its terminator too when it has one. A REG_EXPAND_SZ value has its
 // %VARIABLES% expanded; a value of any other type than these two is no text at all.
-std::optional<std::string> value_text(HKEY key, const char* name) {
-  const std::wstring wide_name = wide_from_utf8(name);
+std::optional<std::string> value_text(HKEY key, const wchar_t* name) {
   DWORD type = REG_NONE;
   DWORD bytes = 0;
-  LONG status = RegQueryValueExW(key, wide_name.c_str(), nullptr, &type, nullptr, &bytes);
+  LONG status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
   std::wstring data;
   while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
     if (type != REG_SZ && type != REG_EXPAND_SZ) {
@@ -43,8 +59,8 @@ std::optional<std::string> value_text(HKEY key, const char* name) {
     }
     data.assign(bytes / sizeof(wchar_t) + 1, L'\0');
     bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    status = RegQueryValueExW(key, wide_name.c_str(), nullptr, &type,
-                              reinterpret_cast<BYTE*>(data.data()), &bytes);
+    status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &bytes);
     if (status == ERROR_SUCCESS) {
       data.resize(bytes / sizeof(wchar_t));
       break;
@@ -65,35 +81,18 @@ std::optional<std::string> value_text(HKEY key, const char* name) {
 
 }  // namespace
 
-RegistryKey* open_user_registry_key(const char* subkey) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, wide_from_utf8(subkey).c_str(), 0, KEY_READ, &handle) !=
-      ERROR_SUCCESS) {
-    return nullptr;
+StoredSteamPath stored_steam_path() {
+  const RegistryKey key(L"Software\\Valve\\Steam");
+  if (key.get() == nullptr) {
+    return {SteamPathFailure::kNoKey, {}};
   }
-  return new RegistryKey{handle};
+  auto text = value_text(key.get(), L"SteamPath");
+  if (!text) {
+    return {SteamPathFailure::kNoValue, {}};
+  }
+  return {SteamPathFailure::kNone, std::move(*text)};
 }
 
-bool query_registry_value_size(RegistryKey* key, const char* name, std::uint32_t& size) {
-  const auto text = value_text(key->handle, name);
-  if (!text || text->size() >= UINT32_MAX) {
-    return false;
-  }
-  size = static_cast<std::uint32_t>(text->size());
-  return true;
-}
-
-bool read_registry_value(RegistryKey* key, const char* name, char* buffer, std::uint32_t& size) {
-  const auto text = value_text(key->handle, name);
-  if (!text || text->size() > size) {
-    return false;
-  }
-  text->copy(buffer, text->size());
-  size = static_cast<std::uint32_t>(text->size());
-  return true;
-}
-
-void close_registry_key(RegistryKey* key) {
-  RegCloseKey(key->handle);
-  delete key;
+std::vector<SandboxPath> steam_sandbox_paths(const std::string&) {
+  return {};
 }

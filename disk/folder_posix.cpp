@@ -1,0 +1,230 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+
+#include "disk/folder.h"
+#include "disk/posix_file.h"
+
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+int descriptor(std::intptr_t handle) {
+  return static_cast<int>(handle);
+}
+
+EntryKind kind_of_mode(mode_t mode) {
+  if (S_ISDIR(mode)) {
+    return EntryKind::kFolder;
+  }
+  return S_ISREG(mode) ? EntryKind::kFile : EntryKind::kOther;
+}
+
+// The listing's type spares a stat for all but links (and file systems that give none).
+// Links are taken for what they lead to; one that leads nowhere counts as a file, so that
+// the rewriter reports it as unreadable.
+FolderEntry entry_of(int folder, const char* name, unsigned char type) {
+  FolderEntry entry{name, EntryKind::kOther, type != DT_LNK};
+  switch (type) {
+    case DT_DIR:
+      entry.kind = EntryKind::kFolder;
+      return entry;
+    case DT_REG:
+      entry.kind = EntryKind::kFile;
+      return entry;
+    case DT_LNK:
+    case DT_UNKNOWN:
+      break;
+    default:
+      return entry;
+  }
+  struct stat info;
+  if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return entry;  // gone since it was listed
+  }
+  entry.plain = !S_ISLNK(info.st_mode);
+  if (entry.plain) {
+    entry.kind = kind_of_mode(info.st_mode);
+  } else {
+    entry.kind =
+        fstatat(folder, name, &info, 0) == 0 ? kind_of_mode(info.st_mode) : EntryKind::kFile;
+  }
+  return entry;
+}
+
+bool is_dot_or_dot_dot(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+std::optional<FileIdentity> identity_of(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    return std::nullopt;
+  }
+  return identity_of(info);
+}
+
+// The folder above, by its ".." entry: the root's is the root itself.
+int open_parent(int folder) {
+  return openat(folder, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+}  // namespace
+
+Folder::~Folder() {
+  close();
+}
+
+Folder::Folder(Folder&& other) noexcept
+    : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, kNoHandle)) {}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    close();
+    path_ = std::move(other.path_);
+    handle_ = std::exchange(other.handle_, kNoHandle);
+  }
+  return *this;
+}
+
+void Folder::close() {
+  if (handle_ != kNoHandle) {
+    ::close(descriptor(handle_));
+    handle_ = kNoHandle;
+  }
+}
+
+Folder Folder::open(const std::string& path) {
+  return Folder(path, open_retrying(AT_FDCWD, path.c_str(), kFolderFlags));
+}
+
+Folder Folder::open_folder(std::string_view name, Follow follow) const {
+  const std::string entry(name);
+  const int flags = kFolderFlags | (follow == Follow::kLinks ? 0 : O_NOFOLLOW);
+  return Folder(join_path(join_path(path_, "/"), entry),
+                open_retrying(descriptor(handle_), entry.c_str(), flags));
+}
+
+std::optional<FileIdentity> Folder::identity() const {
+  return identity_of(descriptor(handle_));
+}
+
+// Read with one large buffer: a folder of a few thousand entries takes two calls.
+bool Folder::list(std::vector<FolderEntry>& entries) const {
+  const int fd = descriptor(handle_);
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    return false;
+  }
+  constexpr std::size_t kBuffer = 64 * 1024;
+  alignas(dirent64) static thread_local char buffer[kBuffer];
+  for (;;) {
+    const ssize_t got = getdents64(fd, buffer, kBuffer);
+    if (got == 0) {
+      return true;
+    }
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    for (ssize_t at = 0; at < got;) {
+      const auto* found = reinterpret_cast<const dirent64*>(buffer + at);
+      at += found->d_reclen;
+      if (!is_dot_or_dot_dot(found->d_name)) {
+        entries.push_back(entry_of(fd, found->d_name, found->d_type));
+      }
+    }
+  }
+}
+
+// Climbs from this folder by ".." to the root, looking for the bounds on the way: a count of
+// steps, not a path, so it holds for any depth and any spelling.
+bool Folder::lies_within(const Folder& bounds) const {
+  const auto sought = bounds.identity();
+  auto here = identity();
+  if (!sought || !here) {
+    return false;
+  }
+  int fd = dup(descriptor(handle_));
+  while (fd >= 0 && *here != *sought) {
+    const int parent = open_parent(fd);
+    ::close(fd);
+    fd = parent;
+    const auto above = fd >= 0 ? identity_of(fd) : std::nullopt;
+    if (!above || *above == *here) {  // unknown, or the root reached
+      here.reset();
+      break;
+    }
+    here = above;
+  }
+  if (fd >= 0) {
+    ::close(fd);
+  }
+  return here.has_value();
+}
+
+void Folder::flush() const {
+  fsync(descriptor(handle_));
+}
+
+std::string join_path(const std::string& a, const std::string& b) {
+  return a + b;
+}
+
+namespace {
+
+// Where the open file lies: its path as the kernel tells it, or by the link's own path where
+// /proc is missing.
+std::optional<std::string> location_of_open_file(int fd) {
+  char location[PATH_MAX];
+  const std::string open_file = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = readlink(open_file.c_str(), location, sizeof location);
+  if (length > 0 && length < static_cast<ssize_t>(sizeof location) && location[0] == '/') {
+    return std::string(location, static_cast<std::size_t>(length));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+// A link is opened, and then asked where it led: the file opened is what counts, whatever the
+// names on the way become. Its folder is opened by that path and must hold that very file.
+FilePlace place_of_file(const Folder& folder, std::string_view name) {
+  const int at = descriptor(folder.handle());
+  const std::string entry(name);
+  struct stat info;
+  if (fstatat(at, entry.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(info.st_mode)) {
+    return {FilePlaceKind::kHere, Folder(), entry};
+  }
+  const int file = open_retrying(at, entry.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (file < 0) {
+    return {errno == ENOENT || errno == ELOOP ? FilePlaceKind::kNowhere : FilePlaceKind::kUntold,
+            Folder(), entry};
+  }
+  const auto location = location_of_open_file(file);
+  struct stat opened;
+  const bool known = fstat(file, &opened) == 0 && S_ISREG(opened.st_mode) && location;
+  ::close(file);
+  if (!known) {
+    return {FilePlaceKind::kUntold, Folder(), entry};
+  }
+  const std::size_t slash = location->rfind('/');
+  FilePlace place{FilePlaceKind::kElsewhere,
+                  Folder::open(slash == 0 ? "/" : location->substr(0, slash)),
+                  location->substr(slash + 1)};
+  struct stat there;
+  if (!place.folder.is_open() ||
+      fstatat(descriptor(place.folder.handle()), place.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) !=
+          0 ||
+      identity_of(there) != identity_of(opened)) {
+    return {FilePlaceKind::kUntold, Folder(), entry};
+  }
+  return place;
+}

@@ -1,0 +1,233 @@
+#include <windows.h>
+
+#include <cstring>
+#include <utility>
+
+#include "disk/folder.h"
+#include "disk/windows_handle.h"
+#include "disk/windows_path.h"
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE handle_of(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+std::intptr_t stored(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle);
+}
+
+// A folder opened to be listed and asked about. Without a link's own flag, links and
+// junctions are followed; with it, one is refused.
+HANDLE open_folder_handle(const std::string& path, Follow follow) {
+  const DWORD flags =
+      FILE_FLAG_BACKUP_SEMANTICS | (follow == Follow::kLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  OwnedHandle folder(CreateFileW(extended_path(path + "/").c_str(),
+                                 FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                 kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!folder || !GetFileInformationByHandle(folder.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (follow == Follow::kNoLink && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  return folder.release();
+}
+
+bool is_dot_or_dot_dot(std::wstring_view name) {
+  return name == L"." || name == L"..";
+}
+
+// Only the directory bit is asked: junctions and folder links carry it and are followed.
+// No entry is known to be plain: under Wine a Unix link shows as what it leads to.
+FolderEntry entry_of(std::wstring_view name, DWORD attributes) {
+  return {utf8_from_wide(name),
+          (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::kFolder : EntryKind::kFile,
+          false};
+}
+
+// By name, for file systems whose driver cannot list an open folder.
+bool list_by_name(const std::string& path, std::vector<FolderEntry>& entries) {
+  const std::wstring folder = extended_path(path + "/");
+  const std::wstring pattern = folder + (folder.ends_with(L'\\') ? L"*" : L"\\*");
+  WIN32_FIND_DATAW data;
+  const HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (find == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  do {
+    if (!is_dot_or_dot_dot(data.cFileName)) {
+      entries.push_back(entry_of(data.cFileName, data.dwFileAttributes));
+    }
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return true;
+}
+
+}  // namespace
+
+Folder::~Folder() {
+  close();
+}
+
+Folder::Folder(Folder&& other) noexcept
+    : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, kNoHandle)) {}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    close();
+    path_ = std::move(other.path_);
+    handle_ = std::exchange(other.handle_, kNoHandle);
+  }
+  return *this;
+}
+
+void Folder::close() {
+  if (handle_ != kNoHandle) {
+    CloseHandle(handle_of(handle_));
+    handle_ = kNoHandle;
+  }
+}
+
+// The folder is named with a separator after it, so that a bare drive ("Y:") means its root
+// here as it does in the paths of its entries ("Y:/name").
+Folder Folder::open(const std::string& path) {
+  return Folder(path, stored(open_folder_handle(path, Follow::kLinks)));
+}
+
+Folder Folder::open_folder(std::string_view name, Follow follow) const {
+  std::string path = join_path(join_path(path_, "/"), std::string(name));
+  const HANDLE handle = open_folder_handle(path, follow);
+  return Folder(std::move(path), stored(handle));
+}
+
+// The 128-bit file ID where the volume has one (ReFS needs it), the 64-bit index otherwise.
+std::optional<FileIdentity> Folder::identity() const {
+  FILE_ID_INFO id;
+  if (GetFileInformationByHandleEx(handle_of(handle_), FileIdInfo, &id, sizeof id)) {
+    FileIdentity identity{id.VolumeSerialNumber, {0, 0}};
+    static_assert(sizeof id.FileId == sizeof identity.index);
+    std::memcpy(identity.index, &id.FileId, sizeof identity.index);
+    return identity;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle_of(handle_), &info)) {
+    return std::nullopt;
+  }
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      {(std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, 0}};
+}
+
+// The folder that was opened and checked is the one listed, through its handle.
+bool Folder::list(std::vector<FolderEntry>& entries) const {
+  alignas(8) static thread_local char buffer[64 * 1024];
+  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  for (;; kind = FileIdBothDirectoryInfo) {
+    if (!GetFileInformationByHandleEx(handle_of(handle_), kind, buffer, sizeof buffer)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_NO_MORE_FILES) {
+        return true;
+      }
+      const bool unsupported = error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+                               error == ERROR_INVALID_FUNCTION;
+      return kind == FileIdBothDirectoryRestartInfo && unsupported && list_by_name(path_, entries);
+    }
+    for (const char* at = buffer;;) {
+      const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+      const std::wstring_view name(found->FileName, found->FileNameLength / sizeof(WCHAR));
+      if (!is_dot_or_dot_dot(name)) {
+        entries.push_back(entry_of(name, found->FileAttributes));
+      }
+      if (found->NextEntryOffset == 0) {
+        break;
+      }
+      at += found->NextEntryOffset;
+    }
+  }
+}
+
+// By where the two folders are, compared as Windows compares names: without regard to case.
+bool Folder::lies_within(const Folder& bounds) const {
+  const auto location = location_of(handle_of(handle_));
+  const auto folder = location_of(handle_of(bounds.handle_));
+  return location && folder && location_lies_within(*location, *folder);
+}
+
+// The names in a folder reach the disk with the folder's own flush, for which the folder
+// must be open for writing.
+void Folder::flush() const {
+  const OwnedHandle folder(CreateFileW(extended_path(path_ + "/").c_str(), GENERIC_WRITE, kShareAll,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                       nullptr));
+  if (folder) {
+    FlushFileBuffers(folder.get());
+  }
+}
+
+std::string join_path(const std::string& a, const std::string& b) {
+  return a + b;
+}
+
+namespace {
+
+std::string folder_of(const std::string& path) {
+  return path.substr(0, path.find_last_of("/\\"));
+}
+
+std::string name_of(const std::string& path) {
+  return path.substr(path.find_last_of("/\\") + 1);
+}
+
+// Volume and index: what the file is.
+std::optional<std::pair<DWORD, std::uint64_t>> index_of(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) {
+    return std::nullopt;
+  }
+  return std::pair(info.dwVolumeSerialNumber,
+                   (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow);
+}
+
+HANDLE open_for_questions(const std::string& path) {
+  return CreateFileW(extended_path(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+// No entry is known to be plain here, so every file is opened and asked where it lies: in
+// the folder under its own name, or (a link) elsewhere, where its folder is opened by the
+// final path and must hold that very file. Places compare as location_of tells them, which
+// Wine can tell for long paths too.
+FilePlace place_of_file(const Folder& folder, std::string_view name) {
+  const std::string entry(name);
+  const OwnedHandle file(open_for_questions(join_path(join_path(folder.path(), "/"), entry)));
+  if (!file) {
+    return {FilePlaceKind::kNowhere, Folder(), entry};
+  }
+  auto here = location_of(handle_of(folder.handle()));
+  const auto there = location_of(file.get());
+  if (here && !here->ends_with('\\')) {
+    *here += '\\';  // a volume's root has its separator already
+  }
+  if (here && there && same_location(*there, *here + entry)) {
+    return {FilePlaceKind::kHere, Folder(), entry};
+  }
+  const auto target = final_path(file.get());
+  if (!target) {
+    return {FilePlaceKind::kUntold, Folder(), entry};
+  }
+  FilePlace place{FilePlaceKind::kElsewhere, Folder::open(folder_of(*target)), name_of(*target)};
+  const OwnedHandle named(
+      place.folder.is_open()
+          ? open_for_questions(join_path(join_path(place.folder.path(), "/"), place.name))
+          : INVALID_HANDLE_VALUE);
+  const auto opened = index_of(file.get());
+  if (!named || !opened || index_of(named.get()) != opened) {
+    return {FilePlaceKind::kUntold, Folder(), entry};
+  }
+  return place;
+}

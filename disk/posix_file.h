@@ -1,0 +1,36 @@
+#ifndef CONFMEND_DISK_POSIX_FILE_H_
+#define CONFMEND_DISK_POSIX_FILE_H_
+
+// POSIX only: what disk/'s POSIX files share.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "disk/folder.h"
+#include "disk/whole_file.h"
+
+inline FileIdentity identity_of(const struct stat& info) {
+  return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                      {static_cast<std::uint64_t>(info.st_ino), 0}};
+}
+
+inline FileStamp stamp_of(const struct stat& info) {
+  return FileStamp{
+      identity_of(info), static_cast<std::uint64_t>(info.st_size),
+      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+// openat, asked again when a signal cut it short.
+inline int open_retrying(int folder, const char* name, int flags, mode_t mode = 0) {
+  for (;;) {
+    const int fd = openat(folder, name, flags, mode);
+    if (fd >= 0 || errno != EINTR) {
+      return fd;
+    }
+  }
+}
+
+#endif  // CONFMEND_DISK_POSIX_FILE_H_

@@ -1,0 +1,28 @@
+#ifndef CONFMEND_DRIVER_CONSOLE_REPORT_H_
+#define CONFMEND_DRIVER_CONSOLE_REPORT_H_
+
+#include <cstddef>
+#include <string>
+
+#include "mending/mending_report.h"
+
+// Shows the run on the console: a "Found: " line for every file, then what went wrong with
+// it, if anything. A dry run shows, after each file that would change, how, as a unified
+// diff, and at the end how many would.
+class ConsoleReport : public MendingReport {
+ public:
+  explicit ConsoleReport(bool dry_run);
+
+  void waiting_for_other_run(const std::string& tree) override;
+  void file_done(const FoundFile& file) override;
+  // The dry run's count; nothing for a run.
+  void print_summary() const;
+
+ private:
+  const bool dry_run_;
+  const bool colour_;
+  std::size_t found_ = 0;
+  std::size_t changing_ = 0;
+};
+
+#endif  // CONFMEND_DRIVER_CONSOLE_REPORT_H_

@@ -1,0 +1,30 @@
+#ifndef CONFMEND_DRIVER_OPTIONS_H_
+#define CONFMEND_DRIVER_OPTIONS_H_
+
+#include <string>
+#include <vector>
+
+enum class Action {
+  kRun,
+  kShowHelp,
+  kShowVersion,
+  kRefuse,  // an option that is none of the program's
+};
+
+struct Options {
+  Action action = Action::kRun;
+  bool dry_run = false;
+  std::string refused;  // the argument refused
+};
+
+// Reads the arguments as GNU programs do, from the left: the first of help, version and an
+// unknown option decides; short options may be bundled ("-nh"); "--" ends the options.
+// Arguments that are no options (a file dropped onto the program passes its path) are
+// ignored. `slash_options` also takes "/?" for help, and anything else beginning with "/"
+// as an option, as Windows programs do.
+Options read_options(const std::vector<std::string>& arguments, bool slash_options);
+
+// What --help shows.
+std::string usage_text(bool slash_options);
+
+#endif  // CONFMEND_DRIVER_OPTIONS_H_

@@ -1,0 +1,17 @@
+#ifndef CONFMEND_DRIVER_UNIFIED_DIFF_H_
+#define CONFMEND_DRIVER_UNIFIED_DIFF_H_
+
+#include <string>
+#include <string_view>
+
+// The differences between two texts as `diff -u` prints them, so that `patch` turns the old
+// text into the new one byte for byte: "--- " and "+++ " headers with the label, hunks of
+// changed lines with three lines of context around them, and "\ No newline at end of file"
+// after a last line without one. Lines end at LF and are shown with every other byte they
+// hold, a CR before the LF included. A label holding a blank is followed by a tab, which
+// tells `patch` where it ends. With `colour`, the lines are coloured as `git diff` colours
+// them. Empty when the texts are the same.
+std::string unified_diff(std::string_view old_text, std::string_view new_text,
+                         const std::string& label, bool colour);
+
+#endif  // CONFMEND_DRIVER_UNIFIED_DIFF_H_

@@ -1,0 +1,37 @@
+#ifndef CONFMEND_MENDING_MENDING_REPORT_H_
+#define CONFMEND_MENDING_MENDING_REPORT_H_
+
+#include <string>
+#include <string_view>
+
+// What became of one configuration file found.
+enum class FileOutcome {
+  kMended,        // it holds its new text (or, in a dry run, would be given it)
+  kCannotRead,    // it could not be read: left alone
+  kHoldsNul,      // it holds NUL bytes (UTF-16 text): left alone
+  kTooLarge,      // its text does not fit in memory: left alone
+  kCannotWrite,   // it could not be written: left as it was
+  kDamaged,       // an in-place write failed and its old bytes could not be put back
+  kKeptChanging,  // another program kept writing it while it was mended: left as it is
+  kInUse,         // another program kept it open past every wait: left as it is
+};
+
+struct FoundFile {
+  std::string path;  // as it is announced: the walked folder's path, "/" and its name
+  FileOutcome outcome = FileOutcome::kMended;
+  // A dry run's: the file's bytes, and those a run would give it; empty otherwise.
+  std::string_view old_bytes, new_bytes;
+};
+
+// What a run of the mending tells, in the order of the walk; the driver decides what to
+// show of it. Called on one thread, the one that started the run.
+class MendingReport {
+ public:
+  virtual ~MendingReport() = default;
+  // Another run of the program holds the tree; this one waits for it.
+  virtual void waiting_for_other_run(const std::string& tree) = 0;
+  // A file found and handled, once it is done.
+  virtual void file_done(const FoundFile& file) = 0;
+};
+
+#endif  // CONFMEND_MENDING_MENDING_REPORT_H_

@@ -1,0 +1,121 @@
+#include "mending/tree_mending.h"
+
+#include <string_view>
+
+#include "disk/file_writing.h"
+#include "disk/tree_lock.h"
+#include "disk/whole_file.h"
+
+namespace {
+
+// Threads mending at once: enough for the flushes of a few dozen files to overlap.
+constexpr std::size_t kThreads = 32;
+
+bool is_config_file_name(std::string_view name) {
+  constexpr std::string_view kEnding = ".conf";
+  return name.size() > kEnding.size() && name.ends_with(kEnding);
+}
+
+}  // namespace
+
+struct TreeMending::Walk {
+  // The tree walked: nothing that lies elsewhere is read or written, however a link inside
+  // leads there (Proton's dosdevices/z: leads to "/").
+  const Folder& bounds;
+};
+
+TreeMending::TreeMending(const SettingTable& reference, MendingMode mode, MendingReport& report)
+    : mode_(mode), report_(report), pool_(reference, mode, report, interruptions_, kThreads) {}
+
+bool TreeMending::mend_tree(Folder tree) {
+  TreeLock lock;
+  if (mode_ == MendingMode::kWrite && !lock.try_take(tree)) {
+    report_.waiting_for_other_run(tree.path());
+    if (!lock.take(tree, [&] { return !interruptions_.requested(); })) {
+      return false;
+    }
+  }
+  const auto identity = tree.identity();
+  if (identity && !walked_.insert(*identity).second) {
+    return true;
+  }
+  trees_.push_back(tree.open_folder(".", Follow::kLinks));
+  const auto root = std::make_shared<MendedFolder>(std::move(tree));
+  Walk walk{root->folder};
+  search_config_files(walk, root);
+  pool_.finish();
+  return !interruptions_.requested();
+}
+
+bool TreeMending::has_walked(const Folder& folder) const {
+  const auto identity = folder.identity();
+  if (identity && walked_.count(*identity) == 1) {
+    return true;
+  }
+  for (const Folder& tree : trees_) {
+    if (tree.is_open() && folder.lies_within(tree)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The whole listing is read before any file in the folder is replaced: a new file renamed
+// into a folder being listed may be listed again (btrfs, FAT), and would be mended again.
+void TreeMending::search_config_files(Walk& walk, const std::shared_ptr<MendedFolder>& folder) {
+  std::vector<FolderEntry> entries;
+  if (!folder->folder.list(entries)) {
+    return;
+  }
+  for (const FolderEntry& entry : entries) {
+    if (interruptions_.requested()) {
+      return;
+    }
+    if (entry.kind == EntryKind::kFolder) {
+      Folder below =
+          folder->folder.open_folder(entry.name, entry.plain ? Follow::kNoLink : Follow::kLinks);
+      if (!below.is_open() || (!entry.plain && !below.lies_within(walk.bounds))) {
+        continue;
+      }
+      const auto identity = below.identity();
+      if (identity && !walked_.insert(*identity).second) {
+        continue;
+      }
+      search_config_files(walk, std::make_shared<MendedFolder>(std::move(below)));
+    } else if (entry.kind == EntryKind::kFile && is_config_file_name(entry.name)) {
+      mend_file(folder, entry, walk);
+    } else if (entry.kind == EntryKind::kFile && is_replacement_name(entry.name) &&
+               mode_ == MendingMode::kWrite) {
+      remove_leftover_replacement(folder->folder, entry.name);
+    }
+  }
+}
+
+// A link to a file is mended where the file lies, if that is within the tree; one that leads
+// nowhere is announced, and then reported as unreadable.
+void TreeMending::mend_file(const std::shared_ptr<MendedFolder>& folder, const FolderEntry& entry,
+                            const Walk& walk) {
+  FileToMend file{folder, entry.name, join_path(join_path(folder->folder.path(), "/"), entry.name),
+                  0};
+  FilePlace place;
+  place.kind = entry.plain ? FilePlaceKind::kHere : FilePlaceKind::kUntold;
+  if (!entry.plain) {
+    place = place_of_file(folder->folder, entry.name);
+  }
+  switch (place.kind) {
+    case FilePlaceKind::kHere:
+    case FilePlaceKind::kNowhere:
+      break;
+    case FilePlaceKind::kElsewhere:
+      if (!place.folder.lies_within(walk.bounds)) {
+        return;
+      }
+      file.folder = std::make_shared<MendedFolder>(std::move(place.folder));
+      file.name = place.name;
+      break;
+    case FilePlaceKind::kUntold:
+      return;
+  }
+  file.size = size_of_file_in(file.folder->folder, file.name);
+  pool_.add(std::move(file));
+}

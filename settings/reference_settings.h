@@ -1,0 +1,19 @@
+#ifndef CONFMEND_SETTINGS_REFERENCE_SETTINGS_H_
+#define CONFMEND_SETTINGS_REFERENCE_SETTINGS_H_
+
+#include <string>
+#include <string_view>
+
+#include "settings/setting_table.h"
+
+// Every setting line of the text; the last occurrence of a name wins. The text is bytes, but
+// taken as people save it: without a UTF-8 byte-order mark, UTF-16 as UTF-8, its lines split
+// as for_each_trimmed_line splits them. A value ends at its first NUL, and one that is then
+// empty is not stored: every stored value can be written as it is.
+SettingTable reference_settings_from_text(std::string_view text);
+
+// The reference settings of the file. A file that cannot be read, or is no regular file,
+// gives an empty table, silently.
+SettingTable load_reference_settings(const std::string& file_name);
+
+#endif  // CONFMEND_SETTINGS_REFERENCE_SETTINGS_H_

@@ -1,0 +1,32 @@
+#ifndef CONFMEND_STEAM_STEAM_REGISTRY_H_
+#define CONFMEND_STEAM_STEAM_REGISTRY_H_
+
+#include <string>
+#include <vector>
+
+// Why there is no Steam folder.
+enum class SteamPathFailure {
+  kNone,
+  kNoKey,          // the registry key cannot be opened
+  kNoValue,        // the value cannot be read
+  kInvalidLength,  // its size is 0 or over 1024 bytes, or its text is empty
+};
+
+// The "SteamPath" value as the current user's registry stores it: the Windows registry, or on
+// Linux the registry file that Steam keeps there, or failing that the folder Steam was
+// installed in. Its data is text, ended by a NUL where it was stored with one.
+struct StoredSteamPath {
+  SteamPathFailure failure = SteamPathFailure::kNone;  // kNoKey or kNoValue
+  std::string data;
+};
+StoredSteamPath stored_steam_path();
+
+// A folder as Steam sees it from inside its sandbox (Flatpak), and where it really is.
+struct SandboxPath {
+  std::string inside;
+  std::string outside;
+};
+// For a Steam folder that lies in a sandbox, where the paths Steam writes there lead.
+std::vector<SandboxPath> steam_sandbox_paths(const std::string& steam_folder);
+
+#endif  // CONFMEND_STEAM_STEAM_REGISTRY_H_
