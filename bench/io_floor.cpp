@@ -6,15 +6,23 @@
 // bytes go to a new file beside the old one, which is flushed to the disk and renamed over
 // the old one, and the folder is flushed after.
 //
-//   io_floor [--durable] ROOT
+// With --grouped, the same durable work with the flushes overlapped, as a file system can
+// commit them together: THREADS threads each take files, write, flush and rename them, and
+// then every folder is flushed once.
+//
+//   io_floor [--durable | --grouped THREADS] ROOT
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -36,9 +44,11 @@ void write_bytes(int out, const std::vector<char>& buffer, std::size_t size) {
   }
 }
 
+bool flush_folder_after = true;
+
 void replace_durably(const std::string& folder, const std::string& path,
                      const std::vector<char>& buffer, std::size_t size) {
-  const std::string fresh = folder + "/.io_floor.tmp";
+  const std::string fresh = path + ".io_floor.tmp";
   const int out = open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
   if (out < 0) {
     return;
@@ -47,9 +57,11 @@ void replace_durably(const std::string& folder, const std::string& path,
   fsync(out);
   close(out);
   rename(fresh.c_str(), path.c_str());
-  const int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  fsync(folder_fd);
-  close(folder_fd);
+  if (flush_folder_after) {
+    const int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    fsync(folder_fd);
+    close(folder_fd);
+  }
 }
 
 void rewrite_same_bytes(const std::string& folder, const std::string& path,
@@ -87,7 +99,9 @@ void rewrite_same_bytes(const std::string& folder, const std::string& path,
   close(out);
 }
 
-void walk(const std::string& folder, std::vector<char>& buffer) {
+// Calls `found` with the folder and the path of every ".conf" file below the folder.
+template <typename Found>
+void walk(const std::string& folder, const Found& found) {
   DIR* listing = opendir(folder.c_str());
   if (listing == nullptr) {
     return;
@@ -95,24 +109,62 @@ void walk(const std::string& folder, std::vector<char>& buffer) {
   while (const dirent* entry = readdir(listing)) {
     if (entry->d_type == DT_DIR) {
       if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-        walk(folder + "/" + entry->d_name, buffer);
+        walk(folder + "/" + entry->d_name, found);
       }
     } else if (entry->d_type == DT_REG && ends_in_conf(entry->d_name)) {
-      rewrite_same_bytes(folder, folder + "/" + entry->d_name, buffer);
+      found(folder, folder + "/" + entry->d_name);
     }
   }
   closedir(listing);
+}
+
+void replace_grouped(const std::string& root, int threads) {
+  std::vector<std::pair<std::string, std::string>> files;
+  walk(root, [&](const std::string& folder, const std::string& path) {
+    files.emplace_back(folder, path);
+  });
+  flush_folder_after = false;
+  std::atomic<std::size_t> next{0};
+  std::vector<std::thread> workers;
+  for (int i = 0; i < threads; ++i) {
+    workers.emplace_back([&] {
+      std::vector<char> buffer;
+      for (std::size_t at; (at = next++) < files.size();) {
+        rewrite_same_bytes(files[at].first, files[at].second, buffer);
+      }
+    });
+  }
+  for (auto& worker : workers) {
+    worker.join();
+  }
+  std::set<std::string> folders;
+  for (const auto& file : files) {
+    folders.insert(file.first);
+  }
+  for (const std::string& folder : folders) {
+    const int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    fsync(folder_fd);
+    close(folder_fd);
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   durable = argc == 3 && std::strcmp(argv[1], "--durable") == 0;
-  if (argc != 2 && !durable) {
-    std::fprintf(stderr, "usage: io_floor [--durable] ROOT\n");
+  const bool grouped = argc == 4 && std::strcmp(argv[1], "--grouped") == 0;
+  if (argc != 2 && !durable && !grouped) {
+    std::fprintf(stderr, "usage: io_floor [--durable | --grouped THREADS] ROOT\n");
     return 2;
   }
+  if (grouped) {
+    durable = true;
+    replace_grouped(argv[3], std::atoi(argv[2]));
+    return 0;
+  }
   std::vector<char> buffer;
-  walk(argv[argc - 1], buffer);
+  walk(argv[argc - 1], [&](const std::string& folder, const std::string& path) {
+    rewrite_same_bytes(folder, path, buffer);
+  });
   return 0;
 }

@@ -116,6 +116,58 @@ std::vector<Step> shortest_script(const std::uint32_t* a, std::ptrdiff_t n, cons
   return script;
 }
 
+// The script between a and b when lines that stand in only one of them are left out first:
+// none of them can be kept, so the shortest script is the same, and a text whose every line
+// changed (new line ends, say) takes no search at all. They are put back where they stand.
+std::vector<Step> script_of_shared_lines(const std::uint32_t* a, std::size_t n,
+                                         const std::uint32_t* b, std::size_t m) {
+  std::unordered_map<std::uint32_t, std::uint8_t> sides;  // 1: in a, 2: in b, 3: in both
+  for (std::size_t i = 0; i < n; ++i) {
+    sides[a[i]] |= 1;
+  }
+  for (std::size_t j = 0; j < m; ++j) {
+    sides[b[j]] |= 2;
+  }
+  std::vector<std::uint32_t> shared_a, shared_b;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (sides[a[i]] == 3) {
+      shared_a.push_back(a[i]);
+    }
+  }
+  for (std::size_t j = 0; j < m; ++j) {
+    if (sides[b[j]] == 3) {
+      shared_b.push_back(b[j]);
+    }
+  }
+  std::vector<Step> shared =
+      shortest_script(shared_a.data(), static_cast<std::ptrdiff_t>(shared_a.size()),
+                      shared_b.data(), static_cast<std::ptrdiff_t>(shared_b.size()));
+  if (shared.empty() && !(shared_a.empty() && shared_b.empty())) {
+    return {};  // too costly to align
+  }
+  std::vector<Step> script;
+  std::size_t i = 0, j = 0;
+  // The lines of a before the next shared one go out, those of b come in.
+  const auto unshared_before = [&](bool in_a, bool in_b) {
+    while (in_a && i < n && sides[a[i]] != 3) {
+      script.push_back(Step::kRemove);
+      ++i;
+    }
+    while (in_b && j < m && sides[b[j]] != 3) {
+      script.push_back(Step::kAdd);
+      ++j;
+    }
+  };
+  for (const Step step : shared) {
+    unshared_before(step != Step::kAdd, step != Step::kRemove);
+    script.push_back(step);
+    i += step != Step::kAdd ? 1 : 0;
+    j += step != Step::kRemove ? 1 : 0;
+  }
+  unshared_before(true, true);
+  return script;
+}
+
 // The script for the whole texts: the lines they share at both ends kept, the middle aligned.
 std::vector<Step> edit_script(const std::vector<std::uint32_t>& a,
                               const std::vector<std::uint32_t>& b) {
@@ -128,12 +180,12 @@ std::vector<Step> edit_script(const std::vector<std::uint32_t>& a,
          a[a.size() - 1 - tail] == b[b.size() - 1 - tail]) {
     ++tail;
   }
-  const auto n = static_cast<std::ptrdiff_t>(a.size() - head - tail);
-  const auto m = static_cast<std::ptrdiff_t>(b.size() - head - tail);
-  std::vector<Step> middle = shortest_script(a.data() + head, n, b.data() + head, m);
+  const std::size_t n = a.size() - head - tail;
+  const std::size_t m = b.size() - head - tail;
+  std::vector<Step> middle = script_of_shared_lines(a.data() + head, n, b.data() + head, m);
   if (middle.empty()) {
-    middle.assign(static_cast<std::size_t>(n), Step::kRemove);
-    middle.insert(middle.end(), static_cast<std::size_t>(m), Step::kAdd);
+    middle.assign(n, Step::kRemove);
+    middle.insert(middle.end(), m, Step::kAdd);
   }
   std::vector<Step> script(head, Step::kKeep);
   script.insert(script.end(), middle.begin(), middle.end());

@@ -1,11 +1,15 @@
 #include "mending/mending_pool.h"
 
+#include <algorithm>
+
 namespace {
 
 // Files in hand at once, done or not, for each thread.
 constexpr std::size_t kSlotsPerThread = 4;
 // The bytes of the files in hand: a file larger than this is mended alone.
 constexpr std::uint64_t kBytesInHand = 64 << 20;
+// Folders flushed together; each is held open until then.
+constexpr std::size_t kFoldersToFlush = 256;
 
 }  // namespace
 
@@ -58,7 +62,12 @@ void MendingPool::finish() {
   std::unique_lock lock(mutex_);
   for (;;) {
     report_done(lock);
-    if (slots_.empty()) {
+    if (slots_.empty() && !to_flush_.empty()) {
+      lock.unlock();
+      hand_over_folders_to_flush();
+      lock.lock();
+    }
+    if (slots_.empty() && flushing_.empty() && flushes_under_way_ == 0) {
       return;
     }
     if (threads_.empty()) {
@@ -74,7 +83,8 @@ void MendingPool::finish() {
 // A thread that cannot be started leaves the work to those there are; with none at all, the
 // files handed in are left as they are, unreported.
 void MendingPool::start_thread_if_needed() {
-  if (idle_ > 0 || threads_.size() >= most_threads_ || started_ == slots_.size()) {
+  if (idle_ > 0 || threads_.size() >= most_threads_ ||
+      (started_ == slots_.size() && flushing_.empty())) {
     return;
   }
   pthread_t thread;
@@ -100,9 +110,21 @@ void MendingPool::work() {
   for (;;) {
     ++idle_;
     work_ready_.wait(lock, [&] {
-      return closing_ || (started_ < slots_.size() && may_start(*slots_[started_]));
+      return closing_ || !flushing_.empty() ||
+             (started_ < slots_.size() && may_start(*slots_[started_]));
     });
     --idle_;
+    if (!flushing_.empty()) {
+      const std::shared_ptr<MendedFolder> folder = std::move(flushing_.back());
+      flushing_.pop_back();
+      ++flushes_under_way_;
+      lock.unlock();
+      folder->folder.flush();
+      lock.lock();
+      --flushes_under_way_;
+      slot_done_.notify_all();
+      continue;
+    }
     if (started_ == slots_.size()) {
       return;  // closing, with nothing left
     }
@@ -116,9 +138,6 @@ void MendingPool::work() {
     bytes_in_hand_ += slot.file.size;
     lock.unlock();
     rewrite_config_file(reference_, slot.file.folder->folder, slot.file.name, mode_, slot.result);
-    if (slot.result.replaced) {
-      slot.file.folder->replaced_into = true;
-    }
     if (mode_ == MendingMode::kWrite) {
       // Nothing of it is shown: its memory goes back at once.
       slot.result.original.clear();
@@ -154,6 +173,12 @@ void MendingPool::report_done(std::unique_lock<std::mutex>& lock) {
           result.new_text.text() == nullptr ? "" : result.new_text.text(), result.new_text.size());
     }
     report_.file_done(found);
+    if (result.replaced && (to_flush_.empty() || to_flush_.back() != slot->file.folder)) {
+      to_flush_.push_back(slot->file.folder);
+    }
+    if (to_flush_.size() >= kFoldersToFlush) {
+      hand_over_folders_to_flush();
+    }
     const std::uint64_t size = slot->file.size;
     slot.reset();
     lock.lock();
@@ -162,4 +187,18 @@ void MendingPool::report_done(std::unique_lock<std::mutex>& lock) {
       work_ready_.notify_all();
     }
   }
+}
+
+// Each folder once: its files are reported one after another, save where a subfolder's
+// come between.
+void MendingPool::hand_over_folders_to_flush() {
+  std::sort(to_flush_.begin(), to_flush_.end());
+  to_flush_.erase(std::unique(to_flush_.begin(), to_flush_.end()), to_flush_.end());
+  {
+    const std::lock_guard lock(mutex_);
+    flushing_.insert(flushing_.end(), to_flush_.begin(), to_flush_.end());
+    start_thread_if_needed();
+  }
+  to_flush_.clear();
+  work_ready_.notify_all();
 }

@@ -3,7 +3,6 @@
 
 #include <pthread.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -18,17 +17,10 @@
 #include "mending/mending_report.h"
 #include "settings/setting_table.h"
 
-// A folder that files are mended in. The last one to let it go flushes it, once, if a new
-// file took an old one's place there.
+// A folder that files are mended in.
 struct MendedFolder {
   explicit MendedFolder(Folder open) : folder(std::move(open)) {}
-  ~MendedFolder() {
-    if (replaced_into) {
-      folder.flush();
-    }
-  }
   Folder folder;
-  std::atomic<bool> replaced_into{false};
 };
 
 // One file to mend: where it lies, and how it is announced.
@@ -42,8 +34,10 @@ struct FileToMend {
 // Mends files on a few threads at once, so that their flushes to the disk overlap: a file
 // system commits flushes that overlap together. What became of each file is reported in the
 // order the files were handed in, on the thread that hands them in, and only once it is
-// whole. Threads start as they are needed; the bytes of the files in hand are bounded, as is
-// their number. An interruption lets the files being written finish and starts no other.
+// whole. The folders new files were renamed into are flushed by the same threads, a batch
+// at a time, each once in a batch, and all of them before finish() returns. Threads start as
+// they are needed; the bytes of the files in hand are bounded, as is their number. An
+// interruption lets the files being written finish and starts no other.
 class MendingPool {
  public:
   MendingPool(const SettingTable& reference, MendingMode mode, MendingReport& report,
@@ -64,6 +58,7 @@ class MendingPool {
   bool may_start(const Slot& slot) const;
   void start_thread_if_needed();
   void report_done(std::unique_lock<std::mutex>& lock);
+  void hand_over_folders_to_flush();
 
   const SettingTable& reference_;
   const MendingMode mode_;
@@ -80,6 +75,11 @@ class MendingPool {
   std::vector<pthread_t> threads_;
   std::size_t idle_ = 0;
   bool closing_ = false;
+  // Folders that new files were renamed into, not yet handed to the threads to flush; the
+  // reporting thread's own.
+  std::vector<std::shared_ptr<MendedFolder>> to_flush_;
+  std::vector<std::shared_ptr<MendedFolder>> flushing_;  // handed over, not yet taken
+  std::size_t flushes_under_way_ = 0;
 };
 
 #endif  // CONFMEND_MENDING_MENDING_POOL_H_
