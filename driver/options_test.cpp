@@ -1,1 +1,67 @@
+#include "driver/options.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(ReadOptions, TakesOptionsAsGnuProgramsDo) {
+  const struct {
+    std::vector<std::string> arguments;
+    bool slash_options;
+    Action action;
+    bool dry_run;
+    std::string refused;
+  } cases[] = {
+      {{}, false, Action::kRun, false, ""},
+      {{"--dry-run"}, false, Action::kRun, true, ""},
+      {{"-n"}, false, Action::kRun, true, ""},
+      {{"-nn"}, false, Action::kRun, true, ""},
+      {{"--help"}, false, Action::kShowHelp, false, ""},
+      {{"-h"}, false, Action::kShowHelp, false, ""},
+      {{"-nh"}, false, Action::kShowHelp, false, ""},
+      {{"--version"}, false, Action::kShowVersion, false, ""},
+      {{"--dry-rn"}, false, Action::kRefuse, false, "--dry-rn"},
+      {{"--dry"}, false, Action::kRefuse, false, "--dry"},
+      {{"-x"}, false, Action::kRefuse, false, "-x"},
+      {{"-nx"}, false, Action::kRefuse, false, "-nx"},
+      {{"-"}, false, Action::kRefuse, false, "-"},
+      {{"--Help"}, false, Action::kRefuse, false, "--Help"},
+      // The first that decides wins.
+      {{"--version", "--bogus"}, false, Action::kShowVersion, false, ""},
+      {{"--bogus", "--help"}, false, Action::kRefuse, false, "--bogus"},
+      // Whatever follows "--" is no option; other words are ignored, as a dropped file is.
+      {{"--", "--help"}, false, Action::kRun, false, ""},
+      {{"game.conf", "-n"}, false, Action::kRun, true, ""},
+      {{"/home/me/game.conf"}, false, Action::kRun, false, ""},
+      // Windows: "/?" asks for help, and any other word beginning with "/" is an option.
+      {{"/?"}, true, Action::kShowHelp, false, ""},
+      {{"/?"}, false, Action::kRun, false, ""},
+      {{"/n"}, true, Action::kRefuse, false, "/n"},
+      {{"C:\\Games\\game.conf"}, true, Action::kRun, false, ""},
+  };
+  for (const auto& c : cases) {
+    const Options options = read_options(c.arguments, c.slash_options);
+    std::string words;
+    for (const auto& argument : c.arguments) {
+      words += argument + " ";
+    }
+    EXPECT_EQ(options.action, c.action) << words;
+    EXPECT_EQ(options.dry_run, c.dry_run) << words;
+    EXPECT_EQ(options.refused, c.refused) << words;
+  }
+}
+
+TEST(UsageText, NamesEveryOption) {
+  for (const bool slash_options : {false, true}) {
+    const std::string usage = usage_text(slash_options);
+    for (const char* option : {"--dry-run", "-n,", "--help", "-h,", "--version", "dosbox.conf"}) {
+      EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(usage.find("/?") != std::string::npos, slash_options);
+  }
+}
+
+}  // namespace
