@@ -30,6 +30,9 @@ if(WIN32)
     CONFMEND_VERSION="${PROJECT_VERSION}")
   target_sources(confmend_unit_tests PRIVATE disk/windows_path_test.cpp)
   add_executable(console_code_page tests/console_code_page.cpp)
+  # Programs that hold files open, as other programs on a user's machine do.
+  add_executable(hold_file tests/hold_file.cpp)
+  add_executable(scan_folder tests/scan_folder.cpp)
   # Wine may take several seconds to start the first program of a run.
   gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
   return()
@@ -39,6 +42,7 @@ endif()
 target_sources(confmend_test_support PRIVATE tests/child_process.cpp tests/steam_registry.cpp)
 target_sources(confmend_unit_tests PRIVATE
   mending/rewrite_config_file_test.cpp
+  mending/tree_mending_test.cpp
   steam/steam_path_test.cpp
 )
 gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST)
@@ -75,7 +79,9 @@ if(CONFMEND_WINDOWS_PROGRAM)
   target_compile_definitions(confmend_windows_tests PRIVATE
     CONFMEND_WINDOWS_PROGRAM="${CONFMEND_WINDOWS_PROGRAM}"
     CONFMEND_WITHOUT_MANIFEST="${windows_build}/confmend_without_manifest.exe"
-    CONFMEND_CONSOLE_CODE_PAGE="${windows_build}/console_code_page.exe")
+    CONFMEND_CONSOLE_CODE_PAGE="${windows_build}/console_code_page.exe"
+    CONFMEND_HOLD_FILE="${windows_build}/hold_file.exe"
+    CONFMEND_SCAN_FOLDER="${windows_build}/scan_folder.exe")
   target_link_libraries(confmend_windows_tests PRIVATE confmend_test_support GTest::gtest_main)
   # One prefix for the whole run: its registry is shared, so these cases take turns.
   gtest_discover_tests(confmend_windows_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "Windows."

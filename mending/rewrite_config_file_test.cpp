@@ -85,7 +85,7 @@ class RewriteConfigFile : public testing::Test {
   TempDir folder_;
 };
 
-TEST_F(RewriteConfigFile, WritesTheMendedTextInPlace) {
+TEST_F(RewriteConfigFile, ReplacesTheFileByItsMendedText) {
   const std::string path = folder_ / "game.conf";
   write_file(path, "[sdl]\r\n  fullscreen = false\r\nkeep = me \r\n");
   EXPECT_EQ(rewrite(path), "");

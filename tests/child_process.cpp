@@ -42,6 +42,13 @@ void apply_options(const ChildOptions& options) {
       fail_hard("setrlimit");
     }
   }
+  if (options.address_space_limit >= 0) {
+    const rlimit limit{static_cast<rlim_t>(options.address_space_limit),
+                       static_cast<rlim_t>(options.address_space_limit)};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) {
+      fail_hard("setrlimit");
+    }
+  }
   if (options.unprivileged && getuid() == 0) {
     if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
       fail_hard("drop privileges");

@@ -9,6 +9,15 @@
 
 #include "tests/program_under_test.h"
 
+// How often `part` stands in `text`.
+inline std::size_t count_of(const std::string& part, const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) {
+    ++count;
+  }
+  return count;
+}
+
 // A sandbox for one run: a HOME, a working folder and an empty Steam library inside it.
 class Confmend : public testing::Test {
  protected:
@@ -29,7 +38,6 @@ class Confmend : public testing::Test {
     }
     return joined;
   }
-  static std::string console(std::initializer_list<std::string> texts) { return lines(texts); }
 
   static int make_link(const std::string& target, const std::string& link) {
     return symlink(target.c_str(), link.c_str());
@@ -40,6 +48,9 @@ class Confmend : public testing::Test {
   }
 
   ChildResult run(ChildOptions options = {}) { return run_in(work_, options); }
+  ChildResult run_with(const std::vector<std::string>& arguments, ChildOptions options = {}) {
+    return program().run(home_.path(), work_, options, arguments);
+  }
   ChildResult run_in(const std::string& folder, ChildOptions options = {}) {
     return program().run(home_.path(), folder, options);
   }

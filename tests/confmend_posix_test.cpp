@@ -1,6 +1,8 @@
 // Cases that only the native program meets: Steam's registry file, its root link, pipes and
 // dangling links, and permissions that bind an unprivileged user.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -61,7 +63,7 @@ TEST_F(Confmend, FollowsTheSteamRootLinkWhenTheValueIsAbsent) {
   write_file(steam_ + "/a.conf", "a=1 \n");
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, console({steam_, "Found: " + steam_ + "/a.conf"}) + prompt());
+  EXPECT_EQ(result.output, lines({steam_, "Found: " + steam_ + "/a.conf"}) + prompt());
 }
 
 // Each way of installing Steam on Linux keeps it somewhere else: found in a HOME that holds
@@ -97,8 +99,7 @@ TEST_F(Confmend, FindsSteamWhereverItIsInstalled) {
     }
     const auto result = program().run(home.path(), work_, {});
     EXPECT_EQ(result.exit_status, 0) << c.what;
-    EXPECT_EQ(result.output, console({steam, "Found: " + steam + "/game.conf"}) + prompt())
-        << c.what;
+    EXPECT_EQ(result.output, lines({steam, "Found: " + steam + "/game.conf"}) + prompt()) << c.what;
     EXPECT_EQ(read_file(steam + "/game.conf"), "fullscreen = no\n") << c.what;
   }
 }
@@ -151,7 +152,7 @@ TEST_F(Confmend, SurvivesHostileRegistryFiles) {
     limited.time_limit = std::chrono::seconds(10);
     const auto result = run(limited);
     EXPECT_EQ(result.exit_status, 255) << c.what << ": " << result.errors;
-    EXPECT_EQ(result.output, console({c.message}) + prompt()) << c.what;
+    EXPECT_EQ(result.output, lines({c.message}) + prompt()) << c.what;
   }
 }
 
@@ -161,8 +162,8 @@ TEST_F(Confmend, NeverOpensPipesAndReportsDanglingLinks) {
   ASSERT_EQ(make_link("nowhere", steam_ + "/dangling.conf"), 0);
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, console({steam_, "Found: " + steam_ + "/dangling.conf",
-                                    "Cannot read file " + steam_ + "/dangling.conf"}) +
+  EXPECT_EQ(result.output, lines({steam_, "Found: " + steam_ + "/dangling.conf",
+                                  "Cannot read file " + steam_ + "/dangling.conf"}) +
                                prompt());
   EXPECT_FALSE(file_exists(steam_ + "/nowhere"));
 }
@@ -189,8 +190,8 @@ TEST_F(Confmend, ReadOnlyFileIsReportedAndTheRunGoesOn) {
   as_nobody.unprivileged = true;
   const auto result = run(as_nobody);
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, console({steam_, "Found: " + steam_ + "/a/locked.conf",
-                                    "Cannot write to file " + steam_ + "/a/locked.conf"}) +
+  EXPECT_EQ(result.output, lines({steam_, "Found: " + steam_ + "/a/locked.conf",
+                                  "Cannot write to file " + steam_ + "/a/locked.conf"}) +
                                prompt());
   EXPECT_EQ(read_file(steam_ + "/a/locked.conf"), " x \n");
 }
@@ -339,7 +340,7 @@ TEST_F(Confmend, PauseEndsAtTheFirstByteOfInputAndLeavesTheRest) {
   typed.environment = {{"HOME", home_.path()}, {"PATH", "/usr/bin:/bin"}};
   const auto result = run_program({"/bin/sh", "-c", "\"$0\"; cat", CONFMEND_PROGRAM}, typed);
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, console({steam_}) + prompt() + ", and the rest");
+  EXPECT_EQ(result.output, lines({steam_}) + prompt() + ", and the rest");
 }
 
 struct TerminalRun {
@@ -348,10 +349,30 @@ struct TerminalRun {
   std::string left;   // input the program left unread
 };
 
-// Runs the program on a terminal of its own: types `ahead` at once, then `key` when the prompt
-// shows, and reads back what input is left once it has ended.
+// What is done to a program on a terminal: keys typed at once, and when the prompt shows,
+// a key pressed or a signal sent. A program in the terminal's background is started by a
+// shell of the terminal's own, as `confmend &` is.
+struct TerminalUse {
+  std::string ahead, key;
+  int signal = 0;
+  bool background = false;
+};
+
+[[noreturn]] void run_confmend_here(const std::string& home, const std::string& work) {
+  if (chdir(work.c_str()) != 0) {
+    _exit(120);
+  }
+  const std::string home_variable = "HOME=" + home;
+  char* const argv[] = {const_cast<char*>(CONFMEND_PROGRAM), nullptr};
+  char* const envp[] = {const_cast<char*>(home_variable.c_str()), nullptr};
+  execve(CONFMEND_PROGRAM, argv, envp);
+  _exit(121);
+}
+
+// Runs the program on a terminal of its own, used as `use` says, and reads back what input
+// is left once it has ended.
 TerminalRun run_on_a_terminal(const std::string& home, const std::string& work,
-                              const std::string& ahead, const std::string& key) {
+                              const TerminalUse& use) {
   TerminalRun run;
   int controller = -1, terminal = -1;
   if (openpty(&controller, &terminal, nullptr, nullptr, nullptr) != 0) {
@@ -365,16 +386,20 @@ TerminalRun run_on_a_terminal(const std::string& home, const std::string& work,
     for (int stream : {STDIN_FILENO, STDOUT_FILENO}) {
       dup2(terminal, stream);
     }
-    if (chdir(work.c_str()) != 0) {
-      _exit(120);
+    if (!use.background) {
+      run_confmend_here(home, work);
     }
-    const std::string home_variable = "HOME=" + home;
-    char* const argv[] = {const_cast<char*>(CONFMEND_PROGRAM), nullptr};
-    char* const envp[] = {const_cast<char*>(home_variable.c_str()), nullptr};
-    execve(CONFMEND_PROGRAM, argv, envp);
-    _exit(121);
+    const pid_t job = fork();
+    if (job == 0) {
+      setpgid(0, 0);  // a process group of its own, which is not the terminal's foreground
+      run_confmend_here(home, work);
+    }
+    int status = 0;
+    waitpid(job, &status, 0);
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
   }
-  EXPECT_EQ(write(controller, ahead.data(), ahead.size()), static_cast<ssize_t>(ahead.size()));
+  EXPECT_EQ(write(controller, use.ahead.data(), use.ahead.size()),
+            static_cast<ssize_t>(use.ahead.size()));
   bool pressed = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
@@ -385,7 +410,12 @@ TerminalRun run_on_a_terminal(const std::string& home, const std::string& work,
       run.shown.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
     }
     if (!pressed && run.shown.find("Press any key") != std::string::npos) {
-      EXPECT_EQ(write(controller, key.data(), key.size()), static_cast<ssize_t>(key.size()));
+      if (use.signal != 0) {
+        kill(pid, use.signal);
+      } else {
+        EXPECT_EQ(write(controller, use.key.data(), use.key.size()),
+                  static_cast<ssize_t>(use.key.size()));
+      }
       pressed = true;
     }
     if (waitpid(pid, &run.status, WNOHANG) == pid) {
@@ -410,7 +440,7 @@ TerminalRun run_on_a_terminal(const std::string& home, const std::string& work,
   }
   settings.c_lflag = line_mode;
   tcsetattr(terminal, TCSANOW, &settings);
-  EXPECT_TRUE(line_mode & ICANON) << "the terminal was left in raw mode";
+  EXPECT_TRUE((line_mode & ICANON) && (line_mode & ECHO)) << "the terminal was left raw";
   close(controller);
   close(terminal);
   return run;
@@ -431,12 +461,221 @@ TEST_F(Confmend, PauseTakesOneKeyFromATerminal) {
       {"keys typed before the prompt", "zy", "", "y"},
   };
   for (const auto& c : cases) {
-    const TerminalRun run = run_on_a_terminal(home_.path(), work_, c.ahead, c.key);
+    const TerminalRun run = run_on_a_terminal(home_.path(), work_, {c.ahead, c.key});
     EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0)
         << c.what << ": the pause did not end; the terminal showed:\n"
         << run.shown;
     EXPECT_EQ(run.left, c.left) << c.what;
   }
+}
+
+// A termination request or a hang-up at the pause gives the terminal back as it was (checked
+// by run_on_a_terminal), and then ends the run as the signal would have.
+TEST_F(Confmend, PauseGivesTheTerminalBackWhenTheRunIsEnded) {
+  point_registry_at(steam_);
+  for (const int signal_number : {SIGTERM, SIGHUP}) {
+    const TerminalRun run = run_on_a_terminal(home_.path(), work_, {"", "", signal_number});
+    EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == signal_number)
+        << "signal " << signal_number << "; the terminal showed:\n"
+        << run.shown;
+  }
+}
+
+// Started in the background (`./confmend &`), the run does not ask the terminal for a key,
+// which would stop it, and ends.
+TEST_F(Confmend, ARunInTheBackgroundDoesNotWaitForAKey) {
+  point_registry_at(steam_);
+  write_file(steam_ + "/game.conf", " a = 1 \n");
+  const TerminalRun run = run_on_a_terminal(home_.path(), work_, {"", "", 0, true});
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.shown;
+  EXPECT_EQ(run.shown.find("Press any key"), std::string::npos) << run.shown;
+  EXPECT_EQ(read_file(steam_ + "/game.conf"), "a = 1\n");
+}
+
+// Flatpak's Steam lists its libraries as it sees them from its sandbox: its own folder as
+// ~/.local/share/Steam, which outside is another install's, left alone.
+TEST_F(Confmend, TakesPathsFlatpakSteamListsAsItSeesThem) {
+  const std::string flatpak = home_ / ".var/app/com.valvesoftware.Steam";
+  const std::string steam = flatpak + "/.local/share/Steam";
+  const std::string native = home_ / ".local/share/Steam";
+  make_folders(flatpak + "/.steam");
+  write_file(flatpak + "/.steam/registry.vdf",
+             steam_registry_file("\"SteamPath\" \"" + steam + "\""));
+  for (const std::string& root : {steam, native}) {
+    make_folders(root + "/steamapps/common/Game");
+    write_file(root + "/steamapps/common/Game/dosbox.conf", " fullscreen = no \n");
+  }
+  write_file(steam + "/steamapps/libraryfolders.vdf",
+             "\"libraryfolders\" { \"0\" { \"path\" \"" + native + "\" } }");
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.output,
+            lines({steam, "Found: " + steam + "/steamapps/common/Game/dosbox.conf"}) + prompt());
+  EXPECT_EQ(read_file(native + "/steamapps/common/Game/dosbox.conf"), " fullscreen = no \n");
+}
+
+std::string deep_name(int level, std::size_t length) {
+  return std::to_string(level) + std::string(length, 'd');
+}
+
+// Folders made one inside the other below `folder`, each through the last, so that their path
+// may be longer than the system takes at once. The descriptor of the deepest, for the caller
+// to close.
+int make_deep_folders(int folder, int first, int count, std::size_t length) {
+  int at = dup(folder);
+  for (int level = first; level < first + count && at >= 0; ++level) {
+    mkdirat(at, deep_name(level, length).c_str(), 0755);
+    const int below = openat(at, deep_name(level, length).c_str(), O_RDONLY | O_DIRECTORY);
+    close(at);
+    at = below;
+  }
+  EXPECT_GE(at, 0) << "cannot make deep folders";
+  return at;
+}
+
+int open_folder(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_DIRECTORY);
+}
+
+void write_file_at(int folder, const std::string& name, const std::string& bytes) {
+  const int file = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  EXPECT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(file);
+}
+
+std::string read_file_at(int folder, const std::string& name) {
+  const int file = openat(folder, name.c_str(), O_RDONLY);
+  std::string bytes;
+  char buffer[4096];
+  for (ssize_t got; file >= 0 && (got = read(file, buffer, sizeof buffer)) > 0;) {
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(file);
+  return bytes;
+}
+
+// rm walks a tree by descriptors, as deep as it goes; the test's own clean-up would not.
+void remove_deep_tree(const std::string& path) {
+  ChildOptions options;
+  options.environment = {{"PATH", "/usr/bin:/bin"}};
+  EXPECT_EQ(run_program({"rm", "-rf", path}, options).exit_status, 0);
+}
+
+TEST_F(Confmend, ReachesPathsLongerThanTheSystemTakesAtOnce) {
+  point_registry_at(steam_);
+  const int steam = open_folder(steam_);
+  const int bottom = make_deep_folders(steam, 0, 25, 200);
+  close(steam);
+  write_file_at(bottom, "game.conf", " a = 1 \n");
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  std::string path = steam_;
+  for (int level = 0; level < 25; ++level) {
+    path += "/" + deep_name(level, 200);
+  }
+  ASSERT_GT(path.size(), static_cast<std::size_t>(PATH_MAX));
+  EXPECT_EQ(result.output, lines({steam_, "Found: " + path + "/game.conf"}) + prompt());
+  EXPECT_EQ(read_file_at(bottom, "game.conf"), "a = 1\n");
+  close(bottom);
+  remove_deep_tree(steam_ + "/" + deep_name(0, 200));
+}
+
+// A link whose target lies outside, but so deep that no path can say where, is never
+// followed: what cannot be told to lie within is taken to lie without.
+TEST_F(Confmend, NeverFollowsALinkWhoseTargetCannotBeTold) {
+  point_registry_at(steam_);
+  const std::string outside = home_ / "outside";
+  make_folders(outside);
+  // Two links, each short enough to be made, lead 20 folders of 221 bytes down.
+  const int top = open_folder(outside);
+  const int middle = make_deep_folders(top, 0, 10, 220);
+  const int bottom = make_deep_folders(middle, 10, 10, 220);
+  close(top);
+  write_file_at(bottom, "target.conf", " fullscreen = no \n");
+  std::string first, second;
+  for (int level = 0; level < 10; ++level) {
+    first += (level == 0 ? "" : "/") + deep_name(level, 220);
+    second += (level == 0 ? "" : "/") + deep_name(level + 10, 220);
+  }
+  ASSERT_EQ(symlinkat(second.c_str(), middle, "onward"), 0);
+  ASSERT_EQ(make_link(first, outside + "/down"), 0);
+  make_folders(steam_ + "/game");
+  ASSERT_EQ(make_link(outside + "/down/onward/target.conf", steam_ + "/game/far.conf"), 0);
+  ASSERT_EQ(read_file(steam_ + "/game/far.conf"), " fullscreen = no \n") << "it leads there";
+
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.output, lines({steam_}) + prompt());
+  EXPECT_EQ(read_file_at(bottom, "target.conf"), " fullscreen = no \n");
+  close(bottom);
+  close(middle);
+  remove_deep_tree(outside);
+}
+
+// A default ACL on a folder is handed down to every new file made in it: the new file must
+// not keep what the old one lacked.
+TEST_F(Confmend, NewFilesTakeNoAccessTheOldOnesLacked) {
+  point_registry_at(steam_);
+  make_folders(steam_ + "/game");
+  write_file(steam_ + "/game/dosbox.conf", " fullscreen = no \n");
+  ASSERT_EQ(chmod((steam_ + "/game/dosbox.conf").c_str(), 0640), 0);
+  ChildOptions options;
+  options.environment = {{"PATH", "/usr/bin:/bin"}};
+  ASSERT_EQ(run_program({"setfacl", "-d", "-m", "u:nobody:rw,g::-,o::-", steam_ + "/game"}, options)
+                .exit_status,
+            0);
+  ASSERT_EQ(run().exit_status, 0);
+  EXPECT_EQ(read_file(steam_ + "/game/dosbox.conf"), "fullscreen = no\n");
+  EXPECT_EQ(attribute_of(steam_ + "/game/dosbox.conf", "system.posix_acl_access"), "(none)");
+  EXPECT_EQ(status_of(steam_ + "/game/dosbox.conf").st_mode & 07777, 0640u);
+}
+
+// Two runs at once, a double-click while one works: one waits for the other, and neither
+// damages, reports or leaves behind anything. A file with two names is written in place,
+// where a second run reading it half written would cut it short.
+TEST_F(Confmend, TwoRunsAtOnceLoseNothing) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "cycles=max\n");
+  make_folders(steam_ + "/hard");
+  std::string big;
+  for (int i = 0; i < 200000; ++i) {
+    big +=
+        i % 2 ? "cycles = " + std::to_string(i) + "\r\n" : "# line " + std::to_string(i) + "\r\n";
+  }
+  write_file(steam_ + "/hard/dosbox.conf", big);
+  ASSERT_EQ(link((steam_ + "/hard/dosbox.conf").c_str(), (steam_ + "/hard/other name").c_str()), 0);
+  std::string mended;
+  for (int i = 0; i < 200000; ++i) {
+    mended += i % 2 ? "cycles=max\n" : "# line " + std::to_string(i) + "\n";
+  }
+  for (int game = 0; game < 500; ++game) {
+    make_folders(steam_ + "/games/" + std::to_string(game));
+    write_file(steam_ + "/games/" + std::to_string(game) + "/game.conf", " cycles = 1 \r\n");
+  }
+  ChildOptions options;
+  options.working_folder = work_;
+  options.environment = {{"HOME", home_.path()}, {"PATH", "/usr/bin:/bin"}};
+  options.time_limit = std::chrono::seconds(60);
+  const auto result = run_program(
+      {"/bin/sh", "-c", "\"$0\" </dev/null >one 2>&1 & \"$0\" </dev/null >two 2>&1 & wait",
+       CONFMEND_PROGRAM},
+      options);
+  ASSERT_EQ(result.exit_status, 0);
+  for (const char* output : {"one", "two"}) {
+    const std::string shown = read_file(work_ + "/" + output);
+    EXPECT_EQ(count_of("Found: ", shown), 501u) << output;
+    EXPECT_EQ(shown.find("Cannot"), std::string::npos) << output << ":\n" << shown;
+    EXPECT_TRUE(shown.ends_with(prompt())) << output << ":\n" << shown;
+  }
+  EXPECT_TRUE(read_file(steam_ + "/hard/dosbox.conf") == mended) << "the file was cut short";
+  EXPECT_EQ(status_of(steam_ + "/hard/dosbox.conf").st_nlink, 2u);
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(steam_)) {
+    files += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(entry.path().filename().string().find(".confmend-"), std::string::npos)
+        << entry.path() << " was left behind";
+  }
+  EXPECT_EQ(files, 502u);
 }
 
 }  // namespace

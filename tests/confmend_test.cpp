@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <initializer_list>
 #include <map>
 #include <sstream>
@@ -14,6 +15,22 @@
 #include "tests/confmend_fixture.h"
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// Every name below the folder, with its bytes and when it was last written.
+std::map<std::string, std::pair<std::string, fs::file_time_type>> tree_state(
+    const std::string& root) {
+  std::map<std::string, std::pair<std::string, fs::file_time_type>> state;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error);
+       it != fs::recursive_directory_iterator(); it.increment(error)) {
+    const std::string path = it->path().string();
+    state[path] = {it->is_regular_file(error) ? read_file(path) : "",
+                   fs::last_write_time(it->path(), error)};
+  }
+  return state;
+}
 
 std::vector<std::string> sorted_lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -41,8 +58,8 @@ TEST_F(Confmend, MendsEveryConfFileBelowTheSteamFolder) {
   // Listing order within a folder is the platform's; these two lie in different folders.
   const std::string first = "Found: " + spelled(game + "/dosbox.conf");
   const std::string second = "Found: " + spelled(game + "/sub/extra.conf");
-  EXPECT_TRUE(result.output == console({spelled(steam_), first, second}) + prompt() ||
-              result.output == console({spelled(steam_), second, first}) + prompt())
+  EXPECT_TRUE(result.output == lines({spelled(steam_), first, second}) + prompt() ||
+              result.output == lines({spelled(steam_), second, first}) + prompt())
       << result.output;
   EXPECT_EQ(read_file(game + "/dosbox.conf"),
             lines({"[sdl]", "fullscreen=true", "output=opengl", "[autoexec]", "mount c ."}));
@@ -56,7 +73,7 @@ TEST_F(Confmend, WithoutReferenceFileOnlyTrims) {
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.output,
-            console({spelled(steam_), "Found: " + spelled(steam_ + "/a.conf")}) + prompt());
+            lines({spelled(steam_), "Found: " + spelled(steam_ + "/a.conf")}) + prompt());
   EXPECT_EQ(read_file(steam_ + "/a.conf"), lines({"fullscreen = false"}));
 }
 
@@ -192,7 +209,7 @@ TEST_F(Confmend, RemovesOnlyWhatEarlierRunsLeftBehind) {
   }
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, console({spelled(steam_)}) + prompt());
+  EXPECT_EQ(result.output, lines({spelled(steam_)}) + prompt());
   for (const auto& name : leftovers) {
     EXPECT_FALSE(file_exists(steam_ + name)) << name;
   }
@@ -207,8 +224,8 @@ TEST_F(Confmend, LeavesUtf16FilesAlone) {
   write_file(steam_ + "/wide.conf", utf16);
   const auto result = run();
   const std::string path = spelled(steam_ + "/wide.conf");
-  EXPECT_EQ(result.output, console({spelled(steam_), "Found: " + path,
-                                    "Left unchanged, it holds NUL bytes: " + path}) +
+  EXPECT_EQ(result.output, lines({spelled(steam_), "Found: " + path,
+                                  "Left unchanged, it holds NUL bytes: " + path}) +
                                prompt());
   EXPECT_EQ(read_file(steam_ + "/wide.conf"), utf16);
 }
@@ -239,7 +256,7 @@ TEST_F(Confmend, FailedLookupPrintsItsMessagePausesOnceAndExitsWithMinusOne) {
     }
     const auto result = run();
     EXPECT_EQ(result.exit_status, program().failure_status()) << c.what;
-    EXPECT_EQ(result.output, console({c.message}) + prompt()) << c.what;
+    EXPECT_EQ(result.output, lines({c.message}) + prompt()) << c.what;
     EXPECT_EQ(read_file(steam_ + "/a.conf"), " x \n") << c.what;
   }
 }
@@ -257,14 +274,14 @@ TEST_F(Confmend, AcceptsAValueOf1024BytesWithItsTerminator) {
   point_registry_at(root);
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, console({spelled(root)}) + prompt());
+  EXPECT_EQ(result.output, lines({spelled(root)}) + prompt());
 }
 
 TEST_F(Confmend, RootThatCannotBeListedEndsCleanly) {
   point_registry_at(home_ / "nowhere");
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, console({spelled(home_ / "nowhere")}) + prompt());
+  EXPECT_EQ(result.output, lines({spelled(home_ / "nowhere")}) + prompt());
 }
 
 TEST_F(Confmend, RootWithTrailingSlashDoublesTheSeparator) {
@@ -272,7 +289,7 @@ TEST_F(Confmend, RootWithTrailingSlashDoublesTheSeparator) {
   write_file(steam_ + "/a.conf", "");
   const auto result = run();
   EXPECT_EQ(result.output,
-            console({spelled(steam_ + "/"), "Found: " + spelled(steam_ + "//a.conf")}) + prompt());
+            lines({spelled(steam_ + "/"), "Found: " + spelled(steam_ + "//a.conf")}) + prompt());
 }
 
 TEST_F(Confmend, SelectsOnlyFilesEndingInDotConf) {
@@ -287,8 +304,8 @@ TEST_F(Confmend, SelectsOnlyFilesEndingInDotConf) {
   EXPECT_EQ(result.exit_status, 0);
   const std::string x = "Found: " + spelled(steam_ + "/x.conf");
   const std::string y = "Found: " + spelled(steam_ + "/old.conf/y.conf");
-  EXPECT_TRUE(result.output == console({spelled(steam_), x, y}) + prompt() ||
-              result.output == console({spelled(steam_), y, x}) + prompt())
+  EXPECT_TRUE(result.output == lines({spelled(steam_), x, y}) + prompt() ||
+              result.output == lines({spelled(steam_), y, x}) + prompt())
       << result.output;
   EXPECT_EQ(read_file(steam_ + "/x.conf"), lines({"a"}));
   EXPECT_EQ(read_file(steam_ + "/old.conf/y.conf"), lines({"b"}));
@@ -305,7 +322,7 @@ TEST_F(Confmend, FindsFilesInFoldersWithNamesOutsideAscii) {
   write_file(folder + "/\xCE\xA9.conf", " a=1 \n");
   const auto result = run();
   EXPECT_EQ(result.output,
-            console({spelled(steam_), "Found: " + spelled(folder + "/\xCE\xA9.conf")}) + prompt());
+            lines({spelled(steam_), "Found: " + spelled(folder + "/\xCE\xA9.conf")}) + prompt());
   EXPECT_EQ(read_file(folder + "/\xCE\xA9.conf"), lines({"a=1"}));
 }
 
@@ -332,7 +349,7 @@ TEST_F(Confmend, FindsEveryNameTheFileSystemAllows) {
   }
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
-  std::string expected = console({spelled(steam_)});
+  std::string expected = lines({spelled(steam_)});
   for (const auto& path : files) {
     expected += lines({"Found: " + spelled(path)});
     EXPECT_EQ(read_file(path), lines({"a = 1"})) << path;
@@ -361,8 +378,193 @@ TEST_F(Confmend, MendsTheReferenceFileItselfWhenItLiesBelowTheRoot) {
   const auto result = run_in(steam_);
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.output,
-            console({spelled(steam_), "Found: " + spelled(steam_ + "/dosbox.conf")}) + prompt());
+            lines({spelled(steam_), "Found: " + spelled(steam_ + "/dosbox.conf")}) + prompt());
   EXPECT_EQ(read_file(steam_ + "/dosbox.conf"), lines({"cycles=max"}));
+}
+
+// Asking for help or the version, or mistyping an option, reads and writes nothing and does
+// not pause.
+TEST_F(Confmend, AnswersHelpVersionAndMistypedOptionsWithoutTouchingAnything) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  make_folders(steam_ + "/game");
+  write_file(steam_ + "/game/dosbox.conf", " fullscreen = false \r\n");
+  const auto before = tree_state(home_.path());
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string output_starts, errors;
+  } cases[] = {
+      {{"--help"}, 0, "Usage: confmend [OPTION]...", ""},
+      {{"-h"}, 0, "Usage: confmend [OPTION]...", ""},
+      {{"--version"}, 0, "confmend 1.0.0" + program().line_end(), ""},
+      {{"--dry-rn"},
+       2,
+       "",
+       lines({"confmend: unknown option '--dry-rn'", "Try 'confmend --help'."})},
+      {{"-x", "--help"}, 2, "", lines({"confmend: unknown option '-x'", "Try 'confmend --help'."})},
+  };
+  for (const auto& c : cases) {
+    const auto result = run_with(c.arguments);
+    EXPECT_EQ(result.exit_status, c.status) << c.arguments[0];
+    EXPECT_TRUE(result.output.starts_with(c.output_starts)) << c.arguments[0] << ":\n"
+                                                            << result.output;
+    EXPECT_EQ(result.errors, c.errors) << c.arguments[0];
+    EXPECT_EQ(result.output.find(prompt()), std::string::npos) << c.arguments[0];
+    EXPECT_TRUE(tree_state(home_.path()) == before) << c.arguments[0] << " changed files";
+  }
+}
+
+// A dry run shows, as diffs that patch applies, what the run after it writes, and changes
+// nothing itself.
+TEST_F(Confmend, DryRunShowsWhatARunWritesAndChangesNothing) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\ncycles=max\n");
+  // Line ends to change, a last line without its end, a file already mended, and a long one
+  // with one change in its middle.
+  std::string long_file;
+  for (int i = 0; i < 200; ++i) {
+    long_file += i == 100 ? "cycles = 3000\n" : "# line " + std::to_string(i) + "\n";
+  }
+  const std::map<std::string, std::string> files = {
+      {"crlf/dosbox.conf", "[sdl]\r\nfullscreen=false\r\n  output = surface\r\n"},
+      {"last line/game.conf", "[cpu]\ncycles=auto"},
+      {"mended/dosbox.conf", lines({"[sdl]", "fullscreen=true"})},
+      {"long/dosbox.conf", long_file}};
+  for (const auto& [name, bytes] : files) {
+    make_folders(fs::path(steam_ + "/" + name).parent_path().string());
+    write_file(steam_ + "/" + name, bytes);
+  }
+  // Written where patch applies the diffs: the same bytes as the library.
+  const TempDir copies;
+  const auto before = tree_state(home_.path());
+  for (const auto& option : {"--dry-run", "-n"}) {
+    const auto preview = run_with({option});
+    EXPECT_EQ(preview.exit_status, 0) << option;
+    EXPECT_TRUE(tree_state(home_.path()) == before) << option << " changed files";
+    EXPECT_TRUE(preview.output.ends_with(lines({"3 of 4 files would change."}) + prompt()))
+        << preview.output;
+  }
+  const auto preview = run_with({"--dry-run"});
+  const std::size_t summary =
+      preview.output.rfind(program().line_end(), preview.output.find(" files would change.")) +
+      program().line_end().size();
+  const auto result = run();
+  ASSERT_EQ(result.exit_status, 0);
+  for (const auto& [name, bytes] : files) {
+    const std::string path = spelled(steam_ + "/" + name);
+    const std::size_t found = preview.output.find("Found: " + path + program().line_end());
+    ASSERT_NE(found, std::string::npos) << name;
+    const std::size_t diff = found + path.size() + 7 + program().line_end().size();
+    const std::size_t end = std::min(preview.output.find("Found: ", diff), summary);
+    const std::string copy = copies / std::to_string(copies.path().size() + name.size());
+    write_file(copy, bytes);
+    write_file(copy + ".diff", preview.output.substr(diff, end - diff));
+    if (end == diff) {
+      EXPECT_EQ(read_file(steam_ + "/" + name), bytes) << name << " changed, with no diff shown";
+      continue;
+    }
+    ChildOptions quiet;
+    quiet.environment = {{"PATH", "/usr/bin:/bin"}};
+    const auto patched = run_program({"patch", "--quiet", "--force", copy, copy + ".diff"}, quiet);
+    EXPECT_EQ(patched.exit_status, 0) << name << ": " << patched.output << patched.errors;
+    EXPECT_EQ(read_file(copy), read_file(steam_ + "/" + name)) << name;
+  }
+  EXPECT_EQ(count_of("\n--- ", "\n" + preview.output), 3u) << "an unchanged file has no diff";
+}
+
+// Steam's lists of libraries, as a user with games on several drives has them: each library
+// walked once, after the Steam folder, only in its steamapps folder, and nothing that a
+// list names twice, marks unmounted, or that lies outside a library.
+TEST_F(Confmend, MendsTheGamesOfEveryLibrary) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  const std::string second = home_ / "Drive D/SteamLibrary";
+  const std::string old_form = home_ / "Drive E/Games";
+  const std::string unmounted = home_ / "SD card";
+  const std::string missing = home_ / "unplugged";
+  const std::vector<std::string> games = {steam_ + "/steamapps/common/A/dosbox.conf",
+                                          second + "/steamapps/common/B/dosbox.conf",
+                                          old_form + "/SteamApps/common/C/dosbox.conf"};
+  const std::vector<std::string> untouched = {second + "/notes.conf",
+                                              unmounted + "/steamapps/common/D/dosbox.conf",
+                                              home_ / "outside/dosbox.conf"};
+  for (const auto& path : games) {
+    make_folders(fs::path(path).parent_path().string());
+    write_file(path, "fullscreen=false\n");
+  }
+  for (const auto& path : untouched) {
+    make_folders(fs::path(path).parent_path().string());
+    write_file(path, "fullscreen=false\n");
+  }
+  ASSERT_EQ(make_link(second, home_ / "library link"), 0);
+  const auto listed = [&](const std::string& path) {
+    std::string escaped;
+    for (const char c : program().listed(path)) {
+      escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    }
+    return "\"" + escaped + "\"";
+  };
+  write_file(steam_ + "/steamapps/libraryfolders.vdf",
+             "\"libraryfolders\"\n{\n"
+             "\t\"0\" { \"path\" " +
+                 listed(steam_) +
+                 " \"label\" \"\" }\n"
+                 "\t\"1\" { \"path\" " +
+                 listed(second) +
+                 " \"apps\" { \"100\" \"1\" } }\n"
+                 "\t\"2\" { \"path\" " +
+                 listed(home_ / "library link") +
+                 " }\n"
+                 "\t\"3\" { \"path\" " +
+                 listed(missing) +
+                 " }\n"
+                 "\t\"4\" { \"path\" " +
+                 listed(unmounted) + " \"mounted\" \"0\" }\n}\n");
+  make_folders(steam_ + "/config");
+  write_file(steam_ + "/config/libraryfolders.vdf",
+             "\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\" \"1622476800\"\n"
+             "\t\"1\" " +
+                 listed(old_form) + "\n\t\"2\" " + listed(second) + "\n}\n");
+  // Every Proton prefix holds a list of its own, naming folders outside.
+  const std::string decoy = steam_ +
+                            "/steamapps/compatdata/1/pfx/drive_c/Program Files "
+                            "(x86)/Steam/steamapps";
+  make_folders(decoy);
+  write_file(decoy + "/libraryfolders.vdf",
+             "\"libraryfolders\" { \"1\" { \"path\" " + listed(home_ / "outside") + " } }");
+
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.output,
+            lines({spelled(steam_), "Found: " + spelled(games[0]), program().listed(second),
+                   "Found: " + program().listed(second) + "/steamapps/common/B/dosbox.conf",
+                   program().listed(missing), program().listed(old_form),
+                   "Found: " + program().listed(old_form) + "/SteamApps/common/C/dosbox.conf"}) +
+                prompt());
+  for (const auto& path : games) {
+    EXPECT_EQ(read_file(path), lines({"fullscreen=true"})) << path;
+  }
+  for (const auto& path : untouched) {
+    EXPECT_EQ(read_file(path), "fullscreen=false\n") << path;
+  }
+}
+
+// A list nested beyond reason is passed over; the Steam folder is mended all the same.
+TEST_F(Confmend, PassesOverAHostileLibraryList) {
+  point_registry_at(steam_);
+  make_folders(steam_ + "/steamapps");
+  std::string deep = "\"libraryfolders\" ";
+  for (int i = 0; i < 100000; ++i) {
+    deep += "{ \"1\" ";
+  }
+  write_file(steam_ + "/steamapps/libraryfolders.vdf", deep);
+  write_file(steam_ + "/steamapps/game.conf", " a=1 \n");
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(
+      result.output,
+      lines({spelled(steam_), "Found: " + spelled(steam_ + "/steamapps/game.conf")}) + prompt());
 }
 
 }  // namespace

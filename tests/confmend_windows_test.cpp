@@ -2,9 +2,12 @@
 // Ctrl+C waits until the file being written is whole.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <sstream>
 
@@ -54,12 +57,10 @@ std::string code_pages_shown(const std::string& shown) {
   return numbers;
 }
 
-std::size_t count_of(const std::string& part, const std::string& text) {
-  std::size_t count = 0;
-  for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) {
-    ++count;
-  }
-  return count;
+std::string windows_spelling(const std::string& path) {
+  std::string spelled = "Z:" + path;
+  std::replace(spelled.begin(), spelled.end(), '/', '\\');
+  return spelled;
 }
 
 TEST(WindowsProgram, NeedsNoDllBesidesThoseOfWindows) {
@@ -88,7 +89,7 @@ TEST_F(Confmend, TakesAValueInTheExtendedLengthForm) {
   write_file(steam_ + "/a.conf", " a = 1 \n");
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, console({root, "Found: " + root + "/a.conf"}) + prompt());
+  EXPECT_EQ(result.output, lines({root, "Found: " + root + "/a.conf"}) + prompt());
   EXPECT_EQ(read_file(steam_ + "/a.conf"), lines({"a = 1"}));
 }
 
@@ -99,7 +100,7 @@ TEST_F(Confmend, TakesTheValueByItsType) {
   auto result = run();
   EXPECT_EQ(result.exit_status, 255);
   EXPECT_EQ(result.output,
-            console({"Cannot access the registry value, perhaps Steam is missing?"}) + prompt());
+            lines({"Cannot access the registry value, perhaps Steam is missing?"}) + prompt());
 
   set_steam_value_under_wine("REG_EXPAND_SZ", "%CONFMEND_GAMES%\\Steam");
   ChildOptions with_variable;
@@ -107,29 +108,40 @@ TEST_F(Confmend, TakesTheValueByItsType) {
   result = run(with_variable);
   EXPECT_EQ(result.exit_status, 0);
   const std::string root = "Z:" + home_.path() + "\\Steam";
-  EXPECT_EQ(result.output, console({root, "Found: " + root + "/a.conf"}) + prompt());
+  EXPECT_EQ(result.output, lines({root, "Found: " + root + "/a.conf"}) + prompt());
 }
 
 // A command interpreter's window goes on after the program: its code page must be as before,
-// after a completed run and after the failure exit alike.
+// after a completed run, after the failure exit, and after a run ended by force (the Task
+// Manager, taskkill /f) at its pause, which no handler sees.
 TEST_F(Confmend, LeavesTheConsoleCodePageAsItFoundIt) {
   write_file(work_ + "/key.txt", "x\r\n");
-  for (const bool steam_found : {true, false}) {
-    if (steam_found) {
+  const std::string confmend = windows_spelling(CONFMEND_WINDOWS_PROGRAM);
+  const struct {
+    const char* what;
+    bool steam_found;
+    std::string run;  // the commands that run the program
+  } cases[] = {
+      {"completed", true, confmend + " <key.txt"},
+      {"failure exit", false, confmend + " <key.txt"},
+      {"ended by force", true,
+       "start /b " + confmend + " & ping -n 3 127.0.0.1 >nul & taskkill /f /im confmend.exe >nul"},
+  };
+  for (const auto& c : cases) {
+    if (c.steam_found) {
       point_registry_at(steam_);
     } else {
       program().remove_steam_key(home_.path());
     }
     // Wine gives a program a console of its own only on a terminal, which `script` makes.
-    const std::string commands = std::string("chcp 437 >nul & ") + CONFMEND_CONSOLE_CODE_PAGE +
-                                 " & " + CONFMEND_WINDOWS_PROGRAM + " <key.txt & " +
-                                 CONFMEND_CONSOLE_CODE_PAGE;
+    const std::string code_page = windows_spelling(CONFMEND_CONSOLE_CODE_PAGE);
+    const std::string commands = "chcp 437 >nul & " + code_page + " & " + c.run + " & " + code_page;
     ChildOptions options;
     options.working_folder = work_;
     options.environment = wine_environment(home_.path());
     const auto result = run_program(
         {"script", "-qec", "/usr/lib/wine/wine64 cmd /c '" + commands + "'", "/dev/null"}, options);
-    EXPECT_EQ(code_pages_shown(result.output), "437 437") << "Steam found: " << steam_found;
+    EXPECT_EQ(code_pages_shown(result.output), "437 437") << c.what;
   }
 }
 
@@ -189,6 +201,129 @@ TEST_F(Confmend, CtrlCWaitsUntilTheFileBeingWrittenIsWhole) {
     held += now == mended && result.output.find(prompt()) == std::string::npos ? 1 : 0;
   }
   std::printf("%d of %d interruptions were held until the file was whole\n", held, kRuns);
+}
+
+// Runs the Windows program once `other` (a Windows program too, with its arguments) has
+// started beside it and printed its first line; waits for both. What the program printed.
+ChildResult run_beside(const std::string& home, const std::string& work,
+                       const std::vector<std::string>& other) {
+  ChildOptions options;
+  options.working_folder = work;
+  options.environment = wine_environment(home);
+  options.time_limit = std::chrono::seconds(40);
+  std::string command = "\"$0\"";
+  for (const auto& word : other) {
+    command += " '" + word + "'";
+  }
+  return run_program({"/bin/sh", "-c",
+                      command + " >beside.txt & while [ ! -s beside.txt ]; do sleep 0.05; done; "
+                                "\"$0\" \"$1\" </dev/null; wait",
+                      "/usr/lib/wine/wine64", CONFMEND_WINDOWS_PROGRAM},
+                     options);
+}
+
+std::vector<std::string> names_in(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Another program holding the file for a moment (an indexer, a sync client, DOSBox reading
+// it) is waited out: the file is replaced, not written in place, with no message, and
+// nothing is left behind.
+TEST_F(Confmend, WaitsOutAProgramHoldingAFileForAMoment) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  const std::string game = steam_ + "/game/dosbox.conf";
+  make_folders(steam_ + "/game");
+  for (const char* share : {"rwd", "rw"}) {
+    write_file(game, " fullscreen = false \r\n");
+    struct stat before {};
+    ASSERT_EQ(stat(game.c_str(), &before), 0);
+    const auto result = run_beside(home_.path(), work_,
+                                   {CONFMEND_HOLD_FILE, windows_spelling(game), share, "1000"});
+    EXPECT_EQ(result.exit_status, 0) << share;
+    EXPECT_EQ(result.output, lines({spelled(steam_), "Found: " + spelled(game)}) + prompt())
+        << share;
+    EXPECT_EQ(read_file(game), lines({"fullscreen=true"})) << share;
+    struct stat after {};
+    stat(game.c_str(), &after);
+    EXPECT_NE(after.st_ino, before.st_ino) << share << ": written in place";
+    EXPECT_EQ(names_in(steam_), (std::vector<std::string>{"dosbox.conf", "game"})) << share;
+  }
+}
+
+// A file held past every wait is left byte for byte, and said to be in use.
+TEST_F(Confmend, LeavesAFileHeldLongerAndSaysSo) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  const std::string game = steam_ + "/game/dosbox.conf";
+  make_folders(steam_ + "/game");
+  write_file(game, " fullscreen = false \r\n");
+  const auto result =
+      run_beside(home_.path(), work_, {CONFMEND_HOLD_FILE, windows_spelling(game), "rw", "5000"});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.output,
+            lines({spelled(steam_), "Found: " + spelled(game),
+                   "Left unchanged, another program is using it: " + spelled(game)}) +
+                prompt());
+  EXPECT_EQ(read_file(game), " fullscreen = false \r\n");
+  EXPECT_EQ(names_in(steam_), (std::vector<std::string>{"dosbox.conf", "game"}));
+}
+
+// An on-access scanner opens every new file as soon as it can, for 300 ms: no new file is
+// ever left to it before it takes its place, so every game is mended and nothing is left.
+TEST_F(Confmend, MendsEveryFileBesideAScannerThatHoldsNewFiles) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  for (int game = 0; game < 20; ++game) {
+    make_folders(steam_ + "/game" + std::to_string(game));
+    write_file(steam_ + "/game" + std::to_string(game) + "/dosbox.conf", " fullscreen = no \r\n");
+  }
+  const auto result =
+      run_beside(home_.path(), work_, {CONFMEND_SCAN_FOLDER, windows_spelling(steam_), "300", "5"});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(count_of("Found: ", result.output), 20u) << result.output;
+  EXPECT_EQ(result.output.find("Left unchanged"), std::string::npos) << result.output;
+  EXPECT_EQ(result.output.find("Cannot"), std::string::npos) << result.output;
+  for (int game = 0; game < 20; ++game) {
+    const std::string path = steam_ + "/game" + std::to_string(game) + "/dosbox.conf";
+    EXPECT_EQ(read_file(path), lines({"fullscreen=true"})) << path;
+  }
+  EXPECT_EQ(names_in(steam_).size(), 40u) << "something was left behind";
+  EXPECT_NE(read_file(work_ + "/beside.txt").find("held"), std::string::npos);
+}
+
+// Written to a file, the output is the UTF-8 bytes of every name, whatever the console's
+// code page.
+TEST_F(Confmend, WritesUtf8ToAFile) {
+  point_registry_at(steam_);
+  const std::string folder = steam_ + "/\xD0\x98\xD0\xB3\xD1\x80\xD0\xB0";  // Игра
+  make_folders(folder);
+  write_file(folder + "/\xE6\xBC\xA2.conf", " a = 1 \n");  // 漢.conf
+  ChildOptions options;
+  options.working_folder = work_;
+  options.environment = wine_environment(home_.path());
+  const auto result = run_program({"/bin/sh", "-c", "\"$0\" \"$1\" </dev/null >out.txt",
+                                   "/usr/lib/wine/wine64", CONFMEND_WINDOWS_PROGRAM},
+                                  options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(
+      read_file(work_ + "/out.txt"),
+      lines({spelled(steam_), "Found: " + spelled(folder + "/\xE6\xBC\xA2.conf")}) + prompt());
+}
+
+TEST_F(Confmend, TakesSlashOptionsAsWindowsProgramsDo) {
+  point_registry_at(steam_);
+  auto result = run_with({"/?"});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_TRUE(result.output.starts_with("Usage: confmend [OPTION]...")) << result.output;
+  result = run_with({"/x"});
+  EXPECT_EQ(result.exit_status, 2);
+  EXPECT_EQ(result.errors, lines({"confmend: unknown option '/x'", "Try 'confmend --help'."}));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
@@ -76,6 +77,16 @@ Contents large_library() {
   Contents files;
   for (unsigned i = 0; i < 4; ++i) {
     files["game" + std::to_string(i) + "/dosbox.conf"] = game_config(60000, 10 + i);
+  }
+  return files;
+}
+
+// Many files of about 100 KB in many folders: many in hand at once when the signal comes.
+Contents wide_library() {
+  Contents files;
+  for (unsigned i = 0; i < 120; ++i) {
+    files["game" + std::to_string(i % 40) + "/part" + std::to_string(i / 40) + ".conf"] =
+        game_config(4000, 100 + i);
   }
   return files;
 }
@@ -340,6 +351,107 @@ TEST_F(FaultInjection, KilledAtRandomMoments) {
               outcome.runs, outcome.left_behind);
   EXPECT_GT(outcome.left_behind, 0) << "no kill fell while a new file was being written";
   expect_only_users_files_after(native());
+}
+
+// With many files in hand at once, an interruption lets each of them finish whole and starts
+// no other.
+TEST_F(FaultInjection, InterruptionsWithManyFilesInHand) {
+  lay_out(wide_library());
+  const Interruptions outcome = interrupt_at_random({SIGINT, SIGTERM}, 60, native());
+  std::printf("%d of %d runs over many files ended by their signal\n", outcome.ended, outcome.runs);
+  const Interruptions killed = interrupt_at_random({SIGKILL}, 40, native());
+  tally.killed += killed.runs;
+  expect_only_users_files_after(native());
+}
+
+// Another program writes a file while it is mended (Steam updating a game, an editor saving
+// it): what it wrote is mended too, never lost; a file it keeps writing is left to it.
+TEST_F(FaultInjection, AnotherProgramWritingAFileLosesNothing) {
+  const std::string file = "game/dosbox.conf";
+  lay_out({{file, "fullscreen = false\n"}, {"other/dosbox.conf", " cycles = 1 \n"}});
+  auto result = run(with_shim({{"CONFMEND_APPEND_ON_READ", path_of(file)}}));
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(read_file(path_of(file)), "fullscreen=true\nappended=1\n");
+  EXPECT_EQ(result.output.find("Left unchanged"), std::string::npos) << result.output;
+
+  write_tree(steam_, old_);
+  result = run(with_shim({{"CONFMEND_APPEND_ON_READ", path_of(file)}, {"CONFMEND_APPENDS", "9"}}));
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_NE(
+      result.output.find(found_then(file, "Left unchanged, another program kept changing it: ")),
+      std::string::npos)
+      << result.output;
+  EXPECT_EQ(read_file(path_of(file)), "fullscreen = false\nappended=1\nappended=2\nappended=3\n");
+  EXPECT_EQ(read_file(path_of("other/dosbox.conf")), "cycles=max\n");
+}
+
+// A folder moved away and replaced by a link to outside during the run: once its parent has
+// been listed, the link leads nowhere; once the folder itself has been, its files are mended
+// where they went, and nothing is written through the link.
+TEST_F(FaultInjection, AFolderSwappedForALinkLeadsNowhere) {
+  const struct {
+    const char* what;
+    const char* listed;  // below the root
+    const char* mended;  // where game/dosbox.conf is mended, if it is
+  } cases[] = {
+      {"swapped after its parent was listed", "", nullptr},
+      {"swapped after it was listed", "game", "game.moved/dosbox.conf"},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(steam_);
+    TempDir outside;
+    write_file(outside / "dosbox.conf", "fullscreen = false\n");
+    lay_out(
+        {{"game/dosbox.conf", "fullscreen = false\n"}, {"other/dosbox.conf", " cycles = 1 \n"}});
+    const std::string listed = *c.listed == '\0' ? steam_ : path_of(c.listed);
+    const auto result = run(with_shim({{"CONFMEND_WHEN_LISTED", listed},
+                                       {"CONFMEND_DO", "swap"},
+                                       {"CONFMEND_TARGET", path_of("game")},
+                                       {"CONFMEND_LINK_TO", outside.path()}}));
+    EXPECT_EQ(result.exit_status, 0) << c.what;
+    EXPECT_EQ(read_file(outside / "dosbox.conf"), "fullscreen = false\n") << c.what;
+    if (c.mended != nullptr) {
+      EXPECT_EQ(read_file(path_of(c.mended)), "fullscreen=true\n") << c.what;
+    } else {
+      EXPECT_EQ(result.output.find("game/dosbox.conf"), std::string::npos) << result.output;
+    }
+    EXPECT_EQ(read_file(path_of("other/dosbox.conf")), "cycles=max\n") << c.what;
+  }
+}
+
+// A full disk under a file written in place, on the write and on putting the old bytes back:
+// the run says the file may be damaged, and goes on.
+TEST_F(FaultInjection, SaysSoWhenAnInPlaceWriteCannotBeUndone) {
+  lay_out({{"a/hard.conf", game_config(50, 8)}, {"b/two.conf", game_config(50, 9)}});
+  ASSERT_EQ(link(path_of("a/hard.conf").c_str(), path_of("a/hard name").c_str()), 0);
+  const auto result = run(with_shim({{"CONFMEND_FAIL_WRITE", path_of("a/hard.conf")}}));
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_NE(result.output.find(found_then("a/hard.conf", "Cannot write to file ") +
+                               "The old content could not be put back, the file may be damaged: " +
+                               path_of("a/hard.conf") + "\n"),
+            std::string::npos)
+      << result.output;
+  EXPECT_TRUE(read_file(path_of("b/two.conf")) == new_["b/two.conf"]);
+}
+
+// A file larger than the memory the process may have is left as it is, and the run goes on.
+TEST_F(FaultInjection, AFileLargerThanMemoryIsLeftAlone) {
+  lay_out({{"a/game.conf", game_config(50, 10)}});
+  { std::ofstream sparse(path_of("a/huge.conf"), std::ios::binary); }
+  ASSERT_EQ(truncate(path_of("a/huge.conf").c_str(), 4ll << 30), 0);
+  ChildOptions limited;
+  limited.address_space_limit = 1l << 30;
+  const auto result = run(limited);
+  EXPECT_EQ(result.exit_status, 0) << result.errors;
+  EXPECT_NE(result.output.find(found_then("a/huge.conf", "Not enough memory, left unchanged: ")),
+            std::string::npos)
+      << result.output;
+  struct stat huge;
+  ASSERT_EQ(stat(path_of("a/huge.conf").c_str(), &huge), 0);
+  EXPECT_EQ(huge.st_size, 4ll << 30);
+  EXPECT_EQ(huge.st_blocks, 0) << "nothing was written to it";
+  EXPECT_TRUE(read_file(path_of("a/game.conf")) == new_["a/game.conf"]);
+  unlink(path_of("a/huge.conf").c_str());
 }
 
 #ifdef CONFMEND_WINDOWS_PROGRAM

@@ -2,14 +2,20 @@
 // chosen moments. It is steered by environment variables:
 //   CONFMEND_FAIL_READ=PATH        every read() from PATH fails with EIO
 //   CONFMEND_FAIL_WRITE=PATH       every write() to PATH fails with ENOSPC, as on a full disk
-//   CONFMEND_WHEN_OPENED=PATH      when PATH is first opened (open, openat, fopen or opendir) ...
-//   CONFMEND_DO=remove|folder      ... remove CONFMEND_TARGET (a file or a whole folder), or
-//   CONFMEND_TARGET=PATH               replace it by an empty folder, then carry on.
+//   CONFMEND_WHEN_OPENED=PATH      when PATH is first opened (open, openat, fopen or opendir),
+//   CONFMEND_WHEN_LISTED=PATH      or when its listing has been read to its end, ...
+//   CONFMEND_DO=remove|folder|swap ... remove CONFMEND_TARGET (a file or a whole folder), or
+//   CONFMEND_TARGET=PATH               replace it by an empty folder, or move it to PATH.moved
+//   CONFMEND_LINK_TO=PATH              and put a link to CONFMEND_LINK_TO in its place; then
+//                                      carry on.
+//   CONFMEND_APPEND_ON_READ=PATH   when PATH has been read to its end, another program appends
+//   CONFMEND_APPENDS=N                 a line to it: the first N times (1 when not set).
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -30,9 +36,9 @@ bool names(const char* variable, const char* path) {
   return wanted != nullptr && path != nullptr && std::strcmp(wanted, path) == 0;
 }
 
-void sabotage_on_open(const char* path) {
+void sabotage(const char* trigger, const char* path) {
   static bool done = false;
-  if (done || !names("CONFMEND_WHEN_OPENED", path)) {
+  if (done || !names(trigger, path)) {
     return;
   }
   done = true;
@@ -42,10 +48,19 @@ void sabotage_on_open(const char* path) {
     return;
   }
   std::error_code ignored;
+  if (std::strcmp(action, "swap") == 0) {
+    std::filesystem::rename(target, std::string(target) + ".moved", ignored);
+    std::filesystem::create_directory_symlink(std::getenv("CONFMEND_LINK_TO"), target, ignored);
+    return;
+  }
   std::filesystem::remove_all(target, ignored);
   if (std::strcmp(action, "folder") == 0) {
     std::filesystem::create_directory(target, ignored);
   }
+}
+
+void sabotage_on_open(const char* path) {
+  sabotage("CONFMEND_WHEN_OPENED", path);
 }
 
 // Where a descriptor leads, as the kernel tells it.
@@ -59,6 +74,21 @@ std::string path_of(int fd) {
 bool is_failing_file(const char* variable, int fd) {
   const char* failing = std::getenv(variable);
   return failing != nullptr && path_of(fd) == failing;
+}
+
+// Another program appending to the file just after it was read: its line must not be lost.
+void append_after_reading(int fd) {
+  static std::atomic<int> appended{0};
+  const char* times = std::getenv("CONFMEND_APPENDS");
+  if (!is_failing_file("CONFMEND_APPEND_ON_READ", fd) ||
+      appended >= (times == nullptr ? 1 : std::atoi(times))) {
+    return;
+  }
+  const std::string line = "appended=" + std::to_string(++appended) + "\n";
+  const int file = real<int (*)(const char*, int, ...)>("open")(
+      std::getenv("CONFMEND_APPEND_ON_READ"), O_WRONLY | O_APPEND);
+  real<ssize_t (*)(int, const void*, size_t)>("write")(file, line.data(), line.size());
+  close(file);
 }
 
 }  // namespace
@@ -107,7 +137,19 @@ ssize_t read(int fd, void* buffer, size_t count) {
     errno = EIO;
     return -1;
   }
-  return real<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
+  const ssize_t got = real<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
+  if (got == 0 && std::getenv("CONFMEND_APPEND_ON_READ") != nullptr) {
+    append_after_reading(fd);
+  }
+  return got;
+}
+
+ssize_t getdents64(int fd, void* buffer, size_t count) {
+  const ssize_t got = real<ssize_t (*)(int, void*, size_t)>("getdents64")(fd, buffer, count);
+  if (got == 0 && std::getenv("CONFMEND_WHEN_LISTED") != nullptr) {
+    sabotage("CONFMEND_WHEN_LISTED", path_of(fd).c_str());
+  }
+  return got;
 }
 
 ssize_t write(int fd, const void* buffer, size_t count) {

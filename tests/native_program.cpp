@@ -23,12 +23,15 @@ class NativeProgram : public ProgramUnderTest {
     unlink((home + "/.steam/registry.vdf").c_str());
   }
 
-  ChildResult run(const std::string& home, const std::string& folder,
-                  const ChildOptions& options) const override {
+  ChildResult run(const std::string& home, const std::string& folder, const ChildOptions& options,
+                  const std::vector<std::string>& arguments) const override {
     ChildOptions sandboxed = options;
     sandboxed.working_folder = folder;
     sandboxed.environment = {{"HOME", home}, {"PATH", "/usr/bin:/bin"}};
-    return run_program({CONFMEND_PROGRAM}, sandboxed);
+    sandboxed.environment.insert(options.environment.begin(), options.environment.end());
+    std::vector<std::string> command = {CONFMEND_PROGRAM};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return run_program(command, sandboxed);
   }
 
   std::string line_end() const override { return "\n"; }

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/child_process.h"
 
@@ -19,9 +20,12 @@ class ProgramUnderTest {
   virtual void set_steam_path(const std::string& home,
                               const std::optional<std::string>& value) const = 0;
   virtual void remove_steam_key(const std::string& home) const = 0;
-  // Runs the program in `folder` with this HOME, feeding `input` to its pause.
+  // Runs the program in `folder` with this HOME and these arguments.
   virtual ChildResult run(const std::string& home, const std::string& folder,
-                          const ChildOptions& options) const = 0;
+                          const ChildOptions& options,
+                          const std::vector<std::string>& arguments = {}) const = 0;
+  // The path as Steam lists a library there (Windows: D:\SteamLibrary).
+  virtual std::string listed(const std::string& path) const { return spelled(path); }
 
   virtual std::string line_end() const = 0;
   // What the pause prints, line end included.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr const char* kWine = "/usr/lib/wine/wine64";
@@ -61,13 +63,21 @@ class WineProgram : public ProgramUnderTest {
     reg({"delete", kSteamKey, "/f"}, false);
   }
 
-  ChildResult run(const std::string& home, const std::string& folder,
-                  const ChildOptions& options) const override {
+  ChildResult run(const std::string& home, const std::string& folder, const ChildOptions& options,
+                  const std::vector<std::string>& arguments) const override {
     ChildOptions sandboxed = options;
     sandboxed.working_folder = folder;
     sandboxed.environment = wine_environment(home);
     sandboxed.environment.insert(options.environment.begin(), options.environment.end());
-    return run_program({kWine, CONFMEND_WINDOWS_PROGRAM}, sandboxed);
+    std::vector<std::string> command = {kWine, CONFMEND_WINDOWS_PROGRAM};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return run_program(command, sandboxed);
+  }
+
+  std::string listed(const std::string& path) const override {
+    std::string windows = spelled(path);
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
   }
 
   // The C runtime's text mode stores every line end as CR LF, on the console as in files.
