@@ -284,7 +284,7 @@ TEST_F(Confmend, MendsEveryFileBesideAScannerThatHoldsNewFiles) {
     write_file(steam_ + "/game" + std::to_string(game) + "/dosbox.conf", " fullscreen = no \r\n");
   }
   const auto result =
-      run_beside(home_.path(), work_, {CONFMEND_SCAN_FOLDER, windows_spelling(steam_), "300", "5"});
+      run_beside(home_.path(), work_, {CONFMEND_SCAN_FOLDER, windows_spelling(steam_), "300", "4"});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(count_of("Found: ", result.output), 20u) << result.output;
   EXPECT_EQ(result.output.find("Left unchanged"), std::string::npos) << result.output;
