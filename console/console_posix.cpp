@@ -5,13 +5,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <string>
 
 #include "console/console.h"
+#include "console/standard_stream.h"
 
-namespace {
+const std::string_view kConsoleLineEnd = "\n";
 
-void write_all(int fd, std::string_view bytes) {
+void write_to(StandardStream stream, std::string_view bytes) {
+  const int fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
   while (!bytes.empty()) {
     const ssize_t put = write(fd, bytes.data(), bytes.size());
     if (put < 0 && errno == EINTR) {
@@ -22,27 +23,6 @@ void write_all(int fd, std::string_view bytes) {
     }
     bytes.remove_prefix(static_cast<std::size_t>(put));
   }
-}
-
-void write_line(int fd, std::string_view text) {
-  std::string line;
-  line.reserve(text.size() + 1);
-  line.append(text).push_back('\n');
-  write_all(fd, line);
-}
-
-}  // namespace
-
-void print_line(std::string_view text) {
-  write_line(STDOUT_FILENO, text);
-}
-
-void print_bytes(std::string_view bytes) {
-  write_all(STDOUT_FILENO, bytes);
-}
-
-void print_error_line(std::string_view text) {
-  write_line(STDERR_FILENO, text);
 }
 
 bool output_shows_colour() {

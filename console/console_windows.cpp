@@ -4,6 +4,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/standard_stream.h"
 #include "encoding/utf16.h"
 
 namespace {
@@ -13,10 +14,24 @@ bool is_console(HANDLE stream) {
   return GetConsoleMode(stream, &mode) != 0;
 }
 
+HANDLE coloured_console = INVALID_HANDLE_VALUE;
+DWORD original_mode = 0;
+
+// The console's mode goes back as it was; a process ended by force leaves only colours on,
+// which the command interpreter does not mind.
+void restore_console_mode() {
+  SetConsoleMode(coloured_console, original_mode);
+}
+
+}  // namespace
+
+const std::string_view kConsoleLineEnd = "\r\n";
+
 // A console is given UTF-16, which it shows whatever its code page; a file or a pipe gets
-// the UTF-8 bytes. Lines go out whole.
-void write_to(DWORD stream_id, std::string_view bytes) {
-  const HANDLE stream = GetStdHandle(stream_id);
+// the UTF-8 bytes.
+void write_to(StandardStream which, std::string_view bytes) {
+  const HANDLE stream =
+      GetStdHandle(which == StandardStream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   if (stream == nullptr || stream == INVALID_HANDLE_VALUE) {
     return;
   }
@@ -40,36 +55,6 @@ void write_to(DWORD stream_id, std::string_view bytes) {
     }
     bytes.remove_prefix(put);
   }
-}
-
-void write_line(DWORD stream_id, std::string_view text) {
-  std::string line;
-  line.reserve(text.size() + 2);
-  line.append(text).append("\r\n");
-  write_to(stream_id, line);
-}
-
-HANDLE coloured_console = INVALID_HANDLE_VALUE;
-DWORD original_mode = 0;
-
-// The console's mode goes back as it was; a process ended by force leaves only colours on,
-// which the command interpreter does not mind.
-void restore_console_mode() {
-  SetConsoleMode(coloured_console, original_mode);
-}
-
-}  // namespace
-
-void print_line(std::string_view text) {
-  write_line(STD_OUTPUT_HANDLE, text);
-}
-
-void print_bytes(std::string_view bytes) {
-  write_to(STD_OUTPUT_HANDLE, bytes);
-}
-
-void print_error_line(std::string_view text) {
-  write_line(STD_ERROR_HANDLE, text);
 }
 
 // Colours are control sequences, which a console before Windows 10 does not take.

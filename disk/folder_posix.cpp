@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <utility>
 
 #include "disk/folder.h"
 #include "disk/posix_file.h"
@@ -76,22 +75,6 @@ int open_parent(int folder) {
 }
 
 }  // namespace
-
-Folder::~Folder() {
-  close();
-}
-
-Folder::Folder(Folder&& other) noexcept
-    : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, kNoHandle)) {}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    close();
-    path_ = std::move(other.path_);
-    handle_ = std::exchange(other.handle_, kNoHandle);
-  }
-  return *this;
-}
 
 void Folder::close() {
   if (handle_ != kNoHandle) {
@@ -172,10 +155,6 @@ bool Folder::lies_within(const Folder& bounds) const {
 
 void Folder::flush() const {
   fsync(descriptor(handle_));
-}
-
-std::string join_path(const std::string& a, const std::string& b) {
-  return a + b;
 }
 
 namespace {

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <utility>
 
 #include "disk/folder.h"
 #include "disk/windows_handle.h"
@@ -68,22 +67,6 @@ bool list_by_name(const std::string& path, std::vector<FolderEntry>& entries) {
 }
 
 }  // namespace
-
-Folder::~Folder() {
-  close();
-}
-
-Folder::Folder(Folder&& other) noexcept
-    : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, kNoHandle)) {}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    close();
-    path_ = std::move(other.path_);
-    handle_ = std::exchange(other.handle_, kNoHandle);
-  }
-  return *this;
-}
 
 void Folder::close() {
   if (handle_ != kNoHandle) {
@@ -165,10 +148,6 @@ void Folder::flush() const {
   if (folder) {
     FlushFileBuffers(folder.get());
   }
-}
-
-std::string join_path(const std::string& a, const std::string& b) {
-  return a + b;
 }
 
 namespace {

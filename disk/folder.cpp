@@ -1,0 +1,23 @@
+#include "disk/folder.h"
+
+#include <utility>
+
+Folder::~Folder() {
+  close();
+}
+
+Folder::Folder(Folder&& other) noexcept
+    : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, kNoHandle)) {}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    close();
+    path_ = std::move(other.path_);
+    handle_ = std::exchange(other.handle_, kNoHandle);
+  }
+  return *this;
+}
+
+std::string join_path(const std::string& a, const std::string& b) {
+  return a + b;
+}
