@@ -33,12 +33,14 @@ double median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// The command replaces the shell, so that the memory measured is the command's own.
-Timing run(const std::string& command) {
+// A timed command replaces the shell, so that the memory measured is the command's own; a
+// reset, which may be a list of commands, runs in the shell.
+Timing run(const std::string& command, bool timed = true) {
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+    execl("/bin/sh", "sh", "-c", ((timed ? "exec " : "") + command).c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   int status = 0;
@@ -68,7 +70,7 @@ int main(int argc, char** argv) {
   for (int round = 0; round < warmup + runs; ++round) {
     for (int c = 0; c < cases; ++c) {
       if (!reset.empty()) {
-        run(reset);
+        run(reset, false);
       }
       const Timing timing = run(argv[5 + 2 * c]);
       if (round >= warmup) {

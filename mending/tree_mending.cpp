@@ -95,11 +95,8 @@ void TreeMending::mend_file(const std::shared_ptr<MendedFolder>& folder, const F
                             const Walk& walk) {
   FileToMend file{folder, entry.name, join_path(join_path(folder->folder.path(), "/"), entry.name),
                   0};
-  FilePlace place;
-  place.kind = entry.plain ? FilePlaceKind::kHere : FilePlaceKind::kUntold;
-  if (!entry.plain) {
-    place = place_of_file(folder->folder, entry.name);
-  }
+  FilePlace place = entry.plain ? FilePlace{FilePlaceKind::kHere, Folder(), entry.name}
+                                : place_of_file(folder->folder, entry.name);
   switch (place.kind) {
     case FilePlaceKind::kHere:
     case FilePlaceKind::kNowhere:
