@@ -188,6 +188,11 @@ bool give_attributes(const BY_HANDLE_FILE_INFORMATION& old, HANDLE file) {
   return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
+// The name alone of a new file's extended path.
+std::string replacement_name_of(const std::wstring& path) {
+  return utf8_from_wide(path.substr(path.rfind(L'\\') + 1));
+}
+
 bool refuses_new_files(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
          error == ERROR_WRITE_PROTECT;
@@ -275,7 +280,7 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
   BY_HANDLE_FILE_INFORMATION info;
   if (!old || !GetFileInformationByHandle(old.get(), &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      stamp_of(info) != read) {
+      stamp_of(info) != read || !is_in_folder(old.get(), folder, name)) {
     return ReplaceResult::kChanged;
   }
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 || !may_write_file_in(folder, name)) {
@@ -293,7 +298,9 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
   }
   old.close();  // its own handle must not keep it from being replaced
   ReplaceResult result = ReplaceResult::kReplaced;
-  if (!carry_security(security, fresh.get())) {
+  if (!is_in_folder(fresh.get(), folder, replacement_name_of(replacement))) {
+    result = ReplaceResult::kChanged;
+  } else if (!carry_security(security, fresh.get())) {
     result = ReplaceResult::kInPlaceOnly;
   } else if (!write_all(fresh.get(), bytes) || !give_attributes(info, fresh.get()) ||
              !FlushFileBuffers(fresh.get())) {
@@ -317,7 +324,8 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
   OwnedHandle file = open_file_in(folder, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION info;
   if (!file || !GetFileInformationByHandle(file.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      !is_in_folder(file.get(), folder, name)) {
     return WriteResult::kCannotOpen;
   }
   if (read != nullptr && stamp_of(info) != *read) {

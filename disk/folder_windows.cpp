@@ -3,12 +3,11 @@
 #include <cstring>
 
 #include "disk/folder.h"
+#include "disk/windows_file.h"
 #include "disk/windows_handle.h"
 #include "disk/windows_path.h"
 
 namespace {
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE handle_of(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
@@ -187,12 +186,7 @@ FilePlace place_of_file(const Folder& folder, std::string_view name) {
   if (!file) {
     return {FilePlaceKind::kNowhere, Folder(), entry};
   }
-  auto here = location_of(handle_of(folder.handle()));
-  const auto there = location_of(file.get());
-  if (here && !here->ends_with('\\')) {
-    *here += '\\';  // a volume's root has its separator already
-  }
-  if (here && there && same_location(*there, *here + entry)) {
+  if (is_in_folder(file.get(), folder, entry)) {
     return {FilePlaceKind::kHere, Folder(), entry};
   }
   const auto target = final_path(file.get());

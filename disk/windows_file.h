@@ -32,6 +32,17 @@ inline HANDLE open_file_handle_in(const Folder& folder, const std::string& name,
                      flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
+// Whether what the handle is open on is `name` in the folder the Folder holds open: a path
+// opened by name may have led elsewhere, if the folder was swapped for a junction meanwhile.
+inline bool is_in_folder(HANDLE file, const Folder& folder, const std::string& name) {
+  auto here = location_of(reinterpret_cast<HANDLE>(folder.handle()));
+  const auto there = location_of(file);
+  if (here && !here->ends_with('\\')) {
+    *here += '\\';  // a volume's root has its separator already
+  }
+  return here && there && same_location(*there, *here + name);
+}
+
 inline OwnedHandle open_file_in(const Folder& folder, const std::string& name, DWORD access,
                                 DWORD flags = 0) {
   return OwnedHandle(open_file_handle_in(folder, name, access, kShareAll, flags));
