@@ -162,8 +162,7 @@ bool has_named_streams(HANDLE file) {
 OwnedHandle create_replacement(const Folder& folder, std::wstring& path) {
   const DWORD owner = may_give_any_owner() ? WRITE_OWNER : 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    path = extended_path(
-        join_path(join_path(folder.path(), "/"), replacement_name(replacement_number())));
+    path = extended_path(folder.path_of(replacement_name(replacement_number())));
     OwnedHandle file(CreateFileW(
         path.c_str(),
         GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | owner | FILE_WRITE_ATTRIBUTES, 0,
@@ -226,18 +225,13 @@ bool rename_by_handle(HANDLE file, RenameWay way, HANDLE folder, const std::wstr
       static_cast<DWORD>(buffer.size()));
 }
 
-bool is_unsupported(DWORD error) {
-  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-         error == ERROR_INVALID_FUNCTION;
-}
-
 // Renames the new file over the old one in one step. With POSIX semantics it replaces a file
 // that others hold open (sharing its deletion); a file held without that sharing, or a brief
 // scanner's hold, is waited out for about two seconds, as LLVM's and Go's file functions do.
 DWORD rename_over(HANDLE fresh, const Folder& folder, const std::string& name) {
   static std::atomic<int> first_way{static_cast<int>(RenameWay::kPosixRelative)};
   const std::wstring wide_name = wide_from_utf8(name);
-  const std::wstring full_path = extended_path(join_path(join_path(folder.path(), "/"), name));
+  const std::wstring full_path = extended_path(folder.path_of(name));
   const auto handle = reinterpret_cast<HANDLE>(folder.handle());
   constexpr int kTries = 200;
   DWORD error = ERROR_SUCCESS;

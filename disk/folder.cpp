@@ -18,6 +18,10 @@ Folder& Folder::operator=(Folder&& other) noexcept {
   return *this;
 }
 
+std::string Folder::path_of(std::string_view name) const {
+  return join_path(join_path(path_, "/"), std::string(name));
+}
+
 std::string join_path(const std::string& a, const std::string& b) {
   return a + b;
 }

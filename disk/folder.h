@@ -53,6 +53,8 @@ class Folder {
 
   bool is_open() const { return handle_ != kNoHandle; }
   const std::string& path() const { return path_; }
+  // The path of `name` in this folder, as it is shown: the folder's path, "/" and the name.
+  std::string path_of(std::string_view name) const;
   // Unknown when the platform cannot tell; such a folder is never taken for another.
   std::optional<FileIdentity> identity() const;
   // Every entry, in the order the platform lists them, without "." and "..". False when the

@@ -90,8 +90,7 @@ Folder Folder::open(const std::string& path) {
 Folder Folder::open_folder(std::string_view name, Follow follow) const {
   const std::string entry(name);
   const int flags = kFolderFlags | (follow == Follow::kLinks ? 0 : O_NOFOLLOW);
-  return Folder(join_path(join_path(path_, "/"), entry),
-                open_retrying(descriptor(handle_), entry.c_str(), flags));
+  return Folder(path_of(name), open_retrying(descriptor(handle_), entry.c_str(), flags));
 }
 
 std::optional<FileIdentity> Folder::identity() const {
@@ -159,8 +158,8 @@ void Folder::flush() const {
 
 namespace {
 
-// Where the open file lies: its path as the kernel tells it, or by the link's own path where
-// /proc is missing.
+// Where the open file lies: its path as the kernel tells it; unknown where /proc is missing
+// or the path is longer than it tells.
 std::optional<std::string> location_of_open_file(int fd) {
   char location[PATH_MAX];
   const std::string open_file = "/proc/self/fd/" + std::to_string(fd);

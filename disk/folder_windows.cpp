@@ -81,7 +81,7 @@ Folder Folder::open(const std::string& path) {
 }
 
 Folder Folder::open_folder(std::string_view name, Follow follow) const {
-  std::string path = join_path(join_path(path_, "/"), std::string(name));
+  std::string path = path_of(name);
   const HANDLE handle = open_folder_handle(path, follow);
   return Folder(std::move(path), stored(handle));
 }
@@ -113,9 +113,8 @@ bool Folder::list(std::vector<FolderEntry>& entries) const {
       if (error == ERROR_NO_MORE_FILES) {
         return true;
       }
-      const bool unsupported = error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-                               error == ERROR_INVALID_FUNCTION;
-      return kind == FileIdBothDirectoryRestartInfo && unsupported && list_by_name(path_, entries);
+      return kind == FileIdBothDirectoryRestartInfo && is_unsupported(error) &&
+             list_by_name(path_, entries);
     }
     for (const char* at = buffer;;) {
       const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
@@ -159,14 +158,13 @@ std::string name_of(const std::string& path) {
   return path.substr(path.find_last_of("/\\") + 1);
 }
 
-// Volume and index: what the file is.
-std::optional<std::pair<DWORD, std::uint64_t>> index_of(HANDLE file) {
+// What the file is: its volume and index.
+std::optional<FileIdentity> identity_of(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file, &info)) {
     return std::nullopt;
   }
-  return std::pair(info.dwVolumeSerialNumber,
-                   (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow);
+  return stamp_of(info).identity;
 }
 
 HANDLE open_for_questions(const std::string& path) {
@@ -182,7 +180,7 @@ HANDLE open_for_questions(const std::string& path) {
 // Wine can tell for long paths too.
 FilePlace place_of_file(const Folder& folder, std::string_view name) {
   const std::string entry(name);
-  const OwnedHandle file(open_for_questions(join_path(join_path(folder.path(), "/"), entry)));
+  const OwnedHandle file(open_for_questions(folder.path_of(entry)));
   if (!file) {
     return {FilePlaceKind::kNowhere, Folder(), entry};
   }
@@ -194,12 +192,11 @@ FilePlace place_of_file(const Folder& folder, std::string_view name) {
     return {FilePlaceKind::kUntold, Folder(), entry};
   }
   FilePlace place{FilePlaceKind::kElsewhere, Folder::open(folder_of(*target)), name_of(*target)};
-  const OwnedHandle named(
-      place.folder.is_open()
-          ? open_for_questions(join_path(join_path(place.folder.path(), "/"), place.name))
-          : INVALID_HANDLE_VALUE);
-  const auto opened = index_of(file.get());
-  if (!named || !opened || index_of(named.get()) != opened) {
+  const OwnedHandle named(place.folder.is_open()
+                              ? open_for_questions(place.folder.path_of(place.name))
+                              : INVALID_HANDLE_VALUE);
+  const auto opened = identity_of(file.get());
+  if (!named || !opened || identity_of(named.get()) != opened) {
     return {FilePlaceKind::kUntold, Folder(), entry};
   }
   return place;

@@ -90,8 +90,8 @@ ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& 
 
 std::uint64_t size_of_file_in(const Folder& folder, std::string_view name) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  const std::string path = join_path(join_path(folder.path(), "/"), std::string(name));
-  if (!GetFileAttributesExW(extended_path(path).c_str(), GetFileExInfoStandard, &data)) {
+  if (!GetFileAttributesExW(extended_path(folder.path_of(name)).c_str(), GetFileExInfoStandard,
+                            &data)) {
     return 0;
   }
   return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;

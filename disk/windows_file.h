@@ -14,6 +14,12 @@
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The errors of a call that the file system's driver, or Windows itself, does not support.
+inline bool is_unsupported(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_FUNCTION;
+}
+
 inline FileStamp stamp_of(const BY_HANDLE_FILE_INFORMATION& info) {
   return FileStamp{
       FileIdentity{info.dwVolumeSerialNumber,
@@ -27,9 +33,8 @@ inline FileStamp stamp_of(const BY_HANDLE_FILE_INFORMATION& info) {
 // opened as itself, for the caller to refuse.
 inline HANDLE open_file_handle_in(const Folder& folder, const std::string& name, DWORD access,
                                   DWORD share, DWORD flags) {
-  const std::string path = join_path(join_path(folder.path(), "/"), name);
-  return CreateFileW(extended_path(path).c_str(), access, share, nullptr, OPEN_EXISTING,
-                     flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return CreateFileW(extended_path(folder.path_of(name)).c_str(), access, share, nullptr,
+                     OPEN_EXISTING, flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // Whether what the handle is open on is `name` in the folder the Folder holds open: a path

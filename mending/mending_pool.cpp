@@ -115,11 +115,11 @@ void MendingPool::work() {
     });
     --idle_;
     if (!flushing_.empty()) {
-      const std::shared_ptr<MendedFolder> folder = std::move(flushing_.back());
+      const std::shared_ptr<const Folder> folder = std::move(flushing_.back());
       flushing_.pop_back();
       ++flushes_under_way_;
       lock.unlock();
-      folder->folder.flush();
+      folder->flush();
       lock.lock();
       --flushes_under_way_;
       slot_done_.notify_all();
@@ -137,7 +137,7 @@ void MendingPool::work() {
     slot.state = Slot::State::kRunning;
     bytes_in_hand_ += slot.file.size;
     lock.unlock();
-    rewrite_config_file(reference_, slot.file.folder->folder, slot.file.name, mode_, slot.result);
+    rewrite_config_file(reference_, *slot.file.folder, slot.file.name, mode_, slot.result);
     if (mode_ == MendingMode::kWrite) {
       // Nothing of it is shown: its memory goes back at once.
       slot.result.original.clear();

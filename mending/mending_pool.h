@@ -17,15 +17,9 @@
 #include "mending/mending_report.h"
 #include "settings/setting_table.h"
 
-// A folder that files are mended in.
-struct MendedFolder {
-  explicit MendedFolder(Folder open) : folder(std::move(open)) {}
-  Folder folder;
-};
-
 // One file to mend: where it lies, and how it is announced.
 struct FileToMend {
-  std::shared_ptr<MendedFolder> folder;
+  std::shared_ptr<const Folder> folder;
   std::string name;
   std::string path;
   std::uint64_t size = 0;  // as the walk saw it, to bound the memory in use
@@ -77,8 +71,8 @@ class MendingPool {
   bool closing_ = false;
   // Folders that new files were renamed into, not yet handed to the threads to flush; the
   // reporting thread's own.
-  std::vector<std::shared_ptr<MendedFolder>> to_flush_;
-  std::vector<std::shared_ptr<MendedFolder>> flushing_;  // handed over, not yet taken
+  std::vector<std::shared_ptr<const Folder>> to_flush_;
+  std::vector<std::shared_ptr<const Folder>> flushing_;  // handed over, not yet taken
   std::size_t flushes_under_way_ = 0;
 };
 

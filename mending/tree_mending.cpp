@@ -15,12 +15,6 @@ bool is_config_file_name(std::string_view name) {
 
 }  // namespace
 
-struct TreeMending::Walk {
-  // The tree walked: nothing that lies elsewhere is read or written, however a link inside
-  // leads there (Proton's dosdevices/z: leads to "/").
-  const Folder& bounds;
-};
-
 TreeMending::TreeMending(const SettingTable& reference, MendingMode mode, MendingReport& report,
                          std::size_t threads)
     : mode_(mode), report_(report), pool_(reference, mode, report, interruptions_, threads) {}
@@ -37,10 +31,8 @@ bool TreeMending::mend_tree(Folder tree) {
   if (identity && !walked_.insert(*identity).second) {
     return true;
   }
-  trees_.push_back(tree.open_folder(".", Follow::kLinks));
-  const auto root = std::make_shared<MendedFolder>(std::move(tree));
-  Walk walk{root->folder};
-  search_config_files(walk, root);
+  trees_.push_back(std::make_shared<const Folder>(std::move(tree)));
+  search_config_files(*trees_.back(), trees_.back());
   pool_.finish();
   return !interruptions_.requested();
 }
@@ -50,8 +42,8 @@ bool TreeMending::has_walked(const Folder& folder) const {
   if (identity && walked_.count(*identity) == 1) {
     return true;
   }
-  for (const Folder& tree : trees_) {
-    if (tree.is_open() && folder.lies_within(tree)) {
+  for (const auto& tree : trees_) {
+    if (tree->is_open() && folder.lies_within(*tree)) {
       return true;
     }
   }
@@ -60,9 +52,10 @@ bool TreeMending::has_walked(const Folder& folder) const {
 
 // The whole listing is read before any file in the folder is replaced: a new file renamed
 // into a folder being listed may be listed again (btrfs, FAT), and would be mended again.
-void TreeMending::search_config_files(Walk& walk, const std::shared_ptr<MendedFolder>& folder) {
+void TreeMending::search_config_files(const Folder& tree,
+                                      const std::shared_ptr<const Folder>& folder) {
   std::vector<FolderEntry> entries;
-  if (!folder->folder.list(entries)) {
+  if (!folder->list(entries)) {
     return;
   }
   if (interruptions_.requested()) {
@@ -71,48 +64,47 @@ void TreeMending::search_config_files(Walk& walk, const std::shared_ptr<MendedFo
   for (const FolderEntry& entry : entries) {
     if (entry.kind == EntryKind::kFolder) {
       Folder below =
-          folder->folder.open_folder(entry.name, entry.plain ? Follow::kNoLink : Follow::kLinks);
-      if (!below.is_open() || (!entry.plain && !below.lies_within(walk.bounds))) {
+          folder->open_folder(entry.name, entry.plain ? Follow::kNoLink : Follow::kLinks);
+      if (!below.is_open() || (!entry.plain && !below.lies_within(tree))) {
         continue;
       }
       const auto identity = below.identity();
       if (identity && !walked_.insert(*identity).second) {
         continue;
       }
-      search_config_files(walk, std::make_shared<MendedFolder>(std::move(below)));
+      search_config_files(tree, std::make_shared<const Folder>(std::move(below)));
     } else if (entry.kind == EntryKind::kFile && is_config_file_name(entry.name)) {
-      mend_file(folder, entry, walk);
+      mend_file(tree, folder, entry);
     } else if (entry.kind == EntryKind::kFile && is_replacement_name(entry.name) &&
                mode_ == MendingMode::kWrite) {
-      remove_leftover_replacement(folder->folder, entry.name);
+      remove_leftover_replacement(*folder, entry.name);
     }
   }
 }
 
 // A link to a file is mended where the file lies, if that is within the tree; one that leads
 // nowhere is announced, and then reported as unreadable.
-void TreeMending::mend_file(const std::shared_ptr<MendedFolder>& folder, const FolderEntry& entry,
-                            const Walk& walk) {
-  FileToMend file{folder, entry.name, join_path(join_path(folder->folder.path(), "/"), entry.name),
-                  0};
+void TreeMending::mend_file(const Folder& tree, const std::shared_ptr<const Folder>& folder,
+                            const FolderEntry& entry) {
+  FileToMend file{folder, entry.name, folder->path_of(entry.name), 0};
   FilePlace place = entry.plain ? FilePlace{FilePlaceKind::kHere, Folder(), entry.name}
-                                : place_of_file(folder->folder, entry.name);
+                                : place_of_file(*folder, entry.name);
   switch (place.kind) {
     case FilePlaceKind::kHere:
     case FilePlaceKind::kNowhere:
       break;
     case FilePlaceKind::kElsewhere:
-      if (!place.folder.lies_within(walk.bounds)) {
+      if (!place.folder.lies_within(tree)) {
         return;
       }
-      file.folder = std::make_shared<MendedFolder>(std::move(place.folder));
+      file.folder = std::make_shared<const Folder>(std::move(place.folder));
       file.name = place.name;
       break;
     case FilePlaceKind::kUntold:
       return;
   }
   if (!interruptions_.requested()) {
-    file.size = size_of_file_in(file.folder->folder, file.name);
+    file.size = size_of_file_in(*file.folder, file.name);
     pool_.add(std::move(file));
   }
 }

@@ -39,10 +39,11 @@ class TreeMending {
   bool has_walked(const Folder& folder) const;
 
  private:
-  struct Walk;
-  void search_config_files(Walk& walk, const std::shared_ptr<MendedFolder>& folder);
-  void mend_file(const std::shared_ptr<MendedFolder>& folder, const FolderEntry& entry,
-                 const Walk& walk);
+  // `tree` bounds the walk: nothing that lies elsewhere is read or written, however a link
+  // inside leads there (Proton's dosdevices/z: leads to "/").
+  void search_config_files(const Folder& tree, const std::shared_ptr<const Folder>& folder);
+  void mend_file(const Folder& tree, const std::shared_ptr<const Folder>& folder,
+                 const FolderEntry& entry);
 
   const MendingMode mode_;
   MendingReport& report_;
@@ -50,7 +51,7 @@ class TreeMending {
   HeldInterruptions interruptions_;
   MendingPool pool_;
   std::set<FileIdentity> walked_;
-  std::vector<Folder> trees_;
+  std::vector<std::shared_ptr<const Folder>> trees_;
 };
 
 #endif  // CONFMEND_MENDING_TREE_MENDING_H_
