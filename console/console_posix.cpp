@@ -18,6 +18,9 @@ void write_to(StandardStream stream, std::string_view bytes) {
     if (put < 0 && errno == EINTR) {
       continue;
     }
+    if (put < 0 && errno == EPIPE) {
+      note_output_closed();
+    }
     if (put <= 0) {
       return;
     }
@@ -36,6 +39,9 @@ const bool kSlashOptions = false;
 
 void prepare_process() {
   std::signal(SIGXFSZ, SIG_IGN);
+  // Sent when another program opens for writing a file this one holds a read lease on; the
+  // lease's state is asked instead, and the default action would end the process.
+  std::signal(SIGIO, SIG_IGN);
   rlimit files{};
   if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
     files.rlim_cur = files.rlim_max;

@@ -1,15 +1,22 @@
 #include <pthread.h>
 
+#include <atomic>
 #include <csignal>
 
 #include "console/interruptions.h"
+#include "console/standard_stream.h"
 
 namespace {
 
-constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// SIGPIPE among them: a reader of the output that goes away (`confmend | head`) must not end
+// the run in the middle of a file.
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 sigset_t held;
 sigset_t saved_mask;
+
+// SIGPIPE is sent to the thread that wrote, so that the others cannot see it pending.
+std::atomic<bool> output_closed{false};
 
 }  // namespace
 
@@ -32,7 +39,14 @@ HeldInterruptions::~HeldInterruptions() {
   pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
 }
 
+void note_output_closed() {
+  output_closed = true;
+}
+
 bool HeldInterruptions::requested() const {
+  if (output_closed && sigismember(&held, SIGPIPE) == 1) {
+    return true;
+  }
   sigset_t pending;
   if (sigpending(&pending) != 0) {
     return false;

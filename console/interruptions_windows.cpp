@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "console/interruptions.h"
+#include "console/standard_stream.h"
 
 namespace {
 
@@ -61,3 +62,6 @@ bool HeldInterruptions::requested() const {
   LeaveCriticalSection(&state);
   return waiting;
 }
+
+// A closed pipe makes WriteFile fail, and ends nothing.
+void note_output_closed() {}

@@ -10,6 +10,10 @@ enum class StandardStream { kOutput, kError };
 // The bytes, whole, with nothing translated; on Windows a console gets them as UTF-16.
 void write_to(StandardStream stream, std::string_view bytes);
 
+// Called when a write finds that nobody reads the output any more (a closed pipe): while
+// interruptions are held, that counts as one.
+void note_output_closed();
+
 // How a line of the console ends: "\n", or "\r\n" on Windows.
 extern const std::string_view kConsoleLineEnd;
 

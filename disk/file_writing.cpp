@@ -1,5 +1,6 @@
 #include "disk/file_writing.h"
 
+#include <atomic>
 #include <chrono>
 
 namespace {
@@ -34,7 +35,7 @@ bool is_replacement_name(std::string_view name) {
 // The clock, a count and where this run's stack lies, mixed (splitmix64). Names are created
 // exclusively, so a clash only costs another try.
 std::uint64_t replacement_number() {
-  static std::uint64_t count = 0;
+  static std::atomic<std::uint64_t> count{0};  // the pool's threads name files at once
   const int here = 0;
   std::uint64_t x =
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^

@@ -10,8 +10,10 @@
 
 // The two ways a file gets its new bytes: replaced by a new file, which no crash or power
 // cut can leave half written, or, where a new file would lose some of what the old one is,
-// written over in place. Both write the bytes exactly, and both first make sure the file is
-// still the one that was read, unchanged since.
+// written over in place. Both write the bytes exactly, and both first make sure, just before
+// the file is touched, that it is still exactly what was read: the same file, size, times and
+// bytes, with no other program holding it open for writing (one that does is waited out for
+// about two seconds).
 
 // How the platform ends a line in a text file: "\n", or "\r\n" on Windows.
 extern const std::string_view kStoredLineEnd;
@@ -23,32 +25,36 @@ enum class ReplaceResult {
   kFailed,       // the new file could not be written whole (a full disk): removed, the old
                  // file left as it was
   kChanged,      // the file is no longer what was read (another program wrote it): left
-  kInUse,        // another program kept the file open past every retry (Windows): left
+  kInUse,        // another program kept the file open past every wait: left
   kInPlaceOnly,  // a new file could not be what the old one is: nothing was done
 };
 
 // Writes the bytes to a new file in the folder, flushes it to stable storage, and renames it
 // over the file `name` in one step. The new file takes over what the old one is: permission
-// bits, owner, group and exactly its extended attributes (ACLs among them) on POSIX;
-// attributes, creation time, owner and access control list on Windows. A file with more than
-// one name (hard links), one whose identity cannot be carried over, and one in whose folder
-// no new file can be made are left to write_file_in_place. The caller flushes the folder.
+// bits (set-ID bits included), owner, group and exactly its extended attributes (ACLs among
+// them) on POSIX; attributes, creation time, owner and access control list on Windows. A
+// file with more than one name (hard links), one whose identity cannot be carried over, and
+// one in whose folder no new file can be made are left to write_file_in_place. The caller
+// flushes the folder.
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
-                                   std::string_view bytes, const FileStamp& read);
+                                   std::string_view bytes, const FileAsRead& read);
 
 enum class WriteResult {
   kWritten,
   kCannotOpen,  // the file was not touched
   kChanged,     // no longer what was read: not touched
+  kInUse,       // another program kept it open for writing past every wait: not touched
   kTooLarge,    // more than the process may write to a file: not touched
-  kFailed,      // emptied, but the bytes may not all have reached it
+  kPutBack,     // a write failed midway; the old bytes are back, exactly
+  kDamaged,     // a write failed midway, and so did putting the old bytes back
 };
 
-// Empties the file and writes the bytes, then flushes them to stable storage; every step is
-// checked. A file that is not there is not made. With `read`, a file that is no longer what
-// was read is not touched.
+// Writes the bytes over the file and flushes them to stable storage, every step checked. The
+// space the old bytes take is never given up before the new bytes are whole (the file is cut
+// short last), so that they can always be put back should a write fail, however full the
+// disk. A file that is not there is not made; the file's mode is kept.
 WriteResult write_file_in_place(const Folder& folder, const std::string& name,
-                                std::string_view bytes, const FileStamp* read);
+                                std::string_view bytes, const FileAsRead& read);
 
 // Whether the file itself may be written: a rename would slip past its read-only bit.
 bool may_write_file_in(const Folder& folder, const std::string& name);

@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 #include "disk/file_writing.h"
@@ -25,6 +28,10 @@ class Descriptor {
   Descriptor& operator=(const Descriptor&) = delete;
 
   int get() const { return fd_; }
+  void reset(int fd) {
+    close();
+    fd_ = fd;
+  }
   explicit operator bool() const { return fd_ >= 0; }
   bool close() {
     const bool closed = fd_ < 0 || ::close(fd_) == 0;
@@ -40,9 +47,9 @@ int at(const Folder& folder) {
   return static_cast<int>(folder.handle());
 }
 
-bool write_all(int fd, std::string_view bytes) {
+bool write_all(int fd, std::string_view bytes, off_t at) {
   while (!bytes.empty()) {
-    const ssize_t put = write(fd, bytes.data(), bytes.size());
+    const ssize_t put = pwrite(fd, bytes.data(), bytes.size(), at);
     if (put < 0 && errno == EINTR) {
       continue;
     }
@@ -50,6 +57,7 @@ bool write_all(int fd, std::string_view bytes) {
       return false;
     }
     bytes.remove_prefix(static_cast<std::size_t>(put));
+    at += put;
   }
   return true;
 }
@@ -61,11 +69,71 @@ bool beyond_file_size_limit(std::size_t size) {
          size > limit.rlim_cur;
 }
 
-// Whether the name still holds the very file that was read, unchanged since.
-bool still_as_read(const Folder& folder, const std::string& name, const FileStamp& read) {
+// Whether the open file holds exactly these bytes, read a piece at a time from the cache.
+bool holds_exactly(int fd, std::string_view bytes) {
+  char piece[64 * 1024];
+  for (off_t at = 0;;) {
+    const ssize_t got = pread(fd, piece, sizeof piece, at);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return got == 0 && static_cast<std::size_t>(at) == bytes.size();
+    }
+    const auto size = static_cast<std::size_t>(got);
+    if (static_cast<std::size_t>(at) + size > bytes.size() ||
+        std::memcmp(piece, bytes.data() + at, size) != 0) {
+      return false;
+    }
+    at += got;
+  }
+}
+
+// How long a writer that holds the file open is waited for.
+constexpr auto kWriterWait = std::chrono::seconds(2);
+
+enum class Recheck { kAsRead, kChanged, kInUse };
+
+// The file opened again for the last look before it is touched, with a read lease where the
+// system grants one (to the file's owner, or with CAP_LEASE): no other program then holds it
+// open for writing, and one that opens it for writing from now on breaks the lease. Closing
+// it lets the lease go; this program's own open for writing would break it, so it goes first.
+struct LastLook {
+  Descriptor file{-1};
+  bool leased = false;
+  // False once a program has opened the file for writing since the lease was taken.
+  bool undisturbed() const { return !leased || fcntl(file.get(), F_GETLEASE) == F_RDLCK; }
+};
+
+// Opens the name again, never through a link, and finds it exactly as it was read; a writer
+// that holds it open is waited out.
+Recheck recheck(const Folder& folder, const std::string& name, const FileAsRead& read,
+                LastLook& look) {
+  look.file.reset(
+      open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (!look.file) {
+    return Recheck::kChanged;
+  }
+  const auto give_up = std::chrono::steady_clock::now() + kWriterWait;
+  for (;;) {
+    if (fcntl(look.file.get(), F_SETLEASE, F_RDLCK) == 0) {
+      look.leased = true;
+      break;
+    }
+    if (errno != EAGAIN) {
+      break;  // not the owner's, or a file system without leases
+    }
+    if (std::chrono::steady_clock::now() >= give_up) {
+      return Recheck::kInUse;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   struct stat now;
-  return fstatat(at(folder), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISREG(now.st_mode) && stamp_of(now) == read;
+  if (fstat(look.file.get(), &now) != 0 || !S_ISREG(now.st_mode) || stamp_of(now) != read.stamp ||
+      !holds_exactly(look.file.get(), read.bytes)) {
+    return Recheck::kChanged;
+  }
+  return Recheck::kAsRead;
 }
 
 // The value of an attribute, or the list of names; `ok` turns false when it cannot be read.
@@ -133,8 +201,8 @@ bool carry_extended_attributes(int from, int to) {
   return ok;
 }
 
-// Owner and group first (a change of owner clears the set-ID bits), then the attributes,
-// then the permission bits (an ACL sets some of them).
+// Owner and group first (a change of owner clears the set-ID bits), then the attributes.
+// The permission bits come after the bytes (see carry_mode).
 bool carry_identity(int from, const struct stat& old, int to) {
   struct stat now;
   if (fstat(to, &now) != 0) {
@@ -144,7 +212,14 @@ bool carry_identity(int from, const struct stat& old, int to) {
       fchown(to, old.st_uid, old.st_gid) != 0) {
     return false;
   }
-  return carry_extended_attributes(from, to) && fchmod(to, old.st_mode & 07777) == 0;
+  return carry_extended_attributes(from, to);
+}
+
+// Last: a write clears the set-ID bits, and an ACL sets some of the bits.
+bool carry_mode(const struct stat& old, int to) {
+  struct stat now;
+  return fstat(to, &now) == 0 &&
+         ((now.st_mode & 07777) == (old.st_mode & 07777) || fchmod(to, old.st_mode & 07777) == 0);
 }
 
 // A folder that takes no new file, for lack of permission, leaves only the in-place write.
@@ -172,13 +247,13 @@ int create_replacement(const Folder& folder, std::string& name) {
 }  // namespace
 
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
-                                   std::string_view bytes, const FileStamp& read) {
+                                   std::string_view bytes, const FileAsRead& read) {
   // The old file, read again for what it is: never through a link.
   const Descriptor old_file(
       open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat old;
   if (!old_file || fstat(old_file.get(), &old) != 0 || !S_ISREG(old.st_mode) ||
-      stamp_of(old) != read) {
+      stamp_of(old) != read.stamp) {
     return ReplaceResult::kChanged;
   }
   if (old.st_nlink > 1) {
@@ -198,11 +273,15 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
     return refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }
   ReplaceResult result = ReplaceResult::kReplaced;
+  LastLook look;
   if (!carry_identity(old_file.get(), old, fresh.get())) {
     result = ReplaceResult::kInPlaceOnly;
-  } else if (!write_all(fresh.get(), bytes) || fsync(fresh.get()) != 0) {
+  } else if (!write_all(fresh.get(), bytes, 0) || !carry_mode(old, fresh.get()) ||
+             fsync(fresh.get()) != 0) {
     result = ReplaceResult::kFailed;
-  } else if (!still_as_read(folder, name, read)) {
+  } else if (const Recheck now = recheck(folder, name, read, look); now != Recheck::kAsRead) {
+    result = now == Recheck::kInUse ? ReplaceResult::kInUse : ReplaceResult::kChanged;
+  } else if (!look.undisturbed()) {
     result = ReplaceResult::kChanged;
   } else if (renameat(at(folder), replacement.c_str(), at(folder), name.c_str()) != 0) {
     result = refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
@@ -213,10 +292,33 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
   return result;
 }
 
+namespace {
+
+// Gives the open file its old bytes back, and its old size.
+bool put_back(int fd, std::string_view old_bytes) {
+  return write_all(fd, old_bytes, 0) && ftruncate(fd, static_cast<off_t>(old_bytes.size())) == 0 &&
+         fsync(fd) == 0;
+}
+
+}  // namespace
+
 // Never creates the file, and never follows a link: a name that has come to lead elsewhere
-// must not be written.
+// must not be written. The new bytes past the old end go first, then those over the old
+// bytes, where the file system keeps the blocks it has; nothing the old bytes hold is let go
+// before the end.
 WriteResult write_file_in_place(const Folder& folder, const std::string& name,
-                                std::string_view bytes, const FileStamp* read) {
+                                std::string_view bytes, const FileAsRead& read) {
+  {
+    LastLook look;
+    switch (recheck(folder, name, read, look)) {
+      case Recheck::kAsRead:
+        break;  // and the lease goes, before this run's own open for writing
+      case Recheck::kChanged:
+        return WriteResult::kChanged;
+      case Recheck::kInUse:
+        return WriteResult::kInUse;
+    }
+  }
   // Non-blocking, so that a pipe put in the file's place is not waited on.
   const Descriptor file(
       open_retrying(at(folder), name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
@@ -224,15 +326,28 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
   if (!file || fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return WriteResult::kCannotOpen;
   }
-  if (read != nullptr && stamp_of(info) != *read) {
+  if (stamp_of(info) != read.stamp) {
     return WriteResult::kChanged;
   }
   if (beyond_file_size_limit(bytes.size())) {
     return WriteResult::kTooLarge;
   }
-  const bool written =
-      ftruncate(file.get(), 0) == 0 && write_all(file.get(), bytes) && fsync(file.get()) == 0;
-  return written ? WriteResult::kWritten : WriteResult::kFailed;
+  const std::string_view old_bytes = read.bytes;
+  const std::size_t over = std::min(bytes.size(), old_bytes.size());
+  if (bytes.size() > over && !write_all(file.get(), bytes.substr(over), static_cast<off_t>(over))) {
+    return ftruncate(file.get(), static_cast<off_t>(old_bytes.size())) == 0 ? WriteResult::kPutBack
+                                                                            : WriteResult::kDamaged;
+  }
+  const bool written = write_all(file.get(), bytes.substr(0, over), 0) &&
+                       ftruncate(file.get(), static_cast<off_t>(bytes.size())) == 0 &&
+                       fsync(file.get()) == 0;
+  if (!written) {
+    return put_back(file.get(), old_bytes) ? WriteResult::kPutBack : WriteResult::kDamaged;
+  }
+  // The set-ID bits that the write cleared. Only the owner may set them, and a writer who is
+  // not keeps the mode the system left, so a failure here is no failure of the write.
+  static_cast<void>(carry_mode(info, file.get()));
+  return WriteResult::kWritten;
 }
 
 bool may_write_file_in(const Folder& folder, const std::string& name) {

@@ -122,16 +122,48 @@ bool carry_security(const Security& old, HANDLE fresh) {
   return old.same_list(now) || (old.give_list_to(fresh) && old.same_list(Security(fresh)));
 }
 
-bool write_all(HANDLE file, std::string_view bytes) {
+bool write_all(HANDLE file, std::string_view bytes, std::uint64_t at) {
   while (!bytes.empty()) {
     DWORD put = 0;
     const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-    if (!WriteFile(file, bytes.data(), size, &put, nullptr) || put == 0) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    if (!WriteFile(file, bytes.data(), size, &put, &where) || put == 0) {
       return false;
     }
     bytes.remove_prefix(put);
+    at += put;
   }
   return true;
+}
+
+// Whether the open file holds exactly these bytes, read a piece at a time.
+bool holds_exactly(HANDLE file, std::string_view bytes) {
+  std::vector<char> piece(64 * 1024);
+  for (std::uint64_t at = 0;;) {
+    DWORD got = 0;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    if (!ReadFile(file, piece.data(), static_cast<DWORD>(piece.size()), &got, &where)) {
+      return GetLastError() == ERROR_HANDLE_EOF && at == bytes.size();
+    }
+    if (got == 0) {
+      return at == bytes.size();
+    }
+    if (at + got > bytes.size() || std::memcmp(piece.data(), bytes.data() + at, got) != 0) {
+      return false;
+    }
+    at += got;
+  }
+}
+
+// Moves the end of the open file to `size`.
+bool set_size(HANDLE file, std::uint64_t size) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
 // Named streams (a download's Zone.Identifier, say) would stay behind with the old file. A
@@ -197,12 +229,14 @@ bool refuses_new_files(DWORD error) {
          error == ERROR_WRITE_PROTECT;
 }
 
-bool still_as_read(const Folder& folder, const std::string& name, const FileStamp& read) {
-  const OwnedHandle file = open_file_in(folder, name, 0);
+// The same file, size and time, and the same bytes: NTFS moves the time only when the writer
+// closes its handle, and FAT's is two seconds coarse.
+bool still_as_read(const Folder& folder, const std::string& name, const FileAsRead& read) {
+  const OwnedHandle file = open_file_in(folder, name, GENERIC_READ);
   BY_HANDLE_FILE_INFORMATION info;
   return file && GetFileInformationByHandle(file.get(), &info) &&
          (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-         stamp_of(info) == read;
+         stamp_of(info) == read.stamp && holds_exactly(file.get(), read.bytes);
 }
 
 // One way of renaming a file through its handle; every later way is asked only where an
@@ -269,12 +303,12 @@ void delete_through(HANDLE file) {
 }  // namespace
 
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
-                                   std::string_view bytes, const FileStamp& read) {
+                                   std::string_view bytes, const FileAsRead& read) {
   OwnedHandle old = open_file_in(folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION info;
   if (!old || !GetFileInformationByHandle(old.get(), &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      stamp_of(info) != read || !is_in_folder(old.get(), folder, name)) {
+      stamp_of(info) != read.stamp || !is_in_folder(old.get(), folder, name)) {
     return ReplaceResult::kChanged;
   }
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 || !may_write_file_in(folder, name)) {
@@ -296,7 +330,7 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
     result = ReplaceResult::kChanged;
   } else if (!carry_security(security, fresh.get())) {
     result = ReplaceResult::kInPlaceOnly;
-  } else if (!write_all(fresh.get(), bytes) || !give_attributes(info, fresh.get()) ||
+  } else if (!write_all(fresh.get(), bytes, 0) || !give_attributes(info, fresh.get()) ||
              !FlushFileBuffers(fresh.get())) {
     result = ReplaceResult::kFailed;
   } else if (!still_as_read(folder, name, read)) {
@@ -313,8 +347,14 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
   return result;
 }
 
+// The new bytes past the old end go first, then those over the old bytes; the file is cut
+// short last, so that the space the old bytes take is never given up before the new bytes
+// are whole, and they can always be put back.
 WriteResult write_file_in_place(const Folder& folder, const std::string& name,
-                                std::string_view bytes, const FileStamp* read) {
+                                std::string_view bytes, const FileAsRead& read) {
+  if (!still_as_read(folder, name, read)) {
+    return WriteResult::kChanged;
+  }
   OwnedHandle file = open_file_in(folder, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION info;
   if (!file || !GetFileInformationByHandle(file.get(), &info) ||
@@ -322,12 +362,21 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
       !is_in_folder(file.get(), folder, name)) {
     return WriteResult::kCannotOpen;
   }
-  if (read != nullptr && stamp_of(info) != *read) {
+  if (stamp_of(info) != read.stamp) {
     return WriteResult::kChanged;
   }
-  const bool written =
-      SetEndOfFile(file.get()) && write_all(file.get(), bytes) && FlushFileBuffers(file.get());
-  return file.close() && written ? WriteResult::kWritten : WriteResult::kFailed;
+  const std::string_view old_bytes = read.bytes;
+  const std::size_t over = std::min(bytes.size(), old_bytes.size());
+  if (bytes.size() > over && !write_all(file.get(), bytes.substr(over), over)) {
+    return set_size(file.get(), old_bytes.size()) ? WriteResult::kPutBack : WriteResult::kDamaged;
+  }
+  if (write_all(file.get(), bytes.substr(0, over), 0) && set_size(file.get(), bytes.size()) &&
+      FlushFileBuffers(file.get())) {
+    return WriteResult::kWritten;
+  }
+  const bool put_back = write_all(file.get(), old_bytes, 0) &&
+                        set_size(file.get(), old_bytes.size()) && FlushFileBuffers(file.get());
+  return put_back ? WriteResult::kPutBack : WriteResult::kDamaged;
 }
 
 // Whether the file itself may be written: a rename would slip past its read-only bit or its

@@ -64,6 +64,9 @@ class Folder {
   // the file system, by what the folders are, not by how they are spelled. False when it
   // cannot be told.
   bool lies_within(const Folder& bounds) const;
+  // This folder's identity, then those of every folder above it to the root of its file
+  // system, however links led here; only as far as can be told.
+  std::vector<FileIdentity> lineage() const;
   // Makes the names in the folder last as its files do, after files were renamed into it.
   void flush() const;
 
@@ -79,8 +82,15 @@ class Folder {
   std::intptr_t handle_ = kNoHandle;
 };
 
+// How many files and folders the process may hold open at once.
+std::size_t most_open_files();
+
 // Plain concatenation: no separator is added or removed.
 std::string join_path(const std::string& a, const std::string& b);
+
+// Whether the path names its place from the top of a file system ("/..."; on Windows "C:\...",
+// "C:/..." or "\\server\share"), not from the working folder.
+bool is_absolute_path(std::string_view path);
 
 // Where a file in a folder really lies, when it may be a link.
 enum class FilePlaceKind {

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +153,33 @@ bool Folder::lies_within(const Folder& bounds) const {
   return here.has_value();
 }
 
+std::vector<FileIdentity> Folder::lineage() const {
+  std::vector<FileIdentity> found;
+  int fd = dup(descriptor(handle_));
+  for (auto here = fd >= 0 ? identity_of(fd) : std::nullopt; here;) {
+    if (!found.empty() && *here == found.back()) {
+      break;  // the root is its own parent
+    }
+    found.push_back(*here);
+    const int parent = open_parent(fd);
+    ::close(fd);
+    fd = parent;
+    here = fd >= 0 ? identity_of(fd) : std::nullopt;
+  }
+  if (fd >= 0) {
+    ::close(fd);
+  }
+  return found;
+}
+
+std::size_t most_open_files() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) {
+    return 1 << 20;
+  }
+  return static_cast<std::size_t>(files.rlim_cur);
+}
+
 void Folder::flush() const {
   fsync(descriptor(handle_));
 }
@@ -205,4 +233,8 @@ FilePlace place_of_file(const Folder& folder, std::string_view name) {
     return {FilePlaceKind::kUntold, Folder(), entry};
   }
   return place;
+}
+
+bool is_absolute_path(std::string_view path) {
+  return path.starts_with('/');
 }

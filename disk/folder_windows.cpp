@@ -137,6 +137,41 @@ bool Folder::lies_within(const Folder& bounds) const {
   return location && folder && location_lies_within(*location, *folder);
 }
 
+// Each folder above, opened by the path of the one below it: Windows opens nothing relative to
+// a handle's parent. Where the path cannot be told (Wine, past 260 characters), the folder
+// alone.
+std::vector<FileIdentity> Folder::lineage() const {
+  std::vector<FileIdentity> found;
+  const auto here = identity();
+  if (!here) {
+    return found;
+  }
+  found.push_back(*here);
+  const auto path = final_path(handle_of(handle_));
+  if (!path) {
+    return found;
+  }
+  // "\\?\C:\games\Steam": the volume's root, which keeps its separator, is the last above.
+  for (std::size_t end = path->size(); end > 7;) {
+    end = path->rfind('\\', end - 1);
+    if (end == std::string::npos || end < 6) {
+      break;
+    }
+    const auto identity = Folder::open(path->substr(0, end == 6 ? 7 : end)).identity();
+    if (!identity) {
+      break;
+    }
+    if (*identity != found.back()) {
+      found.push_back(*identity);
+    }
+  }
+  return found;
+}
+
+std::size_t most_open_files() {
+  return 1 << 20;  // handles are bounded by memory alone
+}
+
 // The names in a folder reach the disk with the folder's own flush, for which the folder
 // must be open for writing.
 void Folder::flush() const {
@@ -200,4 +235,11 @@ FilePlace place_of_file(const Folder& folder, std::string_view name) {
     return {FilePlaceKind::kUntold, Folder(), entry};
   }
   return place;
+}
+
+bool is_absolute_path(std::string_view path) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  const bool drive = path.size() >= 3 && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') &&
+                     path[1] == ':' && separator(path[2]);
+  return drive || (path.size() >= 2 && separator(path[0]) && separator(path[1]));
 }

@@ -17,10 +17,13 @@ inline FileIdentity identity_of(const struct stat& info) {
                       {static_cast<std::uint64_t>(info.st_ino), 0}};
 }
 
+inline std::int64_t nanoseconds_of(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
 inline FileStamp stamp_of(const struct stat& info) {
-  return FileStamp{
-      identity_of(info), static_cast<std::uint64_t>(info.st_size),
-      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+  return FileStamp{identity_of(info), static_cast<std::uint64_t>(info.st_size),
+                   nanoseconds_of(info.st_mtim), nanoseconds_of(info.st_ctim)};
 }
 
 // openat, asked again when a signal cut it short.

@@ -3,22 +3,33 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "disk/folder.h"
 
+enum class ReadResult {
+  kRead,
+  kCannotRead,  // not there, no regular file, no permission, or a read error
+  kTooLarge,    // larger than the memory there is, or than the caller's bound
+  kHoldsNul,    // read_file_in only: it holds a NUL byte (UTF-16 text); read no further
+};
+
 // The bytes of a regular file, read to its real end: no line-end translation, and no byte
-// value ends the file early. False when it cannot be opened, is no regular file (a folder, a
-// pipe or a device, whose opening never waits), is larger than `largest`, or a read fails.
-bool read_whole_file(const std::string& path, std::string& bytes,
-                     std::size_t largest = std::string().max_size());
+// value ends the file early. kCannotRead when it cannot be opened, is no regular file (a
+// folder, a pipe or a device, whose opening never waits) or a read fails; kTooLarge when it
+// is larger than `largest`, which bounds the memory it takes.
+ReadResult read_whole_file(const std::string& path, std::string& bytes, std::size_t largest);
 
 // What a file was when it was read, to tell whether it is still that file, unchanged.
 struct FileStamp {
   FileIdentity identity;
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // in the platform's own units
+  // When its metadata last changed, which a writer that puts the modification time back
+  // cannot hide; 0 where the platform does not tell (Windows).
+  std::int64_t changed = 0;
   bool operator==(const FileStamp&) const = default;
 };
 
@@ -44,18 +55,21 @@ class FileBytes {
   std::size_t capacity_ = 0;
 };
 
-enum class ReadResult {
-  kRead,
-  kCannotRead,  // not there, no regular file, no permission, or a read error
-  kTooLarge,    // larger than the memory there is
-};
-
 // Reads the regular file `name` in the folder (never through a link) to its real end, and
-// tells what it was before the reading began.
+// tells what it was before the reading began. Read a piece at a time, so that a file holding
+// a NUL byte is known as soon as the NUL is read, whatever its size.
 ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
                         FileStamp& stamp);
 
-// The size of the regular file `name` in the folder, 0 when it cannot be told.
-std::uint64_t size_of_file_in(const Folder& folder, std::string_view name);
+// What a file was when it was read, and the bytes it held: it must be found exactly so again
+// just before it is replaced or written over.
+struct FileAsRead {
+  FileStamp stamp;
+  std::string_view bytes;
+};
+
+// The identity and size of the regular file `name` in the folder, without opening it where
+// the platform allows; none when it cannot be told.
+std::optional<FileStamp> stamp_of_file_in(const Folder& folder, std::string_view name);
 
 #endif  // CONFMEND_DISK_WHOLE_FILE_H_

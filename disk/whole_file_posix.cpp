@@ -2,75 +2,83 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "disk/posix_file.h"
 #include "disk/whole_file.h"
 
 namespace {
 
-// Reads to the end into a buffer sized for the file and one byte more, so that a file that
-// has not grown is read in one call and its end seen in the next.
-bool read_to_end(int fd, off_t size, std::string& bytes) {
-  std::size_t held = 0;
-  bytes.resize(static_cast<std::size_t>(size) + 1);
-  for (;;) {
-    if (held == bytes.size()) {
-      bytes.resize(bytes.size() + bytes.size() / 2 + 65536);
-    }
-    const ssize_t got = read(fd, bytes.data() + held, bytes.size() - held);
-    if (got == 0) {
-      bytes.resize(held);
-      return true;
-    }
-    if (got < 0 && errno != EINTR) {
-      bytes.clear();
-      return false;
-    }
-    held += got > 0 ? static_cast<std::size_t>(got) : 0;
-  }
-}
+// Read at most this much at once, and look for NUL in it before reading on.
+constexpr std::size_t kPiece = 1 << 20;
+// Files up to this size get room for all of their bytes at once; larger ones grow as read,
+// so that one that proves to hold NUL never takes its whole size.
+constexpr std::uint64_t kRoomAtOnce = 64 << 20;
 
-// The same into a block of the C heap, which tells when memory is short.
-ReadResult read_to_end(int fd, std::uint64_t size, FileBytes& bytes) {
-  if (size >= SIZE_MAX / 2 || !bytes.make_room(static_cast<std::size_t>(size) + 1)) {
+// Into a block of the C heap, which tells when memory is short. With `stop_at_nul`, a NUL
+// byte ends the reading.
+ReadResult read_to_end(int fd, std::uint64_t size, std::uint64_t largest, bool stop_at_nul,
+                       FileBytes& bytes) {
+  if (size > largest || size >= SIZE_MAX / 2) {
+    return ReadResult::kTooLarge;
+  }
+  const std::size_t room = static_cast<std::size_t>(std::min(size, kRoomAtOnce)) + 1;
+  if (!bytes.make_room(room)) {
     return ReadResult::kTooLarge;
   }
   std::size_t held = 0;
   for (;;) {
-    if (held == bytes.capacity() &&
-        !bytes.make_room(bytes.capacity() + bytes.capacity() / 2 + 65536)) {
-      return ReadResult::kTooLarge;
+    if (held == bytes.capacity()) {
+      const std::size_t more = bytes.capacity() + bytes.capacity() / 2 + 65536;
+      if (more > largest + 1 || !bytes.make_room(more)) {
+        bytes.clear();
+        return ReadResult::kTooLarge;
+      }
     }
-    const ssize_t got = read(fd, bytes.data() + held, bytes.capacity() - held);
+    const std::size_t wanted = std::min(bytes.capacity() - held, kPiece);
+    const ssize_t got = read(fd, bytes.data() + held, wanted);
     if (got == 0) {
       bytes.set_size(held);
-      return ReadResult::kRead;
+      return held > largest ? ReadResult::kTooLarge : ReadResult::kRead;
     }
-    if (got < 0 && errno != EINTR) {
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
       bytes.clear();
       return ReadResult::kCannotRead;
     }
-    held += got > 0 ? static_cast<std::size_t>(got) : 0;
+    if (stop_at_nul && std::memchr(bytes.data() + held, '\0', static_cast<std::size_t>(got))) {
+      bytes.clear();
+      return ReadResult::kHoldsNul;
+    }
+    held += static_cast<std::size_t>(got);
   }
 }
 
 }  // namespace
 
-bool read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
+ReadResult read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
   bytes.clear();
   // Without O_NONBLOCK, opening a pipe would wait for a writer that may never come.
   const int fd = open_retrying(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    return false;
+    return ReadResult::kCannotRead;
   }
   struct stat info;
-  const bool read = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                    static_cast<std::uintmax_t>(info.st_size) <= largest &&
-                    read_to_end(fd, info.st_size, bytes) && bytes.size() <= largest;
+  ReadResult result = ReadResult::kCannotRead;
+  FileBytes read;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    result = read_to_end(fd, static_cast<std::uint64_t>(info.st_size), largest, false, read);
+  }
   close(fd);
-  return read;
+  if (result == ReadResult::kRead) {
+    bytes.assign(read.view());
+  }
+  return result;
 }
 
 // Without a new access time where the system lets the owner ask for that: a dry run leaves
@@ -91,18 +99,19 @@ ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& 
   ReadResult result = ReadResult::kCannotRead;
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
     stamp = stamp_of(info);
-    result = read_to_end(fd, static_cast<std::uint64_t>(info.st_size), bytes);
+    result =
+        read_to_end(fd, static_cast<std::uint64_t>(info.st_size), SIZE_MAX / 2 - 1, true, bytes);
   }
   close(fd);
   return result;
 }
 
-std::uint64_t size_of_file_in(const Folder& folder, std::string_view name) {
+std::optional<FileStamp> stamp_of_file_in(const Folder& folder, std::string_view name) {
   struct stat info;
   const std::string entry(name);
   if (fstatat(static_cast<int>(folder.handle()), entry.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(info.st_mode)) {
-    return 0;
+    return std::nullopt;
   }
-  return static_cast<std::uint64_t>(info.st_size);
+  return stamp_of(info);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "disk/whole_file.h"
 #include "disk/windows_file.h"
@@ -10,26 +11,41 @@
 
 namespace {
 
-// Reads to the end of the file into the bytes, which `room` makes larger as needed.
-template <typename Room>
-bool read_to_end(HANDLE file, std::uint64_t size, char*& data, std::size_t& held,
-                 const Room& room) {
-  held = 0;
-  std::size_t capacity = static_cast<std::size_t>(size) + 1;
-  if (!room(capacity)) {
-    return false;
+// Read at most this much at once, and look for NUL in it before reading on.
+constexpr std::size_t kPiece = 1 << 20;
+// Files up to this size get room for all of their bytes at once; larger ones grow as read.
+constexpr std::uint64_t kRoomAtOnce = 64 << 20;
+
+ReadResult read_to_end(HANDLE file, std::uint64_t size, std::uint64_t largest, bool stop_at_nul,
+                       FileBytes& bytes) {
+  if (size > largest || size >= SIZE_MAX / 2) {
+    return ReadResult::kTooLarge;
   }
+  if (!bytes.make_room(static_cast<std::size_t>(std::min(size, kRoomAtOnce)) + 1)) {
+    return ReadResult::kTooLarge;
+  }
+  std::size_t held = 0;
   for (;;) {
-    if (held == capacity && !room(capacity += capacity / 2 + 65536)) {
-      return false;
+    if (held == bytes.capacity()) {
+      const std::size_t more = bytes.capacity() + bytes.capacity() / 2 + 65536;
+      if (more > largest + 1 || !bytes.make_room(more)) {
+        bytes.clear();
+        return ReadResult::kTooLarge;
+      }
     }
-    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(capacity - held, 1u << 30));
+    const auto wanted = static_cast<DWORD>(std::min(bytes.capacity() - held, kPiece));
     DWORD got = 0;
-    if (!ReadFile(file, data + held, wanted, &got, nullptr)) {
-      return false;
+    if (!ReadFile(file, bytes.data() + held, wanted, &got, nullptr)) {
+      bytes.clear();
+      return ReadResult::kCannotRead;
     }
     if (got == 0) {
-      return true;
+      bytes.set_size(held);
+      return held > largest ? ReadResult::kTooLarge : ReadResult::kRead;
+    }
+    if (stop_at_nul && std::memchr(bytes.data() + held, '\0', got) != nullptr) {
+      bytes.clear();
+      return ReadResult::kHoldsNul;
     }
     held += got;
   }
@@ -37,25 +53,21 @@ bool read_to_end(HANDLE file, std::uint64_t size, char*& data, std::size_t& held
 
 }  // namespace
 
-bool read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
+ReadResult read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
   bytes.clear();
   const OwnedHandle file(CreateFileW(extended_path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   LARGE_INTEGER size{};
-  if (!file || GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size) ||
-      static_cast<std::uint64_t>(size.QuadPart) > largest) {
-    return false;
+  if (!file || GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size)) {
+    return ReadResult::kCannotRead;
   }
-  char* data = nullptr;
-  std::size_t held = 0;
-  const bool read = read_to_end(file.get(), static_cast<std::uint64_t>(size.QuadPart), data, held,
-                                [&](std::size_t capacity) {
-                                  bytes.resize(capacity);
-                                  data = bytes.data();
-                                  return true;
-                                });
-  bytes.resize(read && held <= largest ? held : 0);
-  return read && held <= largest;
+  FileBytes read;
+  const ReadResult result =
+      read_to_end(file.get(), static_cast<std::uint64_t>(size.QuadPart), largest, false, read);
+  if (result == ReadResult::kRead) {
+    bytes.assign(read.view());
+  }
+  return result;
 }
 
 ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
@@ -69,30 +81,17 @@ ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& 
     return ReadResult::kCannotRead;
   }
   stamp = stamp_of(info);
-  if (stamp.size >= SIZE_MAX / 2) {
-    return ReadResult::kTooLarge;
-  }
-  char* data = nullptr;
-  std::size_t held = 0;
-  bool short_of_memory = false;
-  const bool read = read_to_end(file.get(), stamp.size, data, held, [&](std::size_t capacity) {
-    short_of_memory = !bytes.make_room(capacity);
-    data = bytes.data();
-    return !short_of_memory;
-  });
-  if (!read) {
-    bytes.clear();
-    return short_of_memory ? ReadResult::kTooLarge : ReadResult::kCannotRead;
-  }
-  bytes.set_size(held);
-  return ReadResult::kRead;
+  return read_to_end(file.get(), stamp.size, SIZE_MAX / 2 - 1, true, bytes);
 }
 
-std::uint64_t size_of_file_in(const Folder& folder, std::string_view name) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(extended_path(folder.path_of(name)).c_str(), GetFileExInfoStandard,
-                            &data)) {
-    return 0;
+// Windows tells a file's number only through a handle; one that asks for no access is opened
+// whoever holds the file.
+std::optional<FileStamp> stamp_of_file_in(const Folder& folder, std::string_view name) {
+  const OwnedHandle file = open_file_in(folder, std::string(name), 0);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return std::nullopt;
   }
-  return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  return stamp_of(info);
 }

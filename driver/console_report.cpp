@@ -11,11 +11,16 @@ void ConsoleReport::waiting_for_other_run(const std::string& tree) {
 }
 
 void ConsoleReport::file_done(const FoundFile& file) {
-  ++found_;
   print_line("Found: " + file.path);
+  const bool first_name = file.same_file_as.empty();
+  if (first_name) {
+    ++found_;
+  } else if (dry_run_) {
+    print_line("The same file as " + file.same_file_as + ", shown there");
+  }
   switch (file.outcome) {
     case FileOutcome::kMended:
-      if (dry_run_ && file.old_bytes != file.new_bytes) {
+      if (dry_run_ && first_name && file.old_bytes != file.new_bytes) {
         ++changing_;
         print_bytes(unified_diff(file.old_bytes, file.new_bytes, file.path, colour_));
       }
@@ -42,7 +47,14 @@ void ConsoleReport::file_done(const FoundFile& file) {
     case FileOutcome::kInUse:
       print_line("Left unchanged, another program is using it: " + file.path);
       break;
+    case FileOutcome::kMovedAway:
+      print_line("Left unchanged, its folder was moved during the run: " + file.path);
+      break;
   }
+}
+
+void ConsoleReport::folder_too_deep(const std::string& path) {
+  print_line("Not walked, more folders deep than the open file limit allows: " + path);
 }
 
 void ConsoleReport::print_summary() const {

@@ -15,6 +15,7 @@ class ConsoleReport : public MendingReport {
 
   void waiting_for_other_run(const std::string& tree) override;
   void file_done(const FoundFile& file) override;
+  void folder_too_deep(const std::string& path) override;
   // The dry run's count; nothing for a run.
   void print_summary() const;
 

@@ -50,7 +50,7 @@ enum class Written { kDone, kChanged };
 // Replaces the file by a new one holding the new bytes; where only an in-place write keeps
 // what the file is, writes over it, and when that fails after the file was emptied, puts the
 // old bytes back exactly as they were.
-Written write_mended_text(const Folder& folder, const std::string& name, const FileStamp& read,
+Written write_mended_text(const Folder& folder, const std::string& name, const FileAsRead& read,
                           RewrittenFile& file) {
   const std::string_view bytes(file.new_text.text(), file.new_text.size());
   switch (replace_file_durably(folder, name, bytes, read)) {
@@ -69,21 +69,23 @@ Written write_mended_text(const Folder& folder, const std::string& name, const F
     case ReplaceResult::kInPlaceOnly:
       break;
   }
-  switch (write_file_in_place(folder, name, bytes, &read)) {
+  switch (write_file_in_place(folder, name, bytes, read)) {
     case WriteResult::kWritten:
       return Written::kDone;
     case WriteResult::kChanged:
       return Written::kChanged;
+    case WriteResult::kInUse:
+      file.outcome = FileOutcome::kInUse;
+      return Written::kDone;
     case WriteResult::kCannotOpen:
     case WriteResult::kTooLarge:
+    case WriteResult::kPutBack:
       file.outcome = FileOutcome::kCannotWrite;
       return Written::kDone;
-    case WriteResult::kFailed:
-      break;
+    case WriteResult::kDamaged:
+      file.outcome = FileOutcome::kDamaged;
+      return Written::kDone;
   }
-  const bool restored =
-      write_file_in_place(folder, name, file.original.view(), nullptr) == WriteResult::kWritten;
-  file.outcome = restored ? FileOutcome::kCannotWrite : FileOutcome::kDamaged;
   return Written::kDone;
 }
 
@@ -102,7 +104,8 @@ void mend_config_text(const SettingTable& reference, std::string_view original,
 }
 
 void rewrite_config_file(const SettingTable& reference, const Folder& folder,
-                         const std::string& name, MendingMode mode, RewrittenFile& file) {
+                         const std::string& name, MendingMode mode, RewrittenFile& file,
+                         const MendingGuards& guards) {
   for (int attempt = 0; attempt < kTries; ++attempt) {
     file.outcome = FileOutcome::kMended;
     file.new_text.clear();
@@ -116,9 +119,14 @@ void rewrite_config_file(const SettingTable& reference, const Folder& folder,
       case ReadResult::kTooLarge:
         file.outcome = FileOutcome::kTooLarge;
         return;
+      case ReadResult::kHoldsNul:
+        file.outcome = FileOutcome::kHoldsNul;
+        return;
     }
-    if (file.original.view().find('\0') != std::string_view::npos) {
-      file.outcome = FileOutcome::kHoldsNul;
+    // Another file has taken the name since it was found, one that another name led to.
+    if (guards.is_ours && !guards.is_ours(read.identity)) {
+      file.original.clear();
+      file.outcome = FileOutcome::kKeptChanging;
       return;
     }
     mend_config_text(reference, file.original.view(), file.new_text, kStoredLineEnd);
@@ -133,7 +141,12 @@ void rewrite_config_file(const SettingTable& reference, const Folder& folder,
       }
       return;
     }
-    if (write_mended_text(folder, name, read, file) == Written::kDone) {
+    if (guards.tree != nullptr && !folder.lies_within(*guards.tree)) {
+      file.outcome = FileOutcome::kMovedAway;
+      return;
+    }
+    if (write_mended_text(folder, name, FileAsRead{read, file.original.view()}, file) ==
+        Written::kDone) {
       return;
     }
   }

@@ -1,6 +1,7 @@
 #ifndef CONFMEND_MENDING_CONFIG_REWRITER_H_
 #define CONFMEND_MENDING_CONFIG_REWRITER_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,14 @@ enum class MendingMode {
   kDryRun,  // everything but writing: files, names and times stay as they are
 };
 
+// What the caller asks of a file before it is written; by default nothing.
+struct MendingGuards {
+  // The tree the folder must still lie within: one moved out during the run is left.
+  const Folder* tree = nullptr;
+  // Whether the file read is this rewriter's to mend: no other thread's, no other name's.
+  std::function<bool(const FileIdentity&)> is_ours;
+};
+
 // What rewriting one file came to.
 struct RewrittenFile {
   FileOutcome outcome = FileOutcome::kMended;
@@ -37,6 +46,7 @@ struct RewrittenFile {
 // left as it is. A file that another program writes meanwhile is mended again from what it
 // then holds, a few times at most. In a dry run nothing is written.
 void rewrite_config_file(const SettingTable& reference, const Folder& folder,
-                         const std::string& name, MendingMode mode, RewrittenFile& result);
+                         const std::string& name, MendingMode mode, RewrittenFile& result,
+                         const MendingGuards& guards = {});
 
 #endif  // CONFMEND_MENDING_CONFIG_REWRITER_H_

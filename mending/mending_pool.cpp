@@ -2,203 +2,183 @@
 
 #include <algorithm>
 
-namespace {
-
-// Files in hand at once, done or not, for each thread.
-constexpr std::size_t kSlotsPerThread = 4;
-// The bytes of the files in hand: a file larger than this is mended alone.
-constexpr std::uint64_t kBytesInHand = 64 << 20;
-// Folders flushed together; each is held open until then.
-constexpr std::size_t kFoldersToFlush = 256;
-
-}  // namespace
-
 struct MendingPool::Slot {
-  enum class State { kWaiting, kRunning, kDone, kSkipped };
+  enum class Kind {
+    kFile,      // mended by a job
+    kSameFile,  // a later name of a file handed in before: no job
+    kFlush,     // a folder flushed by a job
+    kTooDeep,   // a folder not walked: no job
+  };
+  Kind kind = Kind::kFile;
   FileToMend file;
   RewrittenFile result;
-  State state = State::kWaiting;
+  bool started = false;  // false when an interruption came before its job began
+  std::uint64_t bytes = 0;
+  std::shared_ptr<const Folder> folder_to_flush;
 };
 
+PoolBounds pool_bounds(std::size_t open_files, std::size_t most_threads) {
+  PoolBounds bounds;
+  // A quarter of the descriptors at most, so that deep trees keep the rest for their walk.
+  const std::size_t share = open_files / 4;
+  bounds.threads = std::clamp<std::size_t>(share / 8, 1, std::max<std::size_t>(most_threads, 1));
+  bounds.files_in_hand = std::clamp<std::size_t>(share / 4, bounds.threads, bounds.threads * 4);
+  bounds.folders_to_flush = std::clamp<std::size_t>(share / 4, 1, 256);
+  return bounds;
+}
+
 MendingPool::MendingPool(const SettingTable& reference, MendingMode mode, MendingReport& report,
-                         const HeldInterruptions& interruptions, std::size_t most_threads)
+                         const HeldInterruptions& interruptions, const PoolBounds& bounds)
     : reference_(reference),
       mode_(mode),
       report_(report),
       interruptions_(interruptions),
-      most_threads_(most_threads == 0 ? 1 : most_threads) {}
+      bounds_(bounds),
+      jobs_(bounds.threads) {}
 
 MendingPool::~MendingPool() {
   finish();
-  {
-    const std::lock_guard lock(mutex_);
-    closing_ = true;
-  }
-  work_ready_.notify_all();
-  for (const pthread_t thread : threads_) {
-    pthread_join(thread, nullptr);
-  }
 }
 
 void MendingPool::add(FileToMend file) {
-  std::unique_lock lock(mutex_);
-  const std::size_t most_slots = most_threads_ * kSlotsPerThread;
-  for (;;) {
-    report_done(lock);
-    if (slots_.size() < most_slots) {
-      break;
-    }
-    slot_done_.wait(lock);
-  }
   auto slot = std::make_unique<Slot>();
   slot->file = std::move(file);
+  const auto& found = slot->file.found;
+  if (found && !claims_.claim(found->identity)) {
+    slot->kind = Slot::Kind::kSameFile;
+  } else {
+    slot->bytes = found ? found->size : 0;
+    // The first file in hand may be of any size; the others must fit beside those in hand.
+    for (;;) {
+      report_done(false);
+      const bool room =
+          slots_.size() < bounds_.files_in_hand &&
+          (bytes_in_hand_ == 0 || bytes_in_hand_ + slot->bytes <= bounds_.bytes_in_hand);
+      if (room || slots_.empty()) {
+        break;
+      }
+      report_done(true);
+    }
+    push_file(*slot);
+  }
   slots_.push_back(std::move(slot));
-  start_thread_if_needed();
-  lock.unlock();
-  work_ready_.notify_one();
+  report_done(false);
 }
 
-void MendingPool::finish() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    report_done(lock);
-    if (slots_.empty() && !to_flush_.empty()) {
-      lock.unlock();
-      hand_over_folders_to_flush();
-      lock.lock();
-    }
-    if (slots_.empty() && flushing_.empty() && flushes_under_way_ == 0) {
+void MendingPool::add_folder_too_deep(std::string path) {
+  auto slot = std::make_unique<Slot>();
+  slot->kind = Slot::Kind::kTooDeep;
+  slot->file.path = std::move(path);
+  slots_.push_back(std::move(slot));
+  report_done(false);
+}
+
+void MendingPool::push_file(Slot& slot) {
+  bytes_in_hand_ += slot.bytes;
+  jobs_.push([this, &slot] {
+    if (interruptions_.requested()) {
       return;
     }
-    if (threads_.empty()) {
-      start_thread_if_needed();  // none could be started before
-      if (threads_.empty()) {
-        return;
-      }
-    }
-    slot_done_.wait(lock);
-  }
-}
-
-// A thread that cannot be started leaves the work to those there are; with none at all, the
-// files handed in are left as they are, unreported.
-void MendingPool::start_thread_if_needed() {
-  if (idle_ > 0 || threads_.size() >= most_threads_ ||
-      (started_ == slots_.size() && flushing_.empty())) {
-    return;
-  }
-  pthread_t thread;
-  if (pthread_create(&thread, nullptr, run_thread, this) == 0) {
-    threads_.push_back(thread);
-  }
-}
-
-void* MendingPool::run_thread(void* pool) {
-  static_cast<MendingPool*>(pool)->work();
-  return nullptr;
-}
-
-// Within the bounds of memory; the first file in hand always is, however large.
-bool MendingPool::may_start(const Slot& slot) const {
-  return bytes_in_hand_ == 0 || bytes_in_hand_ + slot.file.size <= kBytesInHand;
-}
-
-// Takes the files in the order they were handed in, so that an earlier one never waits for a
-// later one to be reported.
-void MendingPool::work() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    ++idle_;
-    work_ready_.wait(lock, [&] {
-      return closing_ || !flushing_.empty() ||
-             (started_ < slots_.size() && may_start(*slots_[started_]));
-    });
-    --idle_;
-    if (!flushing_.empty()) {
-      const std::shared_ptr<const Folder> folder = std::move(flushing_.back());
-      flushing_.pop_back();
-      ++flushes_under_way_;
-      lock.unlock();
-      folder->flush();
-      lock.lock();
-      --flushes_under_way_;
-      slot_done_.notify_all();
-      continue;
-    }
-    if (started_ == slots_.size()) {
-      return;  // closing, with nothing left
-    }
-    Slot& slot = *slots_[started_++];
-    if (interruptions_.requested()) {
-      slot.state = Slot::State::kSkipped;
-      slot_done_.notify_all();
-      continue;
-    }
-    slot.state = Slot::State::kRunning;
-    bytes_in_hand_ += slot.file.size;
-    lock.unlock();
-    rewrite_config_file(reference_, *slot.file.folder, slot.file.name, mode_, slot.result);
+    slot.started = true;
+    const FileToMend& file = slot.file;
+    MendingGuards guards;
+    guards.tree = file.tree.get();
+    guards.is_ours = [&](const FileIdentity& read) {
+      return (file.found && file.found->identity == read) || claims_.claim(read);
+    };
+    rewrite_config_file(reference_, *file.folder, file.name, mode_, slot.result, guards);
     if (mode_ == MendingMode::kWrite) {
       // Nothing of it is shown: its memory goes back at once.
       slot.result.original.clear();
       slot.result.new_text.clear();
     }
-    lock.lock();
-    if (mode_ == MendingMode::kWrite) {
-      bytes_in_hand_ -= slot.file.size;
-    }
-    slot.state = Slot::State::kDone;
-    slot_done_.notify_all();
-    work_ready_.notify_all();
-  }
-}
-
-// Reports the files done at the front, in order, without holding the others up meanwhile. A
-// file that an interruption kept from starting ends the report: none after it started.
-void MendingPool::report_done(std::unique_lock<std::mutex>& lock) {
-  while (!slots_.empty() && (slots_.front()->state == Slot::State::kDone ||
-                             slots_.front()->state == Slot::State::kSkipped)) {
-    std::unique_ptr<Slot> slot = std::move(slots_.front());
-    slots_.pop_front();
-    --started_;
-    if (slot->state == Slot::State::kSkipped) {
-      continue;
-    }
-    lock.unlock();
-    const RewrittenFile& result = slot->result;
-    FoundFile found{slot->file.path, result.outcome, {}, {}};
-    if (mode_ == MendingMode::kDryRun) {
-      found.old_bytes = result.original.view();
-      found.new_bytes = std::string_view(
-          result.new_text.text() == nullptr ? "" : result.new_text.text(), result.new_text.size());
-    }
-    report_.file_done(found);
-    if (result.replaced && (to_flush_.empty() || to_flush_.back() != slot->file.folder)) {
-      to_flush_.push_back(slot->file.folder);
-    }
-    if (to_flush_.size() >= kFoldersToFlush) {
-      hand_over_folders_to_flush();
-    }
-    const std::uint64_t size = slot->file.size;
-    slot.reset();
-    lock.lock();
-    if (mode_ == MendingMode::kDryRun) {
-      bytes_in_hand_ -= size;
-      work_ready_.notify_all();
-    }
-  }
+  });
 }
 
 // Each folder once: its files are reported one after another, save where a subfolder's
 // come between.
-void MendingPool::hand_over_folders_to_flush() {
+void MendingPool::push_flushes() {
   std::sort(to_flush_.begin(), to_flush_.end());
   to_flush_.erase(std::unique(to_flush_.begin(), to_flush_.end()), to_flush_.end());
-  {
-    const std::lock_guard lock(mutex_);
-    flushing_.insert(flushing_.end(), to_flush_.begin(), to_flush_.end());
-    start_thread_if_needed();
+  for (auto& folder : to_flush_) {
+    auto slot = std::make_unique<Slot>();
+    slot->kind = Slot::Kind::kFlush;
+    slot->folder_to_flush = std::move(folder);
+    const Folder& flushed = *slot->folder_to_flush;
+    jobs_.push([&flushed] { flushed.flush(); });
+    slots_.push_back(std::move(slot));
   }
   to_flush_.clear();
-  work_ready_.notify_all();
+}
+
+void MendingPool::finish() {
+  for (;;) {
+    report_done(true);
+    if (slots_.empty() && to_flush_.empty()) {
+      return;
+    }
+    if (slots_.empty()) {
+      push_flushes();
+    }
+  }
+}
+
+void MendingPool::report_done(bool wait) {
+  while (!slots_.empty()) {
+    Slot& slot = *slots_.front();
+    if (slot.kind == Slot::Kind::kFile || slot.kind == Slot::Kind::kFlush) {
+      if (wait) {
+        jobs_.wait_for_oldest();
+      } else if (!jobs_.oldest_done()) {
+        return;
+      }
+      jobs_.take_oldest();
+    }
+    wait = false;
+    report(slot);
+    bytes_in_hand_ -= slot.bytes;
+    slots_.pop_front();
+  }
+}
+
+void MendingPool::report(Slot& slot) {
+  switch (slot.kind) {
+    case Slot::Kind::kFlush:
+      return;
+    case Slot::Kind::kTooDeep:
+      report_.folder_too_deep(slot.file.path);
+      return;
+    case Slot::Kind::kSameFile: {
+      const auto first = first_names_.find(slot.file.found->identity);
+      if (first == first_names_.end()) {
+        return;  // its first name was never mended: an interruption came first
+      }
+      FoundFile found{slot.file.path, first->second.outcome, {}, {}, first->second.path};
+      report_.file_done(found);
+      return;
+    }
+    case Slot::Kind::kFile:
+      break;
+  }
+  if (!slot.started) {
+    return;
+  }
+  const RewrittenFile& result = slot.result;
+  FoundFile found{slot.file.path, result.outcome, {}, {}, {}};
+  if (mode_ == MendingMode::kDryRun) {
+    found.old_bytes = result.original.view();
+    found.new_bytes = std::string_view(
+        result.new_text.text() == nullptr ? "" : result.new_text.text(), result.new_text.size());
+  }
+  report_.file_done(found);
+  if (slot.file.found) {
+    first_names_.emplace(slot.file.found->identity,
+                         FoundFile{found.path, found.outcome, {}, {}, {}});
+  }
+  if (result.replaced && (to_flush_.empty() || to_flush_.back() != slot.file.folder)) {
+    to_flush_.push_back(slot.file.folder);
+  }
+  if (to_flush_.size() >= bounds_.folders_to_flush) {
+    push_flushes();
+  }
 }

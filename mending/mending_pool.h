@@ -1,20 +1,21 @@
 #ifndef CONFMEND_MENDING_MENDING_POOL_H_
 #define CONFMEND_MENDING_MENDING_POOL_H_
 
-#include <pthread.h>
-
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "console/interruptions.h"
 #include "disk/folder.h"
+#include "disk/whole_file.h"
 #include "mending/config_rewriter.h"
+#include "mending/file_claims.h"
 #include "mending/mending_report.h"
+#include "mending/ordered_jobs.h"
 #include "settings/setting_table.h"
 
 // One file to mend: where it lies, and how it is announced.
@@ -22,58 +23,71 @@ struct FileToMend {
   std::shared_ptr<const Folder> folder;
   std::string name;
   std::string path;
-  std::uint64_t size = 0;  // as the walk saw it, to bound the memory in use
+  // Its identity and size as the walk saw them; unknown when it could not be looked at.
+  std::optional<FileStamp> found;
+  // The tree its folder must still lie within when it is written.
+  std::shared_ptr<const Folder> tree;
 };
 
+// How much the pool holds at once. Each file in hand may hold a folder open, each thread a
+// few files, and each folder waiting to be flushed one more descriptor.
+struct PoolBounds {
+  std::size_t threads = 32;
+  std::size_t files_in_hand = 128;
+  std::uint64_t bytes_in_hand = 64 << 20;  // a larger file is mended alone
+  std::size_t folders_to_flush = 256;      // flushed together, each held open until then
+  // Descriptors that all of this may hold at once.
+  std::size_t descriptors() const { return threads * 3 + files_in_hand + folders_to_flush; }
+};
+
+// Bounds that leave most of `open_files` descriptors to the walk, but no more than
+// `most_threads` threads.
+PoolBounds pool_bounds(std::size_t open_files, std::size_t most_threads);
+
 // Mends files on a few threads at once, so that their flushes to the disk overlap: a file
-// system commits flushes that overlap together. What became of each file is reported in the
-// order the files were handed in, on the thread that hands them in, and only once it is
-// whole. The folders new files were renamed into are flushed by the same threads, a batch
-// at a time, each once in a batch, and all of them before finish() returns. Threads start as
-// they are needed; the bytes of the files in hand are bounded, as is their number. An
-// interruption lets the files being written finish and starts no other.
+// system commits flushes that overlap together. The policy lives here, on the thread that
+// hands the files in: which file starts (each file once, within the bounds), when folders are
+// flushed (a batch at a time, each once, all before finish() returns), and what is reported
+// (every name handed in, in order, once its file is done). An interruption lets the files
+// being written finish and starts no other.
 class MendingPool {
  public:
   MendingPool(const SettingTable& reference, MendingMode mode, MendingReport& report,
-              const HeldInterruptions& interruptions, std::size_t most_threads);
+              const HeldInterruptions& interruptions, const PoolBounds& bounds);
   ~MendingPool();
   MendingPool(const MendingPool&) = delete;
   MendingPool& operator=(const MendingPool&) = delete;
 
-  // Hands a file in; waits while too much is in hand, reporting what is done meanwhile.
+  // Hands a file in; waits while too much is in hand, reporting what is done meanwhile. A
+  // file that an earlier name led to is not mended again: it is reported with that outcome.
   void add(FileToMend file);
-  // Waits until every file handed in is done, and reported.
+  // A folder the walk could not go into for lack of descriptors, reported in its place.
+  void add_folder_too_deep(std::string path);
+  // Waits until every file handed in is done and reported, and their folders are flushed.
   void finish();
 
  private:
   struct Slot;
-  static void* run_thread(void* pool);
-  void work();
-  bool may_start(const Slot& slot) const;
-  void start_thread_if_needed();
-  void report_done(std::unique_lock<std::mutex>& lock);
-  void hand_over_folders_to_flush();
+  void push_file(Slot& slot);
+  void push_flushes();
+  // Reports the slots done at the front, in order; with `wait`, waits for the first.
+  void report_done(bool wait);
+  void report(Slot& slot);
 
   const SettingTable& reference_;
   const MendingMode mode_;
   MendingReport& report_;
   const HeldInterruptions& interruptions_;
-  const std::size_t most_threads_;
+  const PoolBounds bounds_;
+  FileClaims claims_;
 
-  std::mutex mutex_;
-  std::condition_variable work_ready_;  // a slot to start, room in memory, or the end
-  std::condition_variable slot_done_;
   std::deque<std::unique_ptr<Slot>> slots_;  // not yet reported, in the order handed in
-  std::size_t started_ = 0;                  // of slots_, how many have been taken
   std::uint64_t bytes_in_hand_ = 0;
-  std::vector<pthread_t> threads_;
-  std::size_t idle_ = 0;
-  bool closing_ = false;
-  // Folders that new files were renamed into, not yet handed to the threads to flush; the
-  // reporting thread's own.
+  // Folders that new files were renamed into, not yet flushed.
   std::vector<std::shared_ptr<const Folder>> to_flush_;
-  std::vector<std::shared_ptr<const Folder>> flushing_;  // handed over, not yet taken
-  std::size_t flushes_under_way_ = 0;
+  // What became of each file reported so far, for the later names that lead to it.
+  std::map<FileIdentity, FoundFile> first_names_;  // without their bytes
+  OrderedJobs jobs_;                               // last: its threads end before what they use
 };
 
 #endif  // CONFMEND_MENDING_MENDING_POOL_H_

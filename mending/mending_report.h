@@ -14,6 +14,7 @@ enum class FileOutcome {
   kDamaged,       // an in-place write failed and its old bytes could not be put back
   kKeptChanging,  // another program kept writing it while it was mended: left as it is
   kInUse,         // another program kept it open past every wait: left as it is
+  kMovedAway,     // its folder was moved out of the tree being walked: left as it is
 };
 
 struct FoundFile {
@@ -21,6 +22,9 @@ struct FoundFile {
   FileOutcome outcome = FileOutcome::kMended;
   // A dry run's: the file's bytes, and those a run would give it; empty otherwise.
   std::string_view old_bytes, new_bytes;
+  // Where an earlier name led to the same file: that name, under which it was mended (and, in
+  // a dry run, its changes shown). Its outcome is that file's.
+  std::string same_file_as;
 };
 
 // What a run of the mending tells, in the order of the walk; the driver decides what to
@@ -32,6 +36,8 @@ class MendingReport {
   virtual void waiting_for_other_run(const std::string& tree) = 0;
   // A file found and handled, once it is done.
   virtual void file_done(const FoundFile& file) = 0;
+  // A folder below more folders than the open file limit lets the run hold open: not walked.
+  virtual void folder_too_deep(const std::string& path) = 0;
 };
 
 #endif  // CONFMEND_MENDING_MENDING_REPORT_H_

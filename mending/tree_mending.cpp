@@ -13,11 +13,25 @@ bool is_config_file_name(std::string_view name) {
   return name.size() > kEnding.size() && name.ends_with(kEnding);
 }
 
+// Descriptors the run holds besides the walk and the pool: standard streams, the lock, the
+// Steam folder and its lists.
+constexpr std::size_t kOtherDescriptors = 16;
+
+std::size_t deepest_walk(const PoolBounds& bounds) {
+  const std::size_t limit = most_open_files();
+  const std::size_t taken = kOtherDescriptors + bounds.descriptors();
+  return limit > taken + 1 ? limit - taken : 1;
+}
+
 }  // namespace
 
 TreeMending::TreeMending(const SettingTable& reference, MendingMode mode, MendingReport& report,
                          std::size_t threads)
-    : mode_(mode), report_(report), pool_(reference, mode, report, interruptions_, threads) {}
+    : mode_(mode),
+      report_(report),
+      bounds_(pool_bounds(most_open_files(), threads)),
+      deepest_(deepest_walk(bounds_)),
+      pool_(reference, mode, report, interruptions_, bounds_) {}
 
 bool TreeMending::mend_tree(Folder tree) {
   TreeLock lock;
@@ -31,19 +45,17 @@ bool TreeMending::mend_tree(Folder tree) {
   if (identity && !walked_.insert(*identity).second) {
     return true;
   }
-  trees_.push_back(std::make_shared<const Folder>(std::move(tree)));
-  search_config_files(*trees_.back(), trees_.back());
+  const auto root = std::make_shared<const Folder>(std::move(tree));
+  search_config_files(root, root, 1);
   pool_.finish();
   return !interruptions_.requested();
 }
 
+// By identity, climbing from the folder: a library inside a walked tree has a walked folder
+// above it, whatever the number of trees.
 bool TreeMending::has_walked(const Folder& folder) const {
-  const auto identity = folder.identity();
-  if (identity && walked_.count(*identity) == 1) {
-    return true;
-  }
-  for (const auto& tree : trees_) {
-    if (tree->is_open() && folder.lies_within(*tree)) {
+  for (const FileIdentity& above : folder.lineage()) {
+    if (walked_.count(above) == 1) {
       return true;
     }
   }
@@ -52,8 +64,9 @@ bool TreeMending::has_walked(const Folder& folder) const {
 
 // The whole listing is read before any file in the folder is replaced: a new file renamed
 // into a folder being listed may be listed again (btrfs, FAT), and would be mended again.
-void TreeMending::search_config_files(const Folder& tree,
-                                      const std::shared_ptr<const Folder>& folder) {
+void TreeMending::search_config_files(const std::shared_ptr<const Folder>& tree,
+                                      const std::shared_ptr<const Folder>& folder,
+                                      std::size_t depth) {
   std::vector<FolderEntry> entries;
   if (!folder->list(entries)) {
     return;
@@ -63,16 +76,20 @@ void TreeMending::search_config_files(const Folder& tree,
   }
   for (const FolderEntry& entry : entries) {
     if (entry.kind == EntryKind::kFolder) {
+      if (depth >= deepest_) {
+        pool_.add_folder_too_deep(folder->path_of(entry.name));
+        continue;
+      }
       Folder below =
           folder->open_folder(entry.name, entry.plain ? Follow::kNoLink : Follow::kLinks);
-      if (!below.is_open() || (!entry.plain && !below.lies_within(tree))) {
+      if (!below.is_open() || (!entry.plain && !below.lies_within(*tree))) {
         continue;
       }
       const auto identity = below.identity();
       if (identity && !walked_.insert(*identity).second) {
         continue;
       }
-      search_config_files(tree, std::make_shared<const Folder>(std::move(below)));
+      search_config_files(tree, std::make_shared<const Folder>(std::move(below)), depth + 1);
     } else if (entry.kind == EntryKind::kFile && is_config_file_name(entry.name)) {
       mend_file(tree, folder, entry);
     } else if (entry.kind == EntryKind::kFile && is_replacement_name(entry.name) &&
@@ -84,9 +101,9 @@ void TreeMending::search_config_files(const Folder& tree,
 
 // A link to a file is mended where the file lies, if that is within the tree; one that leads
 // nowhere is announced, and then reported as unreadable.
-void TreeMending::mend_file(const Folder& tree, const std::shared_ptr<const Folder>& folder,
-                            const FolderEntry& entry) {
-  FileToMend file{folder, entry.name, folder->path_of(entry.name), 0};
+void TreeMending::mend_file(const std::shared_ptr<const Folder>& tree,
+                            const std::shared_ptr<const Folder>& folder, const FolderEntry& entry) {
+  FileToMend file{folder, entry.name, folder->path_of(entry.name), std::nullopt, tree};
   FilePlace place = entry.plain ? FilePlace{FilePlaceKind::kHere, Folder(), entry.name}
                                 : place_of_file(*folder, entry.name);
   switch (place.kind) {
@@ -94,7 +111,7 @@ void TreeMending::mend_file(const Folder& tree, const std::shared_ptr<const Fold
     case FilePlaceKind::kNowhere:
       break;
     case FilePlaceKind::kElsewhere:
-      if (!place.folder.lies_within(tree)) {
+      if (!place.folder.lies_within(*tree)) {
         return;
       }
       file.folder = std::make_shared<const Folder>(std::move(place.folder));
@@ -104,7 +121,7 @@ void TreeMending::mend_file(const Folder& tree, const std::shared_ptr<const Fold
       return;
   }
   if (!interruptions_.requested()) {
-    file.size = size_of_file_in(*file.folder, file.name);
+    file.found = stamp_of_file_in(*file.folder, file.name);
     pool_.add(std::move(file));
   }
 }

@@ -23,6 +23,9 @@ class RecordingReport : public MendingReport {
     lines += file.path.substr(root_length_) + " " + std::to_string(static_cast<int>(file.outcome)) +
              "\n";
   }
+  void folder_too_deep(const std::string& path) override {
+    lines += "too deep " + path.substr(root_length_) + "\n";
+  }
   std::string lines;
 
  private:

@@ -46,10 +46,20 @@ SettingTable reference_settings_from_text(std::string_view text) {
   return table;
 }
 
-SettingTable load_reference_settings(const std::string& file_name) {
+LoadedReference read_reference_file(const std::string& file_name) {
   std::string bytes;
-  if (!read_whole_file(file_name, bytes)) {
-    return {};
+  switch (read_whole_file(file_name, bytes, kLargestReference)) {
+    case ReadResult::kRead:
+      return {ReferenceFile::kRead, reference_settings_from_text(bytes)};
+    case ReadResult::kTooLarge:
+      return {ReferenceFile::kTooLarge, {}};
+    case ReadResult::kCannotRead:
+    case ReadResult::kHoldsNul:
+      break;
   }
-  return reference_settings_from_text(bytes);
+  return {};
+}
+
+SettingTable load_reference_settings(const std::string& file_name) {
+  return read_reference_file(file_name).settings;
 }

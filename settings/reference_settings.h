@@ -12,6 +12,24 @@
 // empty is not stored: every stored value can be written as it is.
 SettingTable reference_settings_from_text(std::string_view text);
 
+// The largest reference file read: a configuration is a few kilobytes, and one larger than
+// this is no configuration of DOSBox's.
+constexpr std::size_t kLargestReference = 64 << 20;
+
+enum class ReferenceFile {
+  kRead,
+  kUnreadable,  // missing, unreadable, or no regular file
+  kTooLarge,    // larger than kLargestReference
+};
+
+struct LoadedReference {
+  ReferenceFile file = ReferenceFile::kUnreadable;
+  SettingTable settings;  // empty unless the file was read
+};
+
+// The reference settings of the file, and whether it could be read.
+LoadedReference read_reference_file(const std::string& file_name);
+
 // The reference settings of the file. A file that cannot be read, or is no regular file,
 // gives an empty table, silently.
 SettingTable load_reference_settings(const std::string& file_name);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
 
 #include "disk/whole_file.h"
 #include "steam/key_values.h"
@@ -78,14 +79,16 @@ std::vector<std::string> further_steam_libraries(const std::string& steam_folder
       steamapps.is_open() ? join_path(steamapps.path(), "/libraryfolders.vdf") : "",
       join_path(steam_folder, "/config/libraryfolders.vdf")};
   std::vector<std::string> libraries;
+  std::set<std::string> listed_before;
   for (const std::string& list : lists) {
     std::string text;
-    if (list.empty() || !read_whole_file(list, text, kLargestList)) {
+    if (list.empty() || read_whole_file(list, text, kLargestList) != ReadResult::kRead) {
       continue;
     }
     for (const std::string& listed : library_paths_in(text)) {
+      // A relative path would be taken from wherever the run was started.
       const std::string path = outside_sandbox(listed, sandbox);
-      if (!path.empty() && std::find(libraries.begin(), libraries.end(), path) == libraries.end()) {
+      if (is_absolute_path(path) && listed_before.insert(path).second) {
         libraries.push_back(path);
       }
     }

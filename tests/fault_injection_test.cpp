@@ -434,23 +434,36 @@ TEST_F(FaultInjection, SaysSoWhenAnInPlaceWriteCannotBeUndone) {
   EXPECT_TRUE(read_file(path_of("b/two.conf")) == new_["b/two.conf"]);
 }
 
-// A file larger than the memory the process may have is left as it is, and the run goes on.
+// A file larger than the memory the process may have is left as it is, and the run goes on;
+// one that holds NUL is known by its first piece, however large it is.
 TEST_F(FaultInjection, AFileLargerThanMemoryIsLeftAlone) {
   lay_out({{"a/game.conf", game_config(50, 10)}});
-  { std::ofstream sparse(path_of("a/huge.conf"), std::ios::binary); }
-  ASSERT_EQ(truncate(path_of("a/huge.conf").c_str(), 4ll << 30), 0);
+  { std::ofstream sparse(path_of("a/sparse.conf"), std::ios::binary); }
+  ASSERT_EQ(truncate(path_of("a/sparse.conf").c_str(), 4ll << 30), 0);
+  {
+    std::ofstream huge(path_of("a/huge.conf"), std::ios::binary);
+    const std::string piece(1 << 20, 'x');
+    for (int megabyte = 0; megabyte < 600; ++megabyte) {
+      huge << piece;
+    }
+  }
   ChildOptions limited;
-  limited.address_space_limit = 1l << 30;
+  limited.address_space_limit = 512l << 20;
   const auto result = run(limited);
   EXPECT_EQ(result.exit_status, 0) << result.errors;
   EXPECT_NE(result.output.find(found_then("a/huge.conf", "Not enough memory, left unchanged: ")),
             std::string::npos)
       << result.output;
-  struct stat huge;
-  ASSERT_EQ(stat(path_of("a/huge.conf").c_str(), &huge), 0);
-  EXPECT_EQ(huge.st_size, 4ll << 30);
-  EXPECT_EQ(huge.st_blocks, 0) << "nothing was written to it";
+  EXPECT_NE(result.output.find(found_then("a/sparse.conf", "Left unchanged, it holds NUL bytes: ")),
+            std::string::npos)
+      << result.output;
+  struct stat sparse;
+  ASSERT_EQ(stat(path_of("a/sparse.conf").c_str(), &sparse), 0);
+  EXPECT_EQ(sparse.st_size, 4ll << 30);
+  EXPECT_EQ(sparse.st_blocks, 0) << "nothing was written to it";
+  EXPECT_EQ(fs::file_size(path_of("a/huge.conf")), 600u << 20);
   EXPECT_TRUE(read_file(path_of("a/game.conf")) == new_["a/game.conf"]);
+  unlink(path_of("a/sparse.conf").c_str());
   unlink(path_of("a/huge.conf").c_str());
 }
 

@@ -1,7 +1,11 @@
 // Preloaded into confmend by the fault-injection suite to make the file system misbehave at
 // chosen moments. It is steered by environment variables:
 //   CONFMEND_FAIL_READ=PATH        every read() from PATH fails with EIO
-//   CONFMEND_FAIL_WRITE=PATH       every write() to PATH fails with ENOSPC, as on a full disk
+//   CONFMEND_FAIL_WRITE=PATH       every write() or pwrite() to PATH fails with ENOSPC
+//   CONFMEND_FULL_DISK=1           a full disk: every write that needs a new block (one past the
+//                                  end of a file, or to a new file) fails with ENOSPC, while
+//                                  one over bytes a file holds succeeds
+//   CONFMEND_SLOW_WRITE=MS         every write() or pwrite() to a file first waits MS ms
 //   CONFMEND_WHEN_OPENED=PATH      when PATH is first opened (open, openat, fopen or opendir),
 //   CONFMEND_WHEN_LISTED=PATH      or when its listing has been read to its end, ...
 //   CONFMEND_DO=remove|folder|swap ... remove CONFMEND_TARGET (a file or a whole folder), or
@@ -13,6 +17,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -91,6 +96,25 @@ void append_after_reading(int fd) {
   close(file);
 }
 
+// Whether a write of `count` bytes at `at` fails; not those to the console.
+bool refuse_write(int fd, off_t at, size_t count) {
+  if (fd <= STDERR_FILENO) {
+    return false;
+  }
+  if (const char* wait = std::getenv("CONFMEND_SLOW_WRITE")) {
+    usleep(static_cast<useconds_t>(std::atoi(wait)) * 1000);
+  }
+  struct stat info;
+  const bool grows = std::getenv("CONFMEND_FULL_DISK") != nullptr && fstat(fd, &info) == 0 &&
+                     S_ISREG(info.st_mode) &&
+                     static_cast<off_t>(at + static_cast<off_t>(count)) > info.st_size;
+  if (grows || is_failing_file("CONFMEND_FAIL_WRITE", fd)) {
+    errno = ENOSPC;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" {
@@ -153,11 +177,24 @@ ssize_t getdents64(int fd, void* buffer, size_t count) {
 }
 
 ssize_t write(int fd, const void* buffer, size_t count) {
-  if (fd > STDERR_FILENO && is_failing_file("CONFMEND_FAIL_WRITE", fd)) {
-    errno = ENOSPC;
+  if (refuse_write(fd, lseek(fd, 0, SEEK_CUR), count)) {
     return -1;
   }
   return real<ssize_t (*)(int, const void*, size_t)>("write")(fd, buffer, count);
+}
+
+ssize_t pwrite(int fd, const void* buffer, size_t count, off_t at) {
+  if (refuse_write(fd, at, count)) {
+    return -1;
+  }
+  return real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, buffer, count, at);
+}
+
+ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t at) {
+  if (refuse_write(fd, at, count)) {
+    return -1;
+  }
+  return real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64")(fd, buffer, count, at);
 }
 
 }  // extern "C"
