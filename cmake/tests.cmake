@@ -13,6 +13,7 @@ add_executable(confmend_unit_tests
   settings/setting_line_test.cpp
   settings/setting_table_test.cpp
   mending/config_rewriter_test.cpp
+  mending/ordered_jobs_test.cpp
   mending/text_accumulator_test.cpp
   steam/key_values_test.cpp
   steam/library_folders_test.cpp
@@ -50,7 +51,7 @@ gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST)
 # The end-to-end suite against one build of the native program.
 function(add_end_to_end_suite name program prefix)
   add_executable(${name} tests/confmend_test.cpp tests/confmend_posix_test.cpp
-                 tests/native_program.cpp ${ARGN})
+                 tests/nothing_lost_test.cpp tests/native_program.cpp ${ARGN})
   target_compile_definitions(${name} PRIVATE CONFMEND_PROGRAM="${program}")
   target_link_libraries(${name} PRIVATE confmend_test_support GTest::gtest_main util)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${prefix}")

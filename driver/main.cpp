@@ -67,7 +67,14 @@ int main(int argc, char** argv) {
   if (options.action != Action::kRun) {
     return answer_without_running(options);
   }
-  const SettingTable reference = load_reference_settings("dosbox.conf");
+  const LoadedReference loaded = read_reference_file("dosbox.conf");
+  if (loaded.file == ReferenceFile::kTooLarge) {
+    print_line("dosbox.conf is larger than " + std::to_string(kLargestReference >> 20) +
+               " MiB, too large to be a configuration: no file was changed.");
+    pause_console();
+    return 1;
+  }
+  const SettingTable& reference = loaded.settings;
   const std::string steam_folder = get_steam_path();
   print_line(steam_folder);
   ConsoleReport report(options.dry_run);

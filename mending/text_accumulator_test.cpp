@@ -74,3 +74,6 @@ TEST(TextAccumulator, ReportsMemoryItCannotGetAndKeepsItsText) {
 extern "C" const char* __asan_default_options() {
   return "allocator_may_return_null=1";
 }
+extern "C" const char* __tsan_default_options() {
+  return "allocator_may_return_null=1";
+}

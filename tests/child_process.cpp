@@ -49,6 +49,13 @@ void apply_options(const ChildOptions& options) {
       fail_hard("setrlimit");
     }
   }
+  if (options.open_file_limit >= 0) {
+    const rlimit limit{static_cast<rlim_t>(options.open_file_limit),
+                       static_cast<rlim_t>(options.open_file_limit)};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+      fail_hard("setrlimit");
+    }
+  }
   if (options.unprivileged && getuid() == 0) {
     if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
       fail_hard("drop privileges");

@@ -18,6 +18,7 @@ struct ChildOptions {
   bool unprivileged = false;                       // run as nobody when started as root
   long file_size_limit = -1;                       // RLIMIT_FSIZE in bytes, -1 for none
   long address_space_limit = -1;                   // RLIMIT_AS in bytes, -1 for none
+  long open_file_limit = -1;                       // RLIMIT_NOFILE, soft and hard, -1 for none
   std::string working_folder;                      // empty: stay where we are
   std::string standard_input;                      // fed to the child, then end of input
   std::map<std::string, std::string> environment;  // replaces the whole environment when set

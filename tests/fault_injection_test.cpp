@@ -25,6 +25,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::size_t count_of_text(const std::string& part, const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) {
+    ++count;
+  }
+  return count;
+}
+
 using Contents = std::map<std::string, std::string>;  // path below the root -> bytes
 
 struct Tally {
@@ -383,6 +391,41 @@ TEST_F(FaultInjection, AnotherProgramWritingAFileLosesNothing) {
       << result.output;
   EXPECT_EQ(read_file(path_of(file)), "fullscreen = false\nappended=1\nappended=2\nappended=3\n");
   EXPECT_EQ(read_file(path_of("other/dosbox.conf")), "cycles=max\n");
+
+  // A change that keeps the size and puts the time back (rsync --inplace -t, touch -r).
+  write_tree(steam_, old_);
+  result = run(with_shim({{"CONFMEND_SAME_SIZE_ON_READ", path_of(file)}}));
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(read_file(path_of(file)), "#ullscreen = false\n");
+  EXPECT_EQ(result.output.find("Left unchanged"), std::string::npos) << result.output;
+}
+
+// The reader of the output goes away (`confmend | head -1`, `less` left with q) while large
+// files are written in place, slowly: those in hand are finished, none is started, nothing is
+// left behind, and the next run mends the rest.
+TEST_F(FaultInjection, AClosedPipeCutsNoFileShort) {
+  Contents files;  // more than are ever in hand at once
+  for (unsigned i = 0; i < 300; ++i) {
+    files["game" + std::to_string(i % 30) + "/f" + std::to_string(i) + ".conf"] =
+        game_config(800, 40 + i);
+  }
+  lay_out(files);
+  for (const auto& [path, bytes] : files) {
+    ASSERT_EQ(link(path_of(path).c_str(), (path_of(path) + " second name").c_str()), 0);
+  }
+  ChildOptions options = with_shim({{"CONFMEND_SLOW_WRITE", "40"}, {"PATH", "/usr/bin:/bin"}});
+  options.working_folder = work_;
+  options.environment["HOME"] = home_.path();
+  ++tally.faults;
+  const auto result =
+      run_program({"/bin/sh", "-c", "\"$0\" </dev/null | head -c 1", CONFMEND_PROGRAM}, options);
+  EXPECT_EQ(result.output, "/");
+  EXPECT_EQ(result.exit_status, 0) << "head's status";
+  expect_no_damage();
+  EXPECT_TRUE(snapshot(steam_) != new_) << "the run went on after its reader had gone";
+  EXPECT_EQ(run().exit_status, 0);
+  EXPECT_TRUE(snapshot(steam_) == new_);
+  EXPECT_EQ(every_file(steam_).size(), 2 * files.size()) << "something was left behind";
 }
 
 // A folder moved away and replaced by a link to outside during the run: once its parent has
@@ -419,6 +462,24 @@ TEST_F(FaultInjection, AFolderSwappedForALinkLeadsNowhere) {
   }
 }
 
+// A folder moved out of the Steam folder once it has been listed: its files are not written
+// where it now lies.
+TEST_F(FaultInjection, AFolderMovedOutOfTheTreeIsLeft) {
+  lay_out({{"game/dosbox.conf", "fullscreen = false\n"}, {"other/dosbox.conf", " cycles = 1 \n"}});
+  TempDir outside;
+  const auto result = run(with_shim({{"CONFMEND_WHEN_LISTED", path_of("game")},
+                                     {"CONFMEND_DO", "away"},
+                                     {"CONFMEND_TARGET", path_of("game")},
+                                     {"CONFMEND_LINK_TO", outside / "game"}}));
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(read_file(outside / "game/dosbox.conf"), "fullscreen = false\n");
+  EXPECT_NE(result.output.find(found_then("game/dosbox.conf",
+                                          "Left unchanged, its folder was moved during the run: ")),
+            std::string::npos)
+      << result.output;
+  EXPECT_EQ(read_file(path_of("other/dosbox.conf")), "cycles=max\n");
+}
+
 // A full disk under a file written in place, on the write and on putting the old bytes back:
 // the run says the file may be damaged, and goes on.
 TEST_F(FaultInjection, SaysSoWhenAnInPlaceWriteCannotBeUndone) {
@@ -432,6 +493,27 @@ TEST_F(FaultInjection, SaysSoWhenAnInPlaceWriteCannotBeUndone) {
             std::string::npos)
       << result.output;
   EXPECT_TRUE(read_file(path_of("b/two.conf")) == new_["b/two.conf"]);
+}
+
+// A disk that is full, under files written in place whose new text is longer: each is given
+// its old bytes back exactly, whatever the other threads write meanwhile, and none is damaged.
+TEST_F(FaultInjection, AFullDiskUnderFilesWrittenInPlaceDamagesNone) {
+  write_file(work_ + "/dosbox.conf", "fullscreen=" + std::string(500, 'x') + "\n");
+  Contents files;
+  for (unsigned i = 0; i < 40; ++i) {
+    files["g" + std::to_string(i % 8) + "/f" + std::to_string(i) + ".conf"] =
+        "fullscreen=false\n" + game_config(200, i);
+  }
+  lay_out(files);
+  for (const auto& [path, bytes] : files) {
+    ASSERT_EQ(link(path_of(path).c_str(), (path_of(path) + ".link").c_str()), 0);
+  }
+  const auto result = run(with_shim({{"CONFMEND_FULL_DISK", "1"}}));
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(count_of_text("Cannot write to file ", result.output), files.size()) << result.output;
+  EXPECT_EQ(result.output.find("damaged"), std::string::npos) << result.output;
+  expect_no_damage();
+  EXPECT_TRUE(snapshot(steam_) == old_);
 }
 
 // A file larger than the memory the process may have is left as it is, and the run goes on;

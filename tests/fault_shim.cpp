@@ -9,11 +9,14 @@
 //   CONFMEND_WHEN_OPENED=PATH      when PATH is first opened (open, openat, fopen or opendir),
 //   CONFMEND_WHEN_LISTED=PATH      or when its listing has been read to its end, ...
 //   CONFMEND_DO=remove|folder|swap ... remove CONFMEND_TARGET (a file or a whole folder), or
-//   CONFMEND_TARGET=PATH               replace it by an empty folder, or move it to PATH.moved
-//   CONFMEND_LINK_TO=PATH              and put a link to CONFMEND_LINK_TO in its place; then
-//                                      carry on.
+//     |away                            replace it by an empty folder, or move it to PATH.moved
+//   CONFMEND_TARGET=PATH               and put a link to CONFMEND_LINK_TO in its place, or
+//   CONFMEND_LINK_TO=PATH              move it to CONFMEND_LINK_TO; then carry on.
 //   CONFMEND_APPEND_ON_READ=PATH   when PATH has been read to its end, another program appends
 //   CONFMEND_APPENDS=N                 a line to it: the first N times (1 when not set).
+//   CONFMEND_SAME_SIZE_ON_READ=PATH when PATH has been read to its end the first time, another
+//                                  program changes its first byte to "#", then puts its
+//                                  modification time back (as rsync --inplace -t, touch -r)
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -53,6 +56,10 @@ void sabotage(const char* trigger, const char* path) {
     return;
   }
   std::error_code ignored;
+  if (std::strcmp(action, "away") == 0) {
+    std::filesystem::rename(target, std::getenv("CONFMEND_LINK_TO"), ignored);
+    return;
+  }
   if (std::strcmp(action, "swap") == 0) {
     std::filesystem::rename(target, std::string(target) + ".moved", ignored);
     std::filesystem::create_directory_symlink(std::getenv("CONFMEND_LINK_TO"), target, ignored);
@@ -115,6 +122,22 @@ bool refuse_write(int fd, off_t at, size_t count) {
   return false;
 }
 
+// A change that keeps the size and puts the modification time back: only the bytes tell.
+void change_keeping_size_and_time(int fd) {
+  static std::atomic<bool> changed{false};
+  if (!is_failing_file("CONFMEND_SAME_SIZE_ON_READ", fd) || changed.exchange(true)) {
+    return;
+  }
+  const int file = real<int (*)(const char*, int, ...)>("open")(
+      std::getenv("CONFMEND_SAME_SIZE_ON_READ"), O_WRONLY);
+  struct stat before;
+  fstat(file, &before);
+  real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(file, "#", 1, 0);
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  futimens(file, times);
+  close(file);
+}
+
 }  // namespace
 
 extern "C" {
@@ -164,6 +187,9 @@ ssize_t read(int fd, void* buffer, size_t count) {
   const ssize_t got = real<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
   if (got == 0 && std::getenv("CONFMEND_APPEND_ON_READ") != nullptr) {
     append_after_reading(fd);
+  }
+  if (got == 0 && std::getenv("CONFMEND_SAME_SIZE_ON_READ") != nullptr) {
+    change_keeping_size_and_time(fd);
   }
   return got;
 }
