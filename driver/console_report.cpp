@@ -22,7 +22,11 @@ void ConsoleReport::file_done(const FoundFile& file) {
     case FileOutcome::kMended:
       if (dry_run_ && first_name && file.old_bytes != file.new_bytes) {
         ++changing_;
-        print_bytes(unified_diff(file.old_bytes, file.new_bytes, file.path, colour_));
+        if (diff_fits_in_memory(file.old_bytes, file.new_bytes)) {
+          print_bytes(unified_diff(file.old_bytes, file.new_bytes, file.path, colour_));
+        } else {
+          print_line("Not enough memory, left unchanged: " + file.path);
+        }
       }
       break;
     case FileOutcome::kCannotRead:

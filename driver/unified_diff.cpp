@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <unordered_map>
 #include <vector>
 
@@ -288,6 +289,20 @@ class DiffWriter {
 };
 
 }  // namespace
+
+// Per line: a view and a number in each text, and the map of lines; then the script, and the
+// diff itself, which holds every changed line and its context.
+bool diff_fits_in_memory(std::string_view old_text, std::string_view new_text) {
+  const auto lines = static_cast<std::size_t>(std::count(old_text.begin(), old_text.end(), '\n') +
+                                              std::count(new_text.begin(), new_text.end(), '\n'));
+  const std::size_t bytes = old_text.size() + new_text.size();
+  if (lines > SIZE_MAX / 256 || bytes > SIZE_MAX / 4) {
+    return false;
+  }
+  void* room = std::malloc(lines * 96 + bytes * 2 + 4096);
+  std::free(room);
+  return room != nullptr;
+}
 
 std::string unified_diff(std::string_view old_text, std::string_view new_text,
                          const std::string& label, bool colour) {

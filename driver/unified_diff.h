@@ -14,4 +14,8 @@
 std::string unified_diff(std::string_view old_text, std::string_view new_text,
                          const std::string& label, bool colour);
 
+// Whether there is memory enough to make the diff of these texts: its containers tell no
+// shortage, so the memory is asked for first. A guess on the safe side.
+bool diff_fits_in_memory(std::string_view old_text, std::string_view new_text);
+
 #endif  // CONFMEND_DRIVER_UNIFIED_DIFF_H_

@@ -157,6 +157,15 @@ class FaultInjection : public testing::Test {
     return run_program({CONFMEND_PROGRAM}, options);
   }
 
+  ChildResult run_with_arguments(const std::vector<std::string>& arguments, ChildOptions options) {
+    ++tally.faults;
+    options.working_folder = work_;
+    options.environment.insert({"HOME", home_.path()});
+    std::vector<std::string> command = {CONFMEND_PROGRAM};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return run_program(command, options);
+  }
+
   ChildOptions with_shim(std::map<std::string, std::string> steering) {
     ChildOptions options;
     options.environment = std::move(steering);
@@ -547,6 +556,27 @@ TEST_F(FaultInjection, AFileLargerThanMemoryIsLeftAlone) {
   EXPECT_TRUE(read_file(path_of("a/game.conf")) == new_["a/game.conf"]);
   unlink(path_of("a/sparse.conf").c_str());
   unlink(path_of("a/huge.conf").c_str());
+}
+
+// A dry run over a file that fits in memory while its diff does not says so, and goes on.
+TEST_F(FaultInjection, ADiffLargerThanMemoryIsSaidAndTheDryRunGoesOn) {
+  lay_out({{"a/game.conf", game_config(50, 10)}});
+  {
+    std::ofstream many_lines(path_of("a/lines.conf"), std::ios::binary);
+    for (int line = 0; line < 3000000; ++line) {
+      many_lines << "fullscreen=" << line << "\n";
+    }
+  }
+  ChildOptions limited;
+  limited.address_space_limit = 512l << 20;
+  const auto result = run_with_arguments({"--dry-run"}, limited);
+  EXPECT_EQ(result.exit_status, 0) << result.errors;
+  EXPECT_NE(result.output.find(found_then("a/lines.conf", "Not enough memory, left unchanged: ")),
+            std::string::npos)
+      << result.output.substr(0, 2000);
+  EXPECT_NE(result.output.find("+++ " + path_of("a/game.conf")), std::string::npos);
+  EXPECT_NE(result.output.find("2 of 2 files would change."), std::string::npos);
+  unlink(path_of("a/lines.conf").c_str());
 }
 
 #ifdef CONFMEND_WINDOWS_PROGRAM
