@@ -16,6 +16,10 @@ void print_bytes(std::string_view bytes);
 // Writes the text and a line end to standard error.
 void print_error_line(std::string_view text);
 
+// Whether standard output is a terminal (a console on Windows), which shows what it is sent
+// rather than keeping it.
+bool output_is_terminal();
+
 // Whether standard output is a terminal that shows colours and the user has not asked for
 // none (NO_COLOR); on Windows, colours are switched on in the console where it can.
 bool output_shows_colour();
@@ -29,7 +33,8 @@ extern const bool kSlashOptions;
 void prepare_process();
 
 // Shows "Press any key to continue . . ." and waits for one key press. A run in a terminal's
-// background does not wait.
+// background does not wait. Where the output goes to a file or a pipe but the key is read
+// from a terminal (a console), the prompt is shown there, where the user looks.
 void pause_console();
 
 #endif  // CONFMEND_CONSOLE_CONSOLE_H_

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
@@ -5,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <string>
 
 #include "console/console.h"
 #include "console/standard_stream.h"
@@ -26,6 +28,10 @@ void write_to(StandardStream stream, std::string_view bytes) {
     }
     bytes.remove_prefix(static_cast<std::size_t>(put));
   }
+}
+
+bool output_is_terminal() {
+  return isatty(STDOUT_FILENO) == 1;
 }
 
 bool output_shows_colour() {
@@ -100,6 +106,24 @@ void restore_terminal_on(int signal_number) {
   }
 }
 
+// To the terminal the key is read from, when the output goes elsewhere.
+void show_prompt() {
+  constexpr std::string_view kPrompt = "Press any key to continue . . .";
+  if (isatty(STDOUT_FILENO) != 1) {
+    const int terminal = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (terminal >= 0) {
+      const std::string line = std::string(kPrompt) + "\n";
+      const bool shown =
+          write(terminal, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+      close(terminal);
+      if (shown) {
+        return;
+      }
+    }
+  }
+  print_line(kPrompt);
+}
+
 }  // namespace
 
 void pause_console() {
@@ -124,7 +148,7 @@ void pause_console() {
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
   tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-  print_line("Press any key to continue . . .");
+  show_prompt();
   if (read_byte(first)) {
     // The rest of the key is there at once, or within a tenth of a second.
     raw.c_cc[VMIN] = 0;

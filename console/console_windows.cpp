@@ -84,6 +84,16 @@ const bool kSlashOptions = true;
 
 void prepare_process() {}
 
+bool output_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+// The command interpreter's pause writes its prompt to its output, which it takes from this
+// program: to a file, where the output was redirected. It then goes to the console itself,
+// from which the key is read.
 void pause_console() {
-  std::system("pause");
+  DWORD mode = 0;
+  const bool key_from_console = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+  std::system(key_from_console && !output_is_terminal() ? "pause >CON" : "pause");
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "disk/folder.h"
+#include "disk/system_error.h"
 #include "disk/whole_file.h"
 
 // The two ways a file gets its new bytes: replaced by a new file, which no crash or power
@@ -36,8 +37,10 @@ enum class ReplaceResult {
 // file with more than one name (hard links), one whose identity cannot be carried over, and
 // one in whose folder no new file can be made are left to write_file_in_place. The caller
 // flushes the folder.
+// What the system refused, if anything, is told in `error`.
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
-                                   std::string_view bytes, const FileAsRead& read);
+                                   std::string_view bytes, const FileAsRead& read,
+                                   SystemError& error);
 
 enum class WriteResult {
   kWritten,
@@ -54,10 +57,10 @@ enum class WriteResult {
 // short last), so that they can always be put back should a write fail, however full the
 // disk. A file that is not there is not made; the file's mode is kept.
 WriteResult write_file_in_place(const Folder& folder, const std::string& name,
-                                std::string_view bytes, const FileAsRead& read);
+                                std::string_view bytes, const FileAsRead& read, SystemError& error);
 
 // Whether the file itself may be written: a rename would slip past its read-only bit.
-bool may_write_file_in(const Folder& folder, const std::string& name);
+bool may_write_file_in(const Folder& folder, const std::string& name, SystemError& error);
 
 // The new files have names of one exact pattern: ".confmend-", 16 lower-case hexadecimal
 // digits, ".tmp". One is held while it is written, so that no other run takes it for a

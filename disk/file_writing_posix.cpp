@@ -54,6 +54,7 @@ bool write_all(int fd, std::string_view bytes, off_t at) {
       continue;
     }
     if (put <= 0) {
+      errno = put == 0 ? EIO : errno;
       return false;
     }
     bytes.remove_prefix(static_cast<std::size_t>(put));
@@ -247,7 +248,8 @@ int create_replacement(const Folder& folder, std::string& name) {
 }  // namespace
 
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
-                                   std::string_view bytes, const FileAsRead& read) {
+                                   std::string_view bytes, const FileAsRead& read,
+                                   SystemError& error) {
   // The old file, read again for what it is: never through a link.
   const Descriptor old_file(
       open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
@@ -261,15 +263,17 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
   }
   // A rename needs no permission on the file itself: ask for it, so that a read-only file
   // stays read-only.
-  if (!may_write_file_in(folder, name)) {
+  if (!may_write_file_in(folder, name, error)) {
     return ReplaceResult::kNotWritable;
   }
   if (beyond_file_size_limit(bytes.size())) {
+    error = SystemError{EFBIG};
     return ReplaceResult::kFailed;
   }
   std::string replacement;
   Descriptor fresh(create_replacement(folder, replacement));
   if (!fresh) {
+    error = last_system_error();
     return refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }
   ReplaceResult result = ReplaceResult::kReplaced;
@@ -278,12 +282,14 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
     result = ReplaceResult::kInPlaceOnly;
   } else if (!write_all(fresh.get(), bytes, 0) || !carry_mode(old, fresh.get()) ||
              fsync(fresh.get()) != 0) {
+    error = last_system_error();
     result = ReplaceResult::kFailed;
   } else if (const Recheck now = recheck(folder, name, read, look); now != Recheck::kAsRead) {
     result = now == Recheck::kInUse ? ReplaceResult::kInUse : ReplaceResult::kChanged;
   } else if (!look.undisturbed()) {
     result = ReplaceResult::kChanged;
   } else if (renameat(at(folder), replacement.c_str(), at(folder), name.c_str()) != 0) {
+    error = last_system_error();
     result = refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }
   if (result != ReplaceResult::kReplaced) {
@@ -307,7 +313,8 @@ bool put_back(int fd, std::string_view old_bytes) {
 // bytes, where the file system keeps the blocks it has; nothing the old bytes hold is let go
 // before the end.
 WriteResult write_file_in_place(const Folder& folder, const std::string& name,
-                                std::string_view bytes, const FileAsRead& read) {
+                                std::string_view bytes, const FileAsRead& read,
+                                SystemError& error) {
   {
     LastLook look;
     switch (recheck(folder, name, read, look)) {
@@ -324,17 +331,20 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
       open_retrying(at(folder), name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat info;
   if (!file || fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = last_system_error();
     return WriteResult::kCannotOpen;
   }
   if (stamp_of(info) != read.stamp) {
     return WriteResult::kChanged;
   }
   if (beyond_file_size_limit(bytes.size())) {
+    error = SystemError{EFBIG};
     return WriteResult::kTooLarge;
   }
   const std::string_view old_bytes = read.bytes;
   const std::size_t over = std::min(bytes.size(), old_bytes.size());
   if (bytes.size() > over && !write_all(file.get(), bytes.substr(over), static_cast<off_t>(over))) {
+    error = last_system_error();
     return ftruncate(file.get(), static_cast<off_t>(old_bytes.size())) == 0 ? WriteResult::kPutBack
                                                                             : WriteResult::kDamaged;
   }
@@ -342,6 +352,7 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
                        ftruncate(file.get(), static_cast<off_t>(bytes.size())) == 0 &&
                        fsync(file.get()) == 0;
   if (!written) {
+    error = last_system_error();
     return put_back(file.get(), old_bytes) ? WriteResult::kPutBack : WriteResult::kDamaged;
   }
   // The set-ID bits that the write cleared. Only the owner may set them, and a writer who is
@@ -350,8 +361,12 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
   return WriteResult::kWritten;
 }
 
-bool may_write_file_in(const Folder& folder, const std::string& name) {
-  return faccessat(at(folder), name.c_str(), W_OK, AT_EACCESS) == 0;
+bool may_write_file_in(const Folder& folder, const std::string& name, SystemError& error) {
+  if (faccessat(at(folder), name.c_str(), W_OK, AT_EACCESS) == 0) {
+    return true;
+  }
+  error = last_system_error();
+  return false;
 }
 
 // Only what nobody holds: a new file that another run is writing is locked by it.

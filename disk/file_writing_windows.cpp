@@ -303,7 +303,8 @@ void delete_through(HANDLE file) {
 }  // namespace
 
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
-                                   std::string_view bytes, const FileAsRead& read) {
+                                   std::string_view bytes, const FileAsRead& read,
+                                   SystemError& error) {
   OwnedHandle old = open_file_in(folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION info;
   if (!old || !GetFileInformationByHandle(old.get(), &info) ||
@@ -311,7 +312,11 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
       stamp_of(info) != read.stamp || !is_in_folder(old.get(), folder, name)) {
     return ReplaceResult::kChanged;
   }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 || !may_write_file_in(folder, name)) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    error = SystemError{ERROR_ACCESS_DENIED};
+    return ReplaceResult::kNotWritable;
+  }
+  if (!may_write_file_in(folder, name, error)) {
     return ReplaceResult::kNotWritable;
   }
   const Security security(old.get());
@@ -322,6 +327,7 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
   std::wstring replacement;
   OwnedHandle fresh = create_replacement(folder, replacement);
   if (!fresh) {
+    error = last_system_error();
     return refuses_new_files(GetLastError()) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }
   old.close();  // its own handle must not keep it from being replaced
@@ -332,14 +338,21 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
     result = ReplaceResult::kInPlaceOnly;
   } else if (!write_all(fresh.get(), bytes, 0) || !give_attributes(info, fresh.get()) ||
              !FlushFileBuffers(fresh.get())) {
+    error = last_system_error();
     result = ReplaceResult::kFailed;
   } else if (!still_as_read(folder, name, read)) {
     result = ReplaceResult::kChanged;
-  } else if (const DWORD error = rename_over(fresh.get(), folder, name); error != ERROR_SUCCESS) {
-    const bool busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+  } else if (const DWORD refused = rename_over(fresh.get(), folder, name);
+             refused != ERROR_SUCCESS) {
+    error = SystemError{static_cast<int>(refused)};
+    const bool busy = refused == ERROR_ACCESS_DENIED || refused == ERROR_SHARING_VIOLATION;
     result = busy && held_by_others(folder, name) ? ReplaceResult::kInUse
-             : refuses_new_files(error)           ? ReplaceResult::kInPlaceOnly
+             : refuses_new_files(refused)         ? ReplaceResult::kInPlaceOnly
                                                   : ReplaceResult::kFailed;
+    if (result == ReplaceResult::kInUse) {
+      // What held_by_others found, whichever of the two the rename said.
+      error = SystemError{ERROR_SHARING_VIOLATION};
+    }
   }
   if (result != ReplaceResult::kReplaced) {
     delete_through(fresh.get());
@@ -351,13 +364,18 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
 // short last, so that the space the old bytes take is never given up before the new bytes
 // are whole, and they can always be put back.
 WriteResult write_file_in_place(const Folder& folder, const std::string& name,
-                                std::string_view bytes, const FileAsRead& read) {
+                                std::string_view bytes, const FileAsRead& read,
+                                SystemError& error) {
   if (!still_as_read(folder, name, read)) {
     return WriteResult::kChanged;
   }
   OwnedHandle file = open_file_in(folder, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);
+  if (!file) {
+    error = last_system_error();
+    return WriteResult::kCannotOpen;
+  }
   BY_HANDLE_FILE_INFORMATION info;
-  if (!file || !GetFileInformationByHandle(file.get(), &info) ||
+  if (!GetFileInformationByHandle(file.get(), &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
       !is_in_folder(file.get(), folder, name)) {
     return WriteResult::kCannotOpen;
@@ -368,12 +386,14 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
   const std::string_view old_bytes = read.bytes;
   const std::size_t over = std::min(bytes.size(), old_bytes.size());
   if (bytes.size() > over && !write_all(file.get(), bytes.substr(over), over)) {
+    error = last_system_error();
     return set_size(file.get(), old_bytes.size()) ? WriteResult::kPutBack : WriteResult::kDamaged;
   }
   if (write_all(file.get(), bytes.substr(0, over), 0) && set_size(file.get(), bytes.size()) &&
       FlushFileBuffers(file.get())) {
     return WriteResult::kWritten;
   }
+  error = last_system_error();
   const bool put_back = write_all(file.get(), old_bytes, 0) &&
                         set_size(file.get(), old_bytes.size()) && FlushFileBuffers(file.get());
   return put_back ? WriteResult::kPutBack : WriteResult::kDamaged;
@@ -381,8 +401,12 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
 
 // Whether the file itself may be written: a rename would slip past its read-only bit or its
 // access control list.
-bool may_write_file_in(const Folder& folder, const std::string& name) {
-  return static_cast<bool>(open_file_in(folder, name, GENERIC_WRITE));
+bool may_write_file_in(const Folder& folder, const std::string& name, SystemError& error) {
+  if (open_file_in(folder, name, GENERIC_WRITE)) {
+    return true;
+  }
+  error = last_system_error();
+  return false;
 }
 
 // Deleted through a handle that shares nothing: a file that another run still holds cannot

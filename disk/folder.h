@@ -82,6 +82,9 @@ class Folder {
   std::intptr_t handle_ = kNoHandle;
 };
 
+// Whether "\\" separates the names in a path, as "/" does (Windows).
+extern const bool kBackslashSeparates;
+
 // How many files and folders the process may hold open at once.
 std::size_t most_open_files();
 
@@ -91,6 +94,12 @@ std::string join_path(const std::string& a, const std::string& b);
 // Whether the path names its place from the top of a file system ("/..."; on Windows "C:\...",
 // "C:/..." or "\\server\share"), not from the working folder.
 bool is_absolute_path(std::string_view path);
+
+// Whether anything (a file, a folder, a link) has this path.
+bool path_exists(const std::string& path);
+
+// The folder the process was started in, as a full path; empty when it cannot be told.
+std::string working_folder();
 
 // Where a file in a folder really lies, when it may be a link.
 enum class FilePlaceKind {

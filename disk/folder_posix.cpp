@@ -85,13 +85,13 @@ void Folder::close() {
 }
 
 Folder Folder::open(const std::string& path) {
-  return Folder(path, open_retrying(AT_FDCWD, path.c_str(), kFolderFlags));
+  return Folder(path, open_keeping_access_time(AT_FDCWD, path.c_str(), kFolderFlags));
 }
 
 Folder Folder::open_folder(std::string_view name, Follow follow) const {
   const std::string entry(name);
   const int flags = kFolderFlags | (follow == Follow::kLinks ? 0 : O_NOFOLLOW);
-  return Folder(path_of(name), open_retrying(descriptor(handle_), entry.c_str(), flags));
+  return Folder(path_of(name), open_keeping_access_time(descriptor(handle_), entry.c_str(), flags));
 }
 
 std::optional<FileIdentity> Folder::identity() const {
@@ -237,4 +237,25 @@ FilePlace place_of_file(const Folder& folder, std::string_view name) {
 
 bool is_absolute_path(std::string_view path) {
   return path.starts_with('/');
+}
+
+const bool kBackslashSeparates = false;
+
+bool path_exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+std::string working_folder() {
+  std::string path(256, '\0');
+  for (;;) {
+    if (getcwd(path.data(), path.size()) != nullptr) {
+      path.resize(path.find('\0'));
+      return path;
+    }
+    if (errno != ERANGE) {
+      return "";
+    }
+    path.resize(path.size() * 2);
+  }
 }

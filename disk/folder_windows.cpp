@@ -243,3 +243,20 @@ bool is_absolute_path(std::string_view path) {
                      path[1] == ':' && separator(path[2]);
   return drive || (path.size() >= 2 && separator(path[0]) && separator(path[1]));
 }
+
+const bool kBackslashSeparates = true;
+
+bool path_exists(const std::string& path) {
+  return GetFileAttributesW(extended_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string working_folder() {
+  const DWORD size = GetCurrentDirectoryW(0, nullptr);
+  std::wstring path(size, L'\0');
+  const DWORD length = GetCurrentDirectoryW(size, path.data());
+  if (length == 0 || length >= size) {
+    return "";
+  }
+  path.resize(length);
+  return utf8_from_wide(path);
+}

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "disk/folder.h"
+#include "disk/system_error.h"
 
 enum class ReadResult {
   kRead,
@@ -59,7 +60,7 @@ class FileBytes {
 // tells what it was before the reading began. Read a piece at a time, so that a file holding
 // a NUL byte is known as soon as the NUL is read, whatever its size.
 ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
-                        FileStamp& stamp);
+                        FileStamp& stamp, SystemError& error);
 
 // What a file was when it was read, and the bytes it held: it must be found exactly so again
 // just before it is replaced or written over.

@@ -21,7 +21,7 @@ constexpr std::uint64_t kRoomAtOnce = 64 << 20;
 // Into a block of the C heap, which tells when memory is short. With `stop_at_nul`, a NUL
 // byte ends the reading.
 ReadResult read_to_end(int fd, std::uint64_t size, std::uint64_t largest, bool stop_at_nul,
-                       FileBytes& bytes) {
+                       FileBytes& bytes, SystemError& error) {
   if (size > largest || size >= SIZE_MAX / 2) {
     return ReadResult::kTooLarge;
   }
@@ -48,6 +48,7 @@ ReadResult read_to_end(int fd, std::uint64_t size, std::uint64_t largest, bool s
       if (errno == EINTR) {
         continue;
       }
+      error = last_system_error();
       bytes.clear();
       return ReadResult::kCannotRead;
     }
@@ -64,15 +65,18 @@ ReadResult read_to_end(int fd, std::uint64_t size, std::uint64_t largest, bool s
 ReadResult read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
   bytes.clear();
   // Without O_NONBLOCK, opening a pipe would wait for a writer that may never come.
-  const int fd = open_retrying(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd =
+      open_keeping_access_time(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     return ReadResult::kCannotRead;
   }
   struct stat info;
   ReadResult result = ReadResult::kCannotRead;
   FileBytes read;
+  SystemError ignored;  // the reference's reasons are not shown
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    result = read_to_end(fd, static_cast<std::uint64_t>(info.st_size), largest, false, read);
+    result =
+        read_to_end(fd, static_cast<std::uint64_t>(info.st_size), largest, false, read, ignored);
   }
   close(fd);
   if (result == ReadResult::kRead) {
@@ -81,26 +85,29 @@ ReadResult read_whole_file(const std::string& path, std::string& bytes, std::siz
   return result;
 }
 
-// Without a new access time where the system lets the owner ask for that: a dry run leaves
-// every time as it was.
 ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
-                        FileStamp& stamp) {
+                        FileStamp& stamp, SystemError& error) {
   const std::string entry(name);
-  const int at = static_cast<int>(folder.handle());
-  constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
-  int fd = open_retrying(at, entry.c_str(), kFlags | O_NOATIME);
-  if (fd < 0 && errno == EPERM) {
-    fd = open_retrying(at, entry.c_str(), kFlags);  // not the owner's
-  }
+  const int fd = open_keeping_access_time(static_cast<int>(folder.handle()), entry.c_str(),
+                                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
+    error = last_system_error();
+    struct stat target;
+    // A link, never read through its name: what matters is that it leads nowhere.
+    if (errno == ELOOP &&
+        fstatat(static_cast<int>(folder.handle()), entry.c_str(), &target, 0) != 0) {
+      error = last_system_error();
+    }
     return ReadResult::kCannotRead;
   }
   struct stat info;
   ReadResult result = ReadResult::kCannotRead;
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
     stamp = stamp_of(info);
-    result =
-        read_to_end(fd, static_cast<std::uint64_t>(info.st_size), SIZE_MAX / 2 - 1, true, bytes);
+    result = read_to_end(fd, static_cast<std::uint64_t>(info.st_size), SIZE_MAX / 2 - 1, true,
+                         bytes, error);
+  } else if (S_ISDIR(info.st_mode)) {
+    error = SystemError{EISDIR};  // a folder has taken the file's name since it was listed
   }
   close(fd);
   return result;

@@ -17,7 +17,7 @@ constexpr std::size_t kPiece = 1 << 20;
 constexpr std::uint64_t kRoomAtOnce = 64 << 20;
 
 ReadResult read_to_end(HANDLE file, std::uint64_t size, std::uint64_t largest, bool stop_at_nul,
-                       FileBytes& bytes) {
+                       FileBytes& bytes, SystemError& error) {
   if (size > largest || size >= SIZE_MAX / 2) {
     return ReadResult::kTooLarge;
   }
@@ -36,6 +36,7 @@ ReadResult read_to_end(HANDLE file, std::uint64_t size, std::uint64_t largest, b
     const auto wanted = static_cast<DWORD>(std::min(bytes.capacity() - held, kPiece));
     DWORD got = 0;
     if (!ReadFile(file, bytes.data() + held, wanted, &got, nullptr)) {
+      error = last_system_error();
       bytes.clear();
       return ReadResult::kCannotRead;
     }
@@ -62,8 +63,9 @@ ReadResult read_whole_file(const std::string& path, std::string& bytes, std::siz
     return ReadResult::kCannotRead;
   }
   FileBytes read;
-  const ReadResult result =
-      read_to_end(file.get(), static_cast<std::uint64_t>(size.QuadPart), largest, false, read);
+  SystemError ignored;  // the reference's reasons are not shown
+  const ReadResult result = read_to_end(file.get(), static_cast<std::uint64_t>(size.QuadPart),
+                                        largest, false, read, ignored);
   if (result == ReadResult::kRead) {
     bytes.assign(read.view());
   }
@@ -71,17 +73,20 @@ ReadResult read_whole_file(const std::string& path, std::string& bytes, std::siz
 }
 
 ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
-                        FileStamp& stamp) {
+                        FileStamp& stamp, SystemError& error) {
   const OwnedHandle file =
       open_file_in(folder, std::string(name), GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
+  if (!file) {
+    error = last_system_error();
+    return ReadResult::kCannotRead;
+  }
   BY_HANDLE_FILE_INFORMATION info;
-  if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(file.get(), &info) ||
+  if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     return ReadResult::kCannotRead;
   }
   stamp = stamp_of(info);
-  return read_to_end(file.get(), stamp.size, SIZE_MAX / 2 - 1, true, bytes);
+  return read_to_end(file.get(), stamp.size, SIZE_MAX / 2 - 1, true, bytes, error);
 }
 
 // Windows tells a file's number only through a handle; one that asks for no access is opened

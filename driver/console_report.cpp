@@ -1,69 +1,113 @@
 #include "driver/console_report.h"
 
 #include "console/console.h"
+#include "driver/shown_text.h"
 #include "driver/unified_diff.h"
 
+namespace {
+
+// "1 file was", "3 files were".
+std::string counted(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
 ConsoleReport::ConsoleReport(bool dry_run)
-    : dry_run_(dry_run), colour_(dry_run && output_shows_colour()) {}
+    : dry_run_(dry_run),
+      colour_(dry_run && output_shows_colour()),
+      terminal_(output_is_terminal()) {}
+
+std::string ConsoleReport::shown(const std::string& path) const {
+  return terminal_ ? escaped_for_terminal(path) : path;
+}
 
 void ConsoleReport::waiting_for_other_run(const std::string& tree) {
-  print_line("Waiting for another run of confmend to finish with " + tree);
+  print_line("Waiting for another run of confmend to finish with " + shown(tree));
+}
+
+// The system's own words, and what they mean where that helps.
+void ConsoleReport::print_reason(const FoundFile& file) const {
+  if (!file.error) {
+    if (file.outcome == FileOutcome::kInUse) {
+      print_line("  Another program holds it open for writing.");
+    }
+    return;
+  }
+  std::string reason = "  " + system_error_text(file.error);
+  if (file.outcome == FileOutcome::kCannotWrite && says_read_only(file.error)) {
+    reason += " (the file is read-only, or not yours to change)";
+  }
+  print_line(reason);
 }
 
 void ConsoleReport::file_done(const FoundFile& file) {
-  print_line("Found: " + file.path);
+  const std::string path = shown(file.path);
+  print_line("Found: " + path);
   const bool first_name = file.same_file_as.empty();
   if (first_name) {
     ++found_;
+    unmended_ += file.outcome == FileOutcome::kMended ? 0 : 1;
   } else if (dry_run_) {
-    print_line("The same file as " + file.same_file_as + ", shown there");
+    print_line("The same file as " + shown(file.same_file_as) + ", shown there");
   }
   switch (file.outcome) {
     case FileOutcome::kMended:
       if (dry_run_ && first_name && file.old_bytes != file.new_bytes) {
         ++changing_;
         if (diff_fits_in_memory(file.old_bytes, file.new_bytes)) {
-          print_bytes(unified_diff(file.old_bytes, file.new_bytes, file.path, colour_));
+          print_bytes(unified_diff(file.old_bytes, file.new_bytes, diff_label(file.path), colour_));
         } else {
-          print_line("Not enough memory, left unchanged: " + file.path);
+          print_line("Not enough memory, left unchanged: " + path);
         }
       }
-      break;
+      return;
     case FileOutcome::kCannotRead:
-      print_line("Cannot read file " + file.path);
+      print_line("Cannot read file " + path);
       break;
     case FileOutcome::kHoldsNul:
-      print_line("Left unchanged, it holds NUL bytes: " + file.path);
+      print_line("Left unchanged, it holds NUL bytes: " + path);
       break;
     case FileOutcome::kTooLarge:
-      print_line("Not enough memory, left unchanged: " + file.path);
+      print_line("Not enough memory, left unchanged: " + path);
       break;
     case FileOutcome::kCannotWrite:
-      print_line("Cannot write to file " + file.path);
+      print_line("Cannot write to file " + path);
       break;
     case FileOutcome::kDamaged:
-      print_line("Cannot write to file " + file.path);
-      print_line("The old content could not be put back, the file may be damaged: " + file.path);
+      print_line("Cannot write to file " + path);
+      print_line("The old content could not be put back, the file may be damaged: " + path);
       break;
     case FileOutcome::kKeptChanging:
-      print_line("Left unchanged, another program kept changing it: " + file.path);
+      print_line("Left unchanged, another program kept changing it: " + path);
       break;
     case FileOutcome::kInUse:
-      print_line("Left unchanged, another program is using it: " + file.path);
+      print_line("Left unchanged, another program is using it: " + path);
       break;
     case FileOutcome::kMovedAway:
-      print_line("Left unchanged, its folder was moved during the run: " + file.path);
+      print_line("Left unchanged, its folder was moved during the run: " + path);
       break;
   }
+  print_reason(file);
 }
 
 void ConsoleReport::folder_too_deep(const std::string& path) {
-  print_line("Not walked, more folders deep than the open file limit allows: " + path);
+  ++not_walked_;
+  print_line("Not walked, more folders deep than the open file limit allows: " + shown(path));
 }
 
 void ConsoleReport::print_summary() const {
   if (dry_run_) {
     print_line(std::to_string(changing_) + " of " + std::to_string(found_) +
                " files would change.");
+  }
+  // Before the pause, so that one who double-clicked sees it before the window closes.
+  if (unmended_ > 0) {
+    print_line(counted(unmended_, "file was", "files were") + " left unmended; the reason is " +
+               (unmended_ == 1 ? "under it." : "under each."));
+  }
+  if (not_walked_ > 0) {
+    print_line(counted(not_walked_, "folder was", "folders were") + " not walked; the reason is " +
+               (not_walked_ == 1 ? "beside it." : "beside each."));
   }
 }

@@ -16,14 +16,23 @@ class ConsoleReport : public MendingReport {
   void waiting_for_other_run(const std::string& tree) override;
   void file_done(const FoundFile& file) override;
   void folder_too_deep(const std::string& path) override;
-  // The dry run's count; nothing for a run.
+  // The dry run's count, and what was left unmended, if anything.
   void print_summary() const;
+  // Whether any file was left unmended (or, in a dry run, would be), or a folder not walked.
+  bool left_anything() const { return unmended_ > 0 || not_walked_ > 0; }
 
  private:
+  // The path as it is shown: as it is, or escaped on a terminal.
+  std::string shown(const std::string& path) const;
+  void print_reason(const FoundFile& file) const;
+
   const bool dry_run_;
   const bool colour_;
+  const bool terminal_;
   std::size_t found_ = 0;
   std::size_t changing_ = 0;
+  std::size_t unmended_ = 0;
+  std::size_t not_walked_ = 0;
 };
 
 #endif  // CONFMEND_DRIVER_CONSOLE_REPORT_H_

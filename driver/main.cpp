@@ -37,6 +37,44 @@ int answer_without_running(const Options& options) {
   return 0;
 }
 
+// A word that names nothing is a typo of an option, or of a file dropped onto the program:
+// "confmend dry-run" must never run for real.
+bool refuse_words_naming_nothing(const Options& options) {
+  for (const std::string& word : options.words) {
+    if (path_exists(word)) {
+      continue;
+    }
+    const std::string meant = option_meant_by(word);
+    print_error_line("confmend: '" + word + "' is neither an option nor a file" +
+                     (meant.empty() ? "" : " (did you mean '" + meant + "'?)"));
+    print_error_line("Try 'confmend --help'.");
+    return true;
+  }
+  return false;
+}
+
+// A run without settings to give changes nothing but line ends and blanks: said first, so
+// that nobody takes it for their settings applied.
+void tell_of_missing_settings(const LoadedReference& loaded) {
+  constexpr const char* kOnlyTrimmed = ": no setting will be changed, lines will only be trimmed.";
+  if (loaded.file == ReferenceFile::kRead) {
+    if (loaded.settings.empty()) {
+      print_line(std::string("dosbox.conf holds no setting") + kOnlyTrimmed);
+    }
+    return;
+  }
+  const std::string here = working_folder();
+  print_line("No dosbox.conf in " + here + kOnlyTrimmed);
+  for (const char* hidden : {"dosbox.conf.txt", "dosbox.conf.conf"}) {
+    if (path_exists(hidden)) {
+      print_line(std::string(hidden) +
+                 " lies there: that is probably it, saved with an extension Windows hides. "
+                 "Rename it dosbox.conf.");
+      return;
+    }
+  }
+}
+
 // The Steam folder, then the steamapps folder of every further library that is not already
 // part of what was walked, each announced by its path as the Steam folder is.
 void mend_every_library(const SettingTable& reference, const std::string& steam_folder,
@@ -67,6 +105,9 @@ int main(int argc, char** argv) {
   if (options.action != Action::kRun) {
     return answer_without_running(options);
   }
+  if (refuse_words_naming_nothing(options)) {
+    return 2;
+  }
   const LoadedReference loaded = read_reference_file("dosbox.conf");
   if (loaded.file == ReferenceFile::kTooLarge) {
     print_line("dosbox.conf is larger than " + std::to_string(kLargestReference >> 20) +
@@ -74,6 +115,7 @@ int main(int argc, char** argv) {
     pause_console();
     return 1;
   }
+  tell_of_missing_settings(loaded);
   const SettingTable& reference = loaded.settings;
   const std::string steam_folder = get_steam_path();
   print_line(steam_folder);
@@ -82,5 +124,5 @@ int main(int argc, char** argv) {
                      options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report);
   report.print_summary();
   pause_console();
-  return 0;
+  return report.left_anything() ? 1 : 0;
 }

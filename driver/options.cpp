@@ -3,16 +3,24 @@
 namespace {
 
 Options decided(Action action, const std::string& argument = "") {
-  return Options{action, false, argument};
+  return Options{action, false, argument, {}};
 }
+
+constexpr const char* kLongOptions[] = {"dry-run", "help", "version"};
 
 }  // namespace
 
 Options read_options(const std::vector<std::string>& arguments, bool slash_options) {
   Options options;
+  bool options_ended = false;
   for (const std::string& argument : arguments) {
+    if (options_ended) {
+      options.words.push_back(argument);
+      continue;
+    }
     if (argument == "--") {
-      break;
+      options_ended = true;
+      continue;
     }
     if (argument == "--help" || (slash_options && argument == "/?")) {
       return decided(Action::kShowHelp);
@@ -27,6 +35,7 @@ Options read_options(const std::vector<std::string>& arguments, bool slash_optio
     const bool is_option =
         (argument.starts_with('-') || (slash_options && argument.starts_with('/')));
     if (!is_option) {
+      options.words.push_back(argument);
       continue;
     }
     if (argument.size() < 2 || argument.starts_with("--") || argument[0] == '/') {
@@ -45,6 +54,15 @@ Options read_options(const std::vector<std::string>& arguments, bool slash_optio
   return options;
 }
 
+std::string option_meant_by(const std::string& word) {
+  for (const char* option : kLongOptions) {
+    if (word == option) {
+      return std::string("--") + option;
+    }
+  }
+  return "";
+}
+
 std::string usage_text(bool slash_options) {
   std::string text =
       "Usage: confmend [OPTION]...\n"
@@ -58,5 +76,10 @@ std::string usage_text(bool slash_options) {
     text += "  /?             the same\n";
   }
   text += "      --version  show the version and end\n";
+  text +=
+      "\n"
+      "Exit status: 0 when every file found was mended (in a dry run, could be); 1 when a\n"
+      "file was left unmended, the reason shown under it; 2 for a command line it does not\n"
+      "take; 255 when Steam cannot be found.\n";
   return text;
 }

@@ -14,15 +14,19 @@ enum class Action {
 struct Options {
   Action action = Action::kRun;
   bool dry_run = false;
-  std::string refused;  // the argument refused
+  std::string refused;             // the argument refused
+  std::vector<std::string> words;  // the arguments that are no options, in order
 };
 
 // Reads the arguments as GNU programs do, from the left: the first of help, version and an
 // unknown option decides; short options may be bundled ("-nh"); "--" ends the options.
-// Arguments that are no options (a file dropped onto the program passes its path) are
-// ignored. `slash_options` also takes "/?" for help, and anything else beginning with "/"
-// as an option, as Windows programs do.
+// Arguments that are no options are kept in `words`, for the caller to judge (a file dropped
+// onto the program passes its path). `slash_options` also takes "/?" for help, and anything
+// else beginning with "/" as an option, as Windows programs do.
 Options read_options(const std::vector<std::string>& arguments, bool slash_options);
+
+// The long option a word would be with "--" before it ("dry-run"), or empty.
+std::string option_meant_by(const std::string& word);
 
 // What --help shows.
 std::string usage_text(bool slash_options);

@@ -53,7 +53,8 @@ enum class Written { kDone, kChanged };
 Written write_mended_text(const Folder& folder, const std::string& name, const FileAsRead& read,
                           RewrittenFile& file) {
   const std::string_view bytes(file.new_text.text(), file.new_text.size());
-  switch (replace_file_durably(folder, name, bytes, read)) {
+  file.error = {};
+  switch (replace_file_durably(folder, name, bytes, read, file.error)) {
     case ReplaceResult::kReplaced:
       file.replaced = true;
       return Written::kDone;
@@ -69,7 +70,8 @@ Written write_mended_text(const Folder& folder, const std::string& name, const F
     case ReplaceResult::kInPlaceOnly:
       break;
   }
-  switch (write_file_in_place(folder, name, bytes, read)) {
+  file.error = {};
+  switch (write_file_in_place(folder, name, bytes, read, file.error)) {
     case WriteResult::kWritten:
       return Written::kDone;
     case WriteResult::kChanged:
@@ -108,9 +110,10 @@ void rewrite_config_file(const SettingTable& reference, const Folder& folder,
                          const MendingGuards& guards) {
   for (int attempt = 0; attempt < kTries; ++attempt) {
     file.outcome = FileOutcome::kMended;
+    file.error = {};
     file.new_text.clear();
     FileStamp read;
-    switch (read_file_in(folder, name, file.original, read)) {
+    switch (read_file_in(folder, name, file.original, read, file.error)) {
       case ReadResult::kRead:
         break;
       case ReadResult::kCannotRead:
@@ -136,7 +139,7 @@ void rewrite_config_file(const SettingTable& reference, const Folder& folder,
     }
     if (mode == MendingMode::kDryRun) {
       // What a run would find first: a file that may not be written.
-      if (!may_write_file_in(folder, name)) {
+      if (!may_write_file_in(folder, name, file.error)) {
         file.outcome = FileOutcome::kCannotWrite;
       }
       return;

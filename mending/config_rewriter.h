@@ -34,6 +34,7 @@ struct MendingGuards {
 struct RewrittenFile {
   FileOutcome outcome = FileOutcome::kMended;
   bool replaced = false;  // a new file took its place: its folder wants flushing
+  SystemError error;      // what the system refused, where it refused something
   // What the file held, and the bytes it was given (or, in a dry run, would be given).
   FileBytes original;
   TextAccumulator new_text;

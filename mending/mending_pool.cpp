@@ -153,7 +153,8 @@ void MendingPool::report(Slot& slot) {
       if (first == first_names_.end()) {
         return;  // its first name was never mended: an interruption came first
       }
-      FoundFile found{slot.file.path, first->second.outcome, {}, {}, first->second.path};
+      FoundFile found{slot.file.path,    first->second.outcome, first->second.error, {}, {},
+                      first->second.path};
       report_.file_done(found);
       return;
     }
@@ -164,7 +165,7 @@ void MendingPool::report(Slot& slot) {
     return;
   }
   const RewrittenFile& result = slot.result;
-  FoundFile found{slot.file.path, result.outcome, {}, {}, {}};
+  FoundFile found{slot.file.path, result.outcome, result.error, {}, {}, {}};
   if (mode_ == MendingMode::kDryRun) {
     found.old_bytes = result.original.view();
     found.new_bytes = std::string_view(
@@ -173,7 +174,7 @@ void MendingPool::report(Slot& slot) {
   report_.file_done(found);
   if (slot.file.found) {
     first_names_.emplace(slot.file.found->identity,
-                         FoundFile{found.path, found.outcome, {}, {}, {}});
+                         FoundFile{found.path, found.outcome, found.error, {}, {}, {}});
   }
   if (result.replaced && (to_flush_.empty() || to_flush_.back() != slot.file.folder)) {
     to_flush_.push_back(slot.file.folder);

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "disk/system_error.h"
+
 // What became of one configuration file found.
 enum class FileOutcome {
   kMended,        // it holds its new text (or, in a dry run, would be given it)
@@ -20,6 +22,7 @@ enum class FileOutcome {
 struct FoundFile {
   std::string path;  // as it is announced: the walked folder's path, "/" and its name
   FileOutcome outcome = FileOutcome::kMended;
+  SystemError error;  // what the system refused, where the outcome is its refusal
   // A dry run's: the file's bytes, and those a run would give it; empty otherwise.
   std::string_view old_bytes, new_bytes;
   // Where an earlier name led to the same file: that name, under which it was mended (and, in

@@ -1,14 +1,6 @@
 #include "mending/ordered_jobs.h"
 
-OrderedJobs::OrderedJobs(std::size_t threads) {
-  for (std::size_t started = 0; started < threads; ++started) {
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, run_thread, this) != 0) {
-      break;
-    }
-    threads_.push_back(thread);
-  }
-}
+OrderedJobs::OrderedJobs(std::size_t threads) : wanted_threads_(threads) {}
 
 OrderedJobs::~OrderedJobs() {
   while (in_hand() > 0) {
@@ -26,6 +18,16 @@ OrderedJobs::~OrderedJobs() {
 }
 
 void OrderedJobs::push(std::function<void()> job) {
+  if (!started_threads_) {
+    started_threads_ = true;
+    for (std::size_t started = 0; started < wanted_threads_; ++started) {
+      pthread_t thread;
+      if (pthread_create(&thread, nullptr, run_thread, this) != 0) {
+        break;
+      }
+      threads_.push_back(thread);
+    }
+  }
   auto entry = std::make_unique<Job>();
   entry->run = std::move(job);
   if (threads_.empty()) {

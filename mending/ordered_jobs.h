@@ -21,7 +21,8 @@
 //   jobs.wait_for_oldest(); jobs.take_oldest();
 class OrderedJobs {
  public:
-  // A thread the system will not start leaves the jobs to those there are; with none at all,
+  // The threads start with the first job, so that a walk that finds nothing starts none. A
+  // thread the system will not start leaves the jobs to those there are; with none at all,
   // push() runs each job itself.
   explicit OrderedJobs(std::size_t threads);
   // Waits for every job handed in, then ends the threads.
@@ -29,7 +30,6 @@ class OrderedJobs {
   OrderedJobs(const OrderedJobs&) = delete;
   OrderedJobs& operator=(const OrderedJobs&) = delete;
 
-  std::size_t threads() const { return threads_.size(); }
   void push(std::function<void()> job);
   // Handed in and not yet taken back, done or not.
   std::size_t in_hand() const { return jobs_.size(); }
@@ -52,6 +52,8 @@ class OrderedJobs {
   std::deque<std::unique_ptr<Job>> jobs_;  // in the order handed in
   std::size_t started_ = 0;                // of jobs_, how many a thread has taken
   bool closing_ = false;
+  const std::size_t wanted_threads_;
+  bool started_threads_ = false;
   std::vector<pthread_t> threads_;
 };
 

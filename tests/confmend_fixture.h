@@ -18,12 +18,15 @@ inline std::size_t count_of(const std::string& part, const std::string& text) {
   return count;
 }
 
-// A sandbox for one run: a HOME, a working folder and an empty Steam library inside it.
+// A sandbox for one run: a HOME, a working folder and an empty Steam library inside it. The
+// working folder holds a reference with one setting that no game has, as a run without
+// settings to give says so; a case that is about that removes it.
 class Confmend : public testing::Test {
  protected:
   void SetUp() override {
     make_folders(steam_);
     make_folders(work_);
+    write_file(work_ + "/dosbox.conf", "in_no_game=1\n");
   }
 
   static const ProgramUnderTest& program() { return program_under_test(); }

@@ -163,16 +163,19 @@ TEST_F(Confmend, NeverOpensPipesAndReportsDanglingLinks) {
   ASSERT_EQ(mkfifo((steam_ + "/pipe.conf").c_str(), 0600), 0);
   ASSERT_EQ(make_link("nowhere", steam_ + "/dangling.conf"), 0);
   const auto result = run();
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output, lines({steam_, "Found: " + steam_ + "/dangling.conf",
-                                  "Cannot read file " + steam_ + "/dangling.conf"}) +
-                               prompt());
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.output,
+            lines({steam_, "Found: " + steam_ + "/dangling.conf",
+                   "Cannot read file " + steam_ + "/dangling.conf", "  No such file or directory",
+                   "1 file was left unmended; the reason is under it."}) +
+                prompt());
   EXPECT_FALSE(file_exists(steam_ + "/nowhere"));
 }
 
 // Opening a pipe for reading waits for a writer: the reference must not be waited for.
 TEST_F(Confmend, AReferenceThatIsAPipeIsNone) {
   point_registry_at(steam_);
+  ASSERT_EQ(unlink((work_ + "/dosbox.conf").c_str()), 0);
   ASSERT_EQ(mkfifo((work_ + "/dosbox.conf").c_str(), 0600), 0);
   write_file(steam_ + "/game.conf", " fullscreen = no \n");
   ChildOptions limited;
@@ -191,9 +194,12 @@ TEST_F(Confmend, ReadOnlyFileIsReportedAndTheRunGoesOn) {
   ChildOptions as_nobody;
   as_nobody.unprivileged = true;
   const auto result = run(as_nobody);
-  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.output, lines({steam_, "Found: " + steam_ + "/a/locked.conf",
-                                  "Cannot write to file " + steam_ + "/a/locked.conf"}) +
+                                  "Cannot write to file " + steam_ + "/a/locked.conf",
+                                  "  Permission denied (the file is read-only, or not yours to "
+                                  "change)",
+                                  "1 file was left unmended; the reason is under it."}) +
                                prompt());
   EXPECT_EQ(read_file(steam_ + "/a/locked.conf"), " x \n");
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <sstream>
@@ -67,14 +68,46 @@ TEST_F(Confmend, MendsEveryConfFileBelowTheSteamFolder) {
   EXPECT_EQ(read_file(game + "/readme.txt"), " fullscreen=0 ");
 }
 
-TEST_F(Confmend, WithoutReferenceFileOnlyTrims) {
+// Without settings to give, every file is still trimmed, and the run says so first, so that
+// nobody takes it for their settings applied; the rest of its output is what it always was.
+TEST_F(Confmend, WithoutReferenceSettingsSaysSoAndOnlyTrims) {
   point_registry_at(steam_);
-  write_file(steam_ + "/a.conf", "  fullscreen = false \r\n");
-  const auto result = run();
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.output,
-            lines({spelled(steam_), "Found: " + spelled(steam_ + "/a.conf")}) + prompt());
-  EXPECT_EQ(read_file(steam_ + "/a.conf"), lines({"fullscreen = false"}));
+  const std::string notice = "No dosbox.conf in " + program().listed(work_) +
+                             ": no setting will be changed, lines will only be trimmed.";
+  const struct {
+    const char* what;
+    std::function<void(const std::string&)> lay_out;
+    std::vector<std::string> first_lines;
+  } cases[] = {
+      {"missing", [](const std::string&) {}, {notice}},
+      {"a folder", [](const std::string& work) { make_folders(work + "/dosbox.conf"); }, {notice}},
+      {"saved with a hidden extension",
+       [](const std::string& work) { write_file(work + "/dosbox.conf.txt", "fullscreen=true\n"); },
+       {notice,
+        "dosbox.conf.txt lies there: that is probably it, saved with an extension "
+        "Windows hides. Rename it dosbox.conf."}},
+      {"holding no setting",
+       [](const std::string& work) { write_file(work + "/dosbox.conf", "[sdl]\n# none\n"); },
+       {"dosbox.conf holds no setting: no setting will be changed, lines will only be "
+        "trimmed."}},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(work_);
+    make_folders(work_);
+    c.lay_out(work_);
+    write_file(steam_ + "/a.conf", "  fullscreen = false \r\n");
+    const auto result = run();
+    EXPECT_EQ(result.exit_status, 0) << c.what;
+    std::string expected;
+    for (const auto& line : c.first_lines) {
+      expected += lines({line});
+    }
+    EXPECT_EQ(
+        result.output,
+        expected + lines({spelled(steam_), "Found: " + spelled(steam_ + "/a.conf")}) + prompt())
+        << c.what;
+    EXPECT_EQ(read_file(steam_ + "/a.conf"), lines({"fullscreen = false"})) << c.what;
+  }
 }
 
 TEST_F(Confmend, KeepsEveryByteOfLinesBetweenTheirEnds) {
@@ -224,9 +257,11 @@ TEST_F(Confmend, LeavesUtf16FilesAlone) {
   write_file(steam_ + "/wide.conf", utf16);
   const auto result = run();
   const std::string path = spelled(steam_ + "/wide.conf");
-  EXPECT_EQ(result.output, lines({spelled(steam_), "Found: " + path,
-                                  "Left unchanged, it holds NUL bytes: " + path}) +
-                               prompt());
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.output,
+            lines({spelled(steam_), "Found: " + path, "Left unchanged, it holds NUL bytes: " + path,
+                   "1 file was left unmended; the reason is under it."}) +
+                prompt());
   EXPECT_EQ(read_file(steam_ + "/wide.conf"), utf16);
 }
 

@@ -16,6 +16,10 @@
 
 namespace {
 
+// What Wine says for ERROR_SHARING_VIOLATION (Windows: "The process cannot access the file
+// because it is being used by another process.").
+const std::string kSharingViolation = "Sharing violation.";
+
 // The DLLs the program imports, as the PE header names them.
 std::set<std::string> imported_dlls() {
   ChildOptions options;
@@ -265,10 +269,11 @@ TEST_F(Confmend, LeavesAFileHeldLongerAndSaysSo) {
   write_file(game, " fullscreen = false \r\n");
   const auto result =
       run_beside(home_.path(), work_, {CONFMEND_HOLD_FILE, windows_spelling(game), "rw", "5000"});
-  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.output,
             lines({spelled(steam_), "Found: " + spelled(game),
-                   "Left unchanged, another program is using it: " + spelled(game)}) +
+                   "Left unchanged, another program is using it: " + spelled(game),
+                   "  " + kSharingViolation, "1 file was left unmended; the reason is under it."}) +
                 prompt());
   EXPECT_EQ(read_file(game), " fullscreen = false \r\n");
   EXPECT_EQ(names_in(steam_), (std::vector<std::string>{"dosbox.conf", "game"}));

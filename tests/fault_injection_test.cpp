@@ -275,8 +275,9 @@ TEST_F(FaultInjection, DiskFillsUpDuringAWrite) {
   write_file(steam_ + "/filler", std::string(1024 * 1024 - 300 * 1024 - 40 * 1024, 'f'));
 
   const auto result = run();
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_NE(result.output.find(found_then("big/game.conf", "Cannot write to file ")),
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.output.find(found_then("big/game.conf", "Cannot write to file ") +
+                               "  No space left on device\n"),
             std::string::npos)
       << result.output;
   expect_no_damage({"big/game.conf"});
@@ -286,8 +287,10 @@ TEST_F(FaultInjection, DiskFillsUpDuringAWrite) {
 TEST_F(FaultInjection, ReadErrorLeavesTheFileAlone) {
   lay_out({{"a/one.conf", game_config(200, 1)}, {"b/two.conf", game_config(200, 2)}});
   const auto result = run(with_shim({{"CONFMEND_FAIL_READ", path_of("a/one.conf")}}));
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_NE(result.output.find(found_then("a/one.conf", "Cannot read file ")), std::string::npos)
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(
+      result.output.find(found_then("a/one.conf", "Cannot read file ") + "  Input/output error\n"),
+      std::string::npos)
       << result.output;
   expect_no_damage({"a/one.conf"});
   EXPECT_TRUE(read_file(path_of("b/two.conf")) == new_["b/two.conf"]);
@@ -300,10 +303,13 @@ TEST_F(FaultInjection, FilesAndFoldersChangingUnderTheWalk) {
     const char* action;
     const char* target;   // below the root
     const char* message;  // after the Found line of when_opened, or nothing
+    const char* reason;   // the line after it
   } cases[] = {
-      {"file removed before its open", "a/one.conf", "remove", "a/one.conf", "Cannot read file "},
-      {"file replaced by a folder", "a/one.conf", "folder", "a/one.conf", "Cannot read file "},
-      {"folder removed while walked", "a/deep", "remove", "a", nullptr},
+      {"file removed before its open", "a/one.conf", "remove", "a/one.conf", "Cannot read file ",
+       "  No such file or directory\n"},
+      {"file replaced by a folder", "a/one.conf", "folder", "a/one.conf", "Cannot read file ",
+       "  Is a directory\n"},
+      {"folder removed while walked", "a/deep", "remove", "a", nullptr, nullptr},
   };
   for (const auto& c : cases) {
     fs::remove_all(steam_);
@@ -313,9 +319,10 @@ TEST_F(FaultInjection, FilesAndFoldersChangingUnderTheWalk) {
     const auto result = run(with_shim({{"CONFMEND_WHEN_OPENED", path_of(c.when_opened)},
                                        {"CONFMEND_DO", c.action},
                                        {"CONFMEND_TARGET", path_of(c.target)}}));
-    EXPECT_EQ(result.exit_status, 0) << c.what;
+    EXPECT_EQ(result.exit_status, 1) << c.what << " leaves a/one.conf unmended";
     if (c.message != nullptr) {
-      EXPECT_NE(result.output.find(found_then(c.when_opened, c.message)), std::string::npos)
+      EXPECT_NE(result.output.find(found_then(c.when_opened, c.message) + c.reason),
+                std::string::npos)
           << c.what << ":\n"
           << result.output;
     }
@@ -330,9 +337,11 @@ TEST_F(FaultInjection, PermissionDenied) {
     const char* what;
     mode_t mode;
     const char* message;
+    const char* reason;
   } cases[] = {
-      {"no read permission", 0200, "Cannot read file "},
-      {"no write permission", 0444, "Cannot write to file "},
+      {"no read permission", 0200, "Cannot read file ", "  Permission denied\n"},
+      {"no write permission", 0444, "Cannot write to file ",
+       "  Permission denied (the file is read-only, or not yours to change)\n"},
   };
   for (const auto& c : cases) {
     fs::remove_all(steam_);
@@ -342,8 +351,9 @@ TEST_F(FaultInjection, PermissionDenied) {
     ChildOptions as_nobody;
     as_nobody.unprivileged = true;
     const auto result = run(as_nobody);
-    EXPECT_EQ(result.exit_status, 0) << c.what;
-    EXPECT_NE(result.output.find(found_then("a/locked.conf", c.message)), std::string::npos)
+    EXPECT_EQ(result.exit_status, 1) << c.what;
+    EXPECT_NE(result.output.find(found_then("a/locked.conf", c.message) + c.reason),
+              std::string::npos)
         << c.what << ":\n"
         << result.output;
     chmod(path_of("a/locked.conf").c_str(), 0644);
@@ -393,7 +403,7 @@ TEST_F(FaultInjection, AnotherProgramWritingAFileLosesNothing) {
 
   write_tree(steam_, old_);
   result = run(with_shim({{"CONFMEND_APPEND_ON_READ", path_of(file)}, {"CONFMEND_APPENDS", "9"}}));
-  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.exit_status, 1);
   EXPECT_NE(
       result.output.find(found_then(file, "Left unchanged, another program kept changing it: ")),
       std::string::npos)
@@ -480,7 +490,7 @@ TEST_F(FaultInjection, AFolderMovedOutOfTheTreeIsLeft) {
                                      {"CONFMEND_DO", "away"},
                                      {"CONFMEND_TARGET", path_of("game")},
                                      {"CONFMEND_LINK_TO", outside / "game"}}));
-  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(read_file(outside / "game/dosbox.conf"), "fullscreen = false\n");
   EXPECT_NE(result.output.find(found_then("game/dosbox.conf",
                                           "Left unchanged, its folder was moved during the run: ")),
@@ -495,7 +505,7 @@ TEST_F(FaultInjection, SaysSoWhenAnInPlaceWriteCannotBeUndone) {
   lay_out({{"a/hard.conf", game_config(50, 8)}, {"b/two.conf", game_config(50, 9)}});
   ASSERT_EQ(link(path_of("a/hard.conf").c_str(), path_of("a/hard name").c_str()), 0);
   const auto result = run(with_shim({{"CONFMEND_FAIL_WRITE", path_of("a/hard.conf")}}));
-  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.exit_status, 1);
   EXPECT_NE(result.output.find(found_then("a/hard.conf", "Cannot write to file ") +
                                "The old content could not be put back, the file may be damaged: " +
                                path_of("a/hard.conf") + "\n"),
@@ -518,8 +528,11 @@ TEST_F(FaultInjection, AFullDiskUnderFilesWrittenInPlaceDamagesNone) {
     ASSERT_EQ(link(path_of(path).c_str(), (path_of(path) + ".link").c_str()), 0);
   }
   const auto result = run(with_shim({{"CONFMEND_FULL_DISK", "1"}}));
-  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(count_of_text("Cannot write to file ", result.output), files.size()) << result.output;
+  EXPECT_EQ(count_of_text("\n  No space left on device\n", result.output), files.size());
+  EXPECT_NE(result.output.find("\n40 files were left unmended; the reason is under each.\n"),
+            std::string::npos);
   EXPECT_EQ(result.output.find("damaged"), std::string::npos) << result.output;
   expect_no_damage();
   EXPECT_TRUE(snapshot(steam_) == old_);
@@ -541,7 +554,7 @@ TEST_F(FaultInjection, AFileLargerThanMemoryIsLeftAlone) {
   ChildOptions limited;
   limited.address_space_limit = 512l << 20;
   const auto result = run(limited);
-  EXPECT_EQ(result.exit_status, 0) << result.errors;
+  EXPECT_EQ(result.exit_status, 1) << result.errors;
   EXPECT_NE(result.output.find(found_then("a/huge.conf", "Not enough memory, left unchanged: ")),
             std::string::npos)
       << result.output;

@@ -151,9 +151,12 @@ TEST_F(Confmend, WaitsForAWriterStillAtWork) {
   const auto result = run();
   const auto waited = std::chrono::steady_clock::now() - start;
   close(holder);
-  EXPECT_EQ(result.output, lines({steam_, "Found: " + file,
-                                  "Left unchanged, another program is using it: " + file}) +
-                               prompt());
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.output,
+            lines({steam_, "Found: " + file, "Left unchanged, another program is using it: " + file,
+                   "  Another program holds it open for writing.",
+                   "1 file was left unmended; the reason is under it."}) +
+                prompt());
   EXPECT_EQ(read_file(file), " fullscreen = false \n");
   EXPECT_GE(waited, std::chrono::milliseconds(1900));
 }
@@ -178,9 +181,11 @@ TEST_F(Confmend, StaysWithinTheOpenFileLimit) {
   ChildOptions limited;
   limited.open_file_limit = 48;
   const auto result = run(limited);
-  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.exit_status, 1);
   const std::string messages = messages_in(result.output, steam_);
-  EXPECT_EQ(count_of("\n", messages), 1u) << messages;
+  EXPECT_EQ(count_of("\n", messages), 2u) << messages;
+  EXPECT_TRUE(messages.ends_with("\n1 folder was not walked; the reason is beside it.\n"))
+      << messages;
   EXPECT_TRUE(
       messages.starts_with("Not walked, more folders deep than the open file limit "
                            "allows: " +
@@ -299,8 +304,9 @@ TEST_F(Confmend, AFullDiskDamagesNoFileWrittenInPlace) {
     }
   }
   const auto result = run();
-  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(count_of("Cannot write to file ", result.output), 20u) << result.output;
+  EXPECT_EQ(count_of("\n  No space left on device\n", result.output), 20u) << result.output;
   EXPECT_EQ(result.output.find("damaged"), std::string::npos) << result.output;
   for (const auto& file : files) {
     EXPECT_EQ(read_file(file), "fullscreen=false\n" + std::string(20000, '#') + "\n") << file;

@@ -1,0 +1,70 @@
+#include "driver/shown_text.h"
+
+#include "disk/folder.h"
+
+namespace {
+
+bool is_control(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
+}
+
+void append_octal(std::string& text, unsigned char c) {
+  text += '\\';
+  text += static_cast<char>('0' + (c >> 6));
+  text += static_cast<char>('0' + ((c >> 3) & 7));
+  text += static_cast<char>('0' + (c & 7));
+}
+
+bool needs_quotes(unsigned char c) {
+  return is_control(c) || c == '"' || (c == '\\' && !kBackslashSeparates);
+}
+
+}  // namespace
+
+std::string escaped_for_terminal(std::string_view path) {
+  std::string shown;
+  shown.reserve(path.size());
+  for (const char c : path) {
+    if (is_control(static_cast<unsigned char>(c))) {
+      append_octal(shown, static_cast<unsigned char>(c));
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+std::string diff_label(std::string_view path) {
+  bool quoted = false;
+  for (const char c : path) {
+    quoted = quoted || needs_quotes(static_cast<unsigned char>(c));
+  }
+  if (!quoted) {
+    return std::string(path);
+  }
+  std::string label = "\"";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (byte) {
+      case '\t':
+        label += "\\t";
+        break;
+      case '\n':
+        label += "\\n";
+        break;
+      case '"':
+        label += "\\\"";
+        break;
+      case '\\':
+        label += kBackslashSeparates ? "\\" : "\\\\";
+        break;
+      default:
+        if (is_control(byte)) {
+          append_octal(label, byte);
+        } else {
+          label += c;
+        }
+    }
+  }
+  return label + "\"";
+}

@@ -1,0 +1,20 @@
+#ifndef CONFMEND_DRIVER_SHOWN_TEXT_H_
+#define CONFMEND_DRIVER_SHOWN_TEXT_H_
+
+#include <string>
+#include <string_view>
+
+// Paths as they are shown. A file's name may hold any byte but "/" (on Windows, most), and
+// one that holds control characters must neither steer a terminal (clear it, retitle it,
+// move the cursor to fake a line) nor break a diff's headers.
+
+// On a terminal: each control character (below 0x20, and 0x7F) as a backslash and three
+// octal digits ("\033" for ESC, "\011" for a tab); every other byte as it is.
+std::string escaped_for_terminal(std::string_view path);
+
+// A diff's "---"/"+++" name, quoted as git quotes it where it holds a control character or a
+// double quote (on POSIX also a backslash; on Windows a backslash is a separator and stays):
+// "a\tb.conf", which GNU patch reads. Otherwise the path as it is.
+std::string diff_label(std::string_view path);
+
+#endif  // CONFMEND_DRIVER_SHOWN_TEXT_H_
