@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string_view>
+
 #include <cstdlib>
 #include <string>
 
@@ -89,11 +91,36 @@ bool output_is_terminal() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+namespace {
+
+// Writes to the console window itself, whatever the output was redirected to.
+bool write_to_console_window(std::wstring_view text) {
+  const HANDLE console =
+      CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  DWORD written = 0;
+  const bool shown =
+      WriteConsoleW(console, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0;
+  CloseHandle(console);
+  return shown;
+}
+
+}  // namespace
+
 // The command interpreter's pause writes its prompt to its output, which it takes from this
-// program: to a file, where the output was redirected. It then goes to the console itself,
-// from which the key is read.
+// program: into the file, where the output was redirected. The prompt then goes to the
+// console window, from which the key is read, and pause only waits.
 void pause_console() {
   DWORD mode = 0;
   const bool key_from_console = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
-  std::system(key_from_console && !output_is_terminal() ? "pause >CON" : "pause");
+  if (key_from_console && !output_is_terminal() &&
+      write_to_console_window(L"Press any key to continue . . . ")) {
+    std::system("pause >NUL");
+    write_to_console_window(L"\r\n");
+    return;
+  }
+  std::system("pause");
 }

@@ -364,14 +364,17 @@ struct TerminalUse {
   std::string ahead, key;
   int signal = 0;
   bool background = false;
+  std::string output_file{};  // where the output goes instead of the terminal, if anywhere
+  const char* option = nullptr;
 };
 
-[[noreturn]] void run_confmend_here(const std::string& home, const std::string& work) {
+[[noreturn]] void run_confmend_here(const std::string& home, const std::string& work,
+                                    const char* option) {
   if (chdir(work.c_str()) != 0) {
     _exit(120);
   }
   const std::string home_variable = "HOME=" + home;
-  char* const argv[] = {const_cast<char*>(CONFMEND_PROGRAM), nullptr};
+  char* const argv[] = {const_cast<char*>(CONFMEND_PROGRAM), const_cast<char*>(option), nullptr};
   char* const envp[] = {const_cast<char*>(home_variable.c_str()), nullptr};
   execve(CONFMEND_PROGRAM, argv, envp);
   _exit(121);
@@ -394,13 +397,16 @@ TerminalRun run_on_a_terminal(const std::string& home, const std::string& work,
     for (int stream : {STDIN_FILENO, STDOUT_FILENO}) {
       dup2(terminal, stream);
     }
+    if (!use.output_file.empty()) {
+      dup2(open(use.output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+    }
     if (!use.background) {
-      run_confmend_here(home, work);
+      run_confmend_here(home, work, use.option);
     }
     const pid_t job = fork();
     if (job == 0) {
       setpgid(0, 0);  // a process group of its own, which is not the terminal's foreground
-      run_confmend_here(home, work);
+      run_confmend_here(home, work, use.option);
     }
     int status = 0;
     waitpid(job, &status, 0);
@@ -486,6 +492,91 @@ TEST_F(Confmend, PauseGivesTheTerminalBackWhenTheRunIsEnded) {
     EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == signal_number)
         << "signal " << signal_number << "; the terminal showed:\n"
         << run.shown;
+  }
+}
+
+// A name may hold any byte but "/": on a terminal its control characters are shown escaped,
+// so that no name can clear the screen, retitle the window or fake a line; into a pipe or a
+// file, names are their bytes.
+TEST_F(Confmend, ShowsControlCharactersOfNamesEscapedOnATerminal) {
+  point_registry_at(steam_);
+  const std::string name = "a\x1b]0;owned\x07\nCannot write to file important.conf";
+  write_file(steam_ + "/" + name, "fullscreen=false\n");
+  const TerminalRun run = run_on_a_terminal(home_.path(), work_, {"", "x"});
+  EXPECT_NE(run.shown.find("Found: " + steam_ +
+                           "/a\\033]0;owned\\007\\012Cannot write to file important.conf\r\n"),
+            std::string::npos)
+      << run.shown;
+  EXPECT_EQ(run.shown.find('\x1b'), std::string::npos) << run.shown;
+  EXPECT_EQ(
+      run_on_a_terminal(home_.path(), work_, {"", "x", 0, false, "", "-n"}).shown.find('\x07'),
+      std::string::npos);
+  EXPECT_EQ(Confmend::run().output, lines({steam_, "Found: " + steam_ + "/" + name}) + prompt());
+}
+
+// A dry run reads without touching a time: not of the files, nor of the folders it lists, the
+// reference or Steam's lists of libraries (their access times are old enough that any read
+// would move them, relatime or not).
+TEST_F(Confmend, ADryRunKeepsEveryAccessTime) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  make_folders(steam_ + "/steamapps/common/game");
+  write_file(steam_ + "/steamapps/common/game/dosbox.conf", "fullscreen=false\n");
+  write_file(steam_ + "/steamapps/libraryfolders.vdf", "\"libraryfolders\" { }\n");
+  std::vector<std::string> paths;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(home_.path())) {
+    paths.push_back(entry.path().string());
+  }
+  const timespec two_days_ago[2] = {{time(nullptr) - 2 * 86400, 0}, {UTIME_OMIT, UTIME_OMIT}};
+  for (const auto& path : paths) {
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), two_days_ago, AT_SYMLINK_NOFOLLOW), 0) << path;
+  }
+  EXPECT_EQ(run_with({"--dry-run"}).exit_status, 0);
+  for (const auto& path : paths) {
+    EXPECT_EQ(status_of(path).st_atim.tv_sec, two_days_ago[0].tv_sec) << path << " was read";
+  }
+}
+
+// With its output in a file and the key read from the terminal, the prompt is shown on the
+// terminal, where the user looks, and the file holds only the run's own lines.
+TEST_F(Confmend, ShowsThePromptOnTheTerminalWhenTheOutputGoesToAFile) {
+  point_registry_at(steam_);
+  write_file(steam_ + "/game.conf", " a = 1 \n");
+  const std::string output = work_ + "/changes.txt";
+  const TerminalRun run = run_on_a_terminal(home_.path(), work_, {"", "x", 0, false, output, "-n"});
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.shown;
+  EXPECT_NE(run.shown.find("Press any key to continue . . ."), std::string::npos) << run.shown;
+  const std::string saved = read_file(output);
+  EXPECT_EQ(saved.find("Press any key"), std::string::npos) << saved;
+  EXPECT_TRUE(saved.starts_with(steam_ + "\nFound: " + steam_ + "/game.conf\n")) << saved;
+  EXPECT_TRUE(saved.ends_with("1 of 1 files would change.\n")) << saved;
+}
+
+// Names with a tab, a line feed, a double quote or a backslash: the dry run's headers are
+// quoted as git quotes them, and GNU patch, finding each file by its header alone, turns
+// every file into what the run writes.
+TEST_F(Confmend, QuotesNamesInDiffHeadersSoThatPatchFindsTheFiles) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  const std::vector<std::string> names = {"tab\there.conf", "line\nfeed.conf", "say \"hi\".conf",
+                                          "back\\slash.conf", "plain.conf"};
+  for (const auto& name : names) {
+    write_file(steam_ + "/" + name, " fullscreen = false \r\n");
+  }
+  const auto preview = run_with({"--dry-run"});
+  EXPECT_NE(preview.output.find("\n--- \"" + steam_ + "/tab\\there.conf\"\n"), std::string::npos)
+      << preview.output;
+  EXPECT_NE(preview.output.find("\n+++ \"" + steam_ + "/back\\\\slash.conf\"\n"), std::string::npos)
+      << preview.output;
+  write_file(work_ + "/changes.diff", preview.output);
+  ChildOptions quiet;
+  quiet.environment = {{"PATH", "/usr/bin:/bin"}};
+  quiet.working_folder = work_;
+  const auto patched =
+      run_program({"patch", "--force", "-d", "/", "-p1", "-i", work_ + "/changes.diff"}, quiet);
+  EXPECT_EQ(patched.exit_status, 0) << patched.output << patched.errors;
+  for (const auto& name : names) {
+    EXPECT_EQ(read_file(steam_ + "/" + name), "fullscreen=true\n") << name;
   }
 }
 

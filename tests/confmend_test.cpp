@@ -201,7 +201,7 @@ TEST_F(Confmend, NeverLeavesTheSteamFolderThroughLinks) {
   ASSERT_EQ(make_link("../Other/real.conf", game + "/alias.conf"), 0);
 
   const auto result = run();
-  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.exit_status, 0) << result.output;
   for (const auto& path : outside) {
     EXPECT_EQ(read_file(path), setting) << path << " lies outside the Steam folder";
   }
@@ -506,6 +506,31 @@ TEST_F(Confmend, DryRunShowsWhatARunWritesAndChangesNothing) {
     EXPECT_EQ(read_file(copy), read_file(steam_ + "/" + name)) << name;
   }
   EXPECT_EQ(count_of("\n--- ", "\n" + preview.output), 3u) << "an unchanged file has no diff";
+}
+
+// A word that names no file is a typo: "confmend dry-run" must never run for real. A file
+// dropped onto the program (Explorer passes its path) is still taken as no option.
+TEST_F(Confmend, RefusesWordsThatNameNothing) {
+  point_registry_at(steam_);
+  write_file(steam_ + "/game.conf", " fullscreen = false \n");
+  const auto before = tree_state(home_.path());
+  const struct {
+    std::string word, says;
+  } cases[] = {
+      {"dry-run",
+       "confmend: 'dry-run' is neither an option nor a file (did you mean '--dry-run'?)"},
+      {"undo", "confmend: 'undo' is neither an option nor a file"},
+  };
+  for (const auto& c : cases) {
+    const auto result = run_with({c.word});
+    EXPECT_EQ(result.exit_status, 2) << c.word;
+    EXPECT_EQ(result.output, "") << c.word;
+    EXPECT_EQ(result.errors, lines({c.says, "Try 'confmend --help'."})) << c.word;
+    EXPECT_TRUE(tree_state(home_.path()) == before) << c.word << " changed files";
+  }
+  const auto dropped = run_with({spelled(work_ + "/dosbox.conf")});
+  EXPECT_EQ(dropped.exit_status, 0) << dropped.errors;
+  EXPECT_EQ(read_file(steam_ + "/game.conf"), lines({"fullscreen = false"}));
 }
 
 // Steam's lists of libraries, as a user with games on several drives has them: each library

@@ -221,7 +221,7 @@ ChildResult run_beside(const std::string& home, const std::string& work,
   }
   return run_program({"/bin/sh", "-c",
                       command + " >beside.txt & while [ ! -s beside.txt ]; do sleep 0.05; done; "
-                                "\"$0\" \"$1\" </dev/null; wait",
+                                "\"$0\" \"$1\" </dev/null; status=$?; wait; exit $status",
                       "/usr/lib/wine/wine64", CONFMEND_WINDOWS_PROGRAM},
                      options);
 }
@@ -319,6 +319,28 @@ TEST_F(Confmend, WritesUtf8ToAFile) {
   EXPECT_EQ(
       read_file(work_ + "/out.txt"),
       lines({spelled(steam_), "Found: " + spelled(folder + "/\xE6\xBC\xA2.conf")}) + prompt());
+}
+
+// `confmend --dry-run > changes.txt` in a console window: the prompt is shown in the window,
+// which would otherwise wait blank for a key, and the file holds only the run's own lines.
+// `script` gives Wine a terminal for its console, from which the key is read.
+TEST_F(Confmend, ShowsThePromptInTheConsoleWhenTheOutputGoesToAFile) {
+  point_registry_at(steam_);
+  write_file(steam_ + "/game.conf", " a = 1 \n");
+  ChildOptions options;
+  options.working_folder = work_;
+  options.environment = wine_environment(home_.path());
+  options.standard_input = "x";
+  const auto result = run_program(
+      {"/usr/bin/script", "-qfec",
+       "/usr/lib/wine/wine64 '" CONFMEND_WINDOWS_PROGRAM "' --dry-run >changes.txt", "/dev/null"},
+      options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_NE(result.output.find("Press any key to continue . . ."), std::string::npos)
+      << result.output;
+  const std::string saved = read_file(work_ + "/changes.txt");
+  EXPECT_EQ(saved.find("Press any key"), std::string::npos) << saved;
+  EXPECT_TRUE(saved.ends_with(lines({"1 of 1 files would change."}))) << saved;
 }
 
 TEST_F(Confmend, TakesSlashOptionsAsWindowsProgramsDo) {
