@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -228,10 +230,53 @@ bool refuses_new_files(int error) {
   return error == EACCES || error == EPERM || error == EROFS;
 }
 
+// The temporary files this run is writing. A file reached through a link is written in a
+// folder the walk may list later, and a temporary file is made before it can be locked: the
+// walk must never take one of these for a leftover.
+std::mutex being_written_guard;
+std::set<std::string> being_written;
+
+bool is_being_written(const std::string& name) {
+  const std::lock_guard lock(being_written_guard);
+  return being_written.count(name) == 1;
+}
+
+// Holds the name as one this run is writing, until it is gone.
+class WrittenHere {
+ public:
+  WrittenHere() = default;
+  ~WrittenHere() { forget(); }
+  WrittenHere(const WrittenHere&) = delete;
+  WrittenHere& operator=(const WrittenHere&) = delete;
+  // False when the name is this run's already (another thread chose the same number).
+  bool take(const std::string& name) {
+    forget();
+    const std::lock_guard lock(being_written_guard);
+    if (!being_written.insert(name).second) {
+      return false;
+    }
+    name_ = name;
+    return true;
+  }
+
+ private:
+  void forget() {
+    if (!name_.empty()) {
+      const std::lock_guard lock(being_written_guard);
+      being_written.erase(name_);
+      name_.clear();
+    }
+  }
+  std::string name_;
+};
+
 // Made exclusively, and held from the start, so that no other run takes it for a leftover.
-int create_replacement(const Folder& folder, std::string& name) {
+int create_replacement(const Folder& folder, std::string& name, WrittenHere& here) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     name = replacement_name(replacement_number());
+    if (!here.take(name)) {
+      continue;
+    }
     const int fd = open_retrying(at(folder), name.c_str(),
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
@@ -271,7 +316,8 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
     return ReplaceResult::kFailed;
   }
   std::string replacement;
-  Descriptor fresh(create_replacement(folder, replacement));
+  WrittenHere written_here;  // outlives the file's name: declared before it is made
+  Descriptor fresh(create_replacement(folder, replacement, written_here));
   if (!fresh) {
     error = last_system_error();
     return refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
@@ -371,6 +417,9 @@ bool may_write_file_in(const Folder& folder, const std::string& name, SystemErro
 
 // Only what nobody holds: a new file that another run is writing is locked by it.
 void remove_leftover_replacement(const Folder& folder, const std::string& name) {
+  if (is_being_written(name)) {
+    return;
+  }
   const Descriptor file(
       open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat info;

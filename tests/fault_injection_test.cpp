@@ -481,6 +481,31 @@ TEST_F(FaultInjection, AFolderSwappedForALinkLeadsNowhere) {
   }
 }
 
+// Links to files in a folder below them: the walk lists that folder while those files are
+// written there through the links, slowly, and must not take their temporary files for
+// leftovers of an earlier run.
+TEST_F(FaultInjection, WritesThroughLinksIntoFoldersNotYetWalked) {
+  Contents files;
+  for (unsigned i = 0; i < 60; ++i) {
+    files["game" + std::to_string(i % 3) + "/data/f" + std::to_string(i) + ".conf"] =
+        game_config(100, 200 + i);
+  }
+  lay_out(files);
+  for (const auto& [path, bytes] : files) {
+    const std::string name = fs::path(path).filename().string();
+    const std::string game = fs::path(path).parent_path().parent_path().string();
+    ASSERT_EQ(symlink(("data/" + name).c_str(), path_of(game + "/link_" + name).c_str()), 0);
+  }
+  const auto result = run(with_shim({{"CONFMEND_SLOW_CREATE", "20"}}));
+  EXPECT_EQ(result.exit_status, 0) << result.output;
+  EXPECT_EQ(result.output.find("Cannot"), std::string::npos) << result.output;
+  expect_no_damage();
+  EXPECT_TRUE(snapshot(steam_) != old_);
+  for (const auto& [path, bytes] : files) {
+    EXPECT_TRUE(read_file(path_of(path)) == new_[path]) << path;
+  }
+}
+
 // A folder moved out of the Steam folder once it has been listed: its files are not written
 // where it now lies.
 TEST_F(FaultInjection, AFolderMovedOutOfTheTreeIsLeft) {

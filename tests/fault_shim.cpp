@@ -6,6 +6,7 @@
 //                                  end of a file, or to a new file) fails with ENOSPC, while
 //                                  one over bytes a file holds succeeds
 //   CONFMEND_SLOW_WRITE=MS         every write() or pwrite() to a file first waits MS ms
+//   CONFMEND_SLOW_CREATE=MS        every openat() that creates a file waits MS ms after it
 //   CONFMEND_WHEN_OPENED=PATH      when PATH is first opened (open, openat, fopen or opendir),
 //   CONFMEND_WHEN_LISTED=PATH      or when its listing has been read to its end, ...
 //   CONFMEND_DO=remove|folder|swap ... remove CONFMEND_TARGET (a file or a whole folder), or
@@ -171,7 +172,12 @@ int openat(int folder, const char* name, int flags, ...) {
         folder == AT_FDCWD || name[0] == '/' ? name : path_of(folder) + "/" + name;
     sabotage_on_open(path.c_str());
   }
-  return real<int (*)(int, const char*, int, ...)>("openat")(folder, name, flags, mode);
+  const int fd = real<int (*)(int, const char*, int, ...)>("openat")(folder, name, flags, mode);
+  if (const char* wait = std::getenv("CONFMEND_SLOW_CREATE");
+      wait != nullptr && (flags & O_CREAT)) {
+    usleep(static_cast<useconds_t>(std::atoi(wait)) * 1000);
+  }
+  return fd;
 }
 
 DIR* opendir(const char* path) {
