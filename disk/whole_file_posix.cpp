@@ -8,56 +8,24 @@
 #include <cstring>
 
 #include "disk/posix_file.h"
+#include "disk/read_in_pieces.h"
 #include "disk/whole_file.h"
 
 namespace {
 
-// Read at most this much at once, and look for NUL in it before reading on.
-constexpr std::size_t kPiece = 1 << 20;
-// Files up to this size get room for all of their bytes at once; larger ones grow as read,
-// so that one that proves to hold NUL never takes its whole size.
-constexpr std::uint64_t kRoomAtOnce = 64 << 20;
-
-// Into a block of the C heap, which tells when memory is short. With `stop_at_nul`, a NUL
-// byte ends the reading.
+// A piece of the open file, asked again when a signal cut the read short.
 ReadResult read_to_end(int fd, std::uint64_t size, std::uint64_t largest, bool stop_at_nul,
                        FileBytes& bytes, SystemError& error) {
-  if (size > largest || size >= SIZE_MAX / 2) {
-    return ReadResult::kTooLarge;
-  }
-  const std::size_t room = static_cast<std::size_t>(std::min(size, kRoomAtOnce)) + 1;
-  if (!bytes.make_room(room)) {
-    return ReadResult::kTooLarge;
-  }
-  std::size_t held = 0;
-  for (;;) {
-    if (held == bytes.capacity()) {
-      const std::size_t more = bytes.capacity() + bytes.capacity() / 2 + 65536;
-      if (more > largest + 1 || !bytes.make_room(more)) {
-        bytes.clear();
-        return ReadResult::kTooLarge;
+  const auto read_piece = [&](char* buffer, std::size_t most) -> long long {
+    for (;;) {
+      const ssize_t got = read(fd, buffer, most);
+      if (got >= 0 || errno != EINTR) {
+        error = got < 0 ? last_system_error() : error;
+        return got;
       }
     }
-    const std::size_t wanted = std::min(bytes.capacity() - held, kPiece);
-    const ssize_t got = read(fd, bytes.data() + held, wanted);
-    if (got == 0) {
-      bytes.set_size(held);
-      return held > largest ? ReadResult::kTooLarge : ReadResult::kRead;
-    }
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      error = last_system_error();
-      bytes.clear();
-      return ReadResult::kCannotRead;
-    }
-    if (stop_at_nul && std::memchr(bytes.data() + held, '\0', static_cast<std::size_t>(got))) {
-      bytes.clear();
-      return ReadResult::kHoldsNul;
-    }
-    held += static_cast<std::size_t>(got);
-  }
+  };
+  return read_in_pieces(read_piece, size, largest, stop_at_nul, bytes);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "disk/read_in_pieces.h"
 #include "disk/whole_file.h"
 #include "disk/windows_file.h"
 #include "disk/windows_handle.h"
@@ -11,45 +12,17 @@
 
 namespace {
 
-// Read at most this much at once, and look for NUL in it before reading on.
-constexpr std::size_t kPiece = 1 << 20;
-// Files up to this size get room for all of their bytes at once; larger ones grow as read.
-constexpr std::uint64_t kRoomAtOnce = 64 << 20;
-
 ReadResult read_to_end(HANDLE file, std::uint64_t size, std::uint64_t largest, bool stop_at_nul,
                        FileBytes& bytes, SystemError& error) {
-  if (size > largest || size >= SIZE_MAX / 2) {
-    return ReadResult::kTooLarge;
-  }
-  if (!bytes.make_room(static_cast<std::size_t>(std::min(size, kRoomAtOnce)) + 1)) {
-    return ReadResult::kTooLarge;
-  }
-  std::size_t held = 0;
-  for (;;) {
-    if (held == bytes.capacity()) {
-      const std::size_t more = bytes.capacity() + bytes.capacity() / 2 + 65536;
-      if (more > largest + 1 || !bytes.make_room(more)) {
-        bytes.clear();
-        return ReadResult::kTooLarge;
-      }
-    }
-    const auto wanted = static_cast<DWORD>(std::min(bytes.capacity() - held, kPiece));
+  const auto read_piece = [&](char* buffer, std::size_t most) -> long long {
     DWORD got = 0;
-    if (!ReadFile(file, bytes.data() + held, wanted, &got, nullptr)) {
+    if (!ReadFile(file, buffer, static_cast<DWORD>(most), &got, nullptr)) {
       error = last_system_error();
-      bytes.clear();
-      return ReadResult::kCannotRead;
+      return -1;
     }
-    if (got == 0) {
-      bytes.set_size(held);
-      return held > largest ? ReadResult::kTooLarge : ReadResult::kRead;
-    }
-    if (stop_at_nul && std::memchr(bytes.data() + held, '\0', got) != nullptr) {
-      bytes.clear();
-      return ReadResult::kHoldsNul;
-    }
-    held += got;
-  }
+    return got;
+  };
+  return read_in_pieces(read_piece, size, largest, stop_at_nul, bytes);
 }
 
 }  // namespace
