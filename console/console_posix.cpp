@@ -109,7 +109,7 @@ void restore_terminal_on(int signal_number) {
 // To the terminal the key is read from, when the output goes elsewhere.
 void show_prompt() {
   constexpr std::string_view kPrompt = "Press any key to continue . . .";
-  if (isatty(STDOUT_FILENO) != 1) {
+  if (!output_is_terminal()) {
     const int terminal = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (terminal >= 0) {
       const std::string line = std::string(kPrompt) + "\n";

@@ -127,48 +127,57 @@ bool Folder::list(std::vector<FolderEntry>& entries) const {
   }
 }
 
-// Climbs from this folder by ".." to the root, looking for the bounds on the way: a count of
-// steps, not a path, so it holds for any depth and any spelling.
-bool Folder::lies_within(const Folder& bounds) const {
-  const auto sought = bounds.identity();
-  auto here = identity();
-  if (!sought || !here) {
-    return false;
-  }
-  int fd = dup(descriptor(handle_));
-  while (fd >= 0 && *here != *sought) {
+namespace {
+
+// Gives `visit` the identity of the folder open as `folder`, then of each folder above it by
+// "..", up to the root or until `visit` says stop: a count of steps, not a path, so it holds
+// for any depth and any spelling. False when an identity could not be told on the way.
+template <typename Visit>
+bool climb_from(int folder, const Visit& visit) {
+  int fd = dup(folder);
+  std::optional<FileIdentity> below;
+  bool told = true;
+  for (auto here = fd >= 0 ? identity_of(fd) : std::nullopt;; here = identity_of(fd)) {
+    if (!here) {
+      told = false;
+      break;
+    }
+    if (here == below || !visit(*here)) {  // the root is its own parent
+      break;
+    }
+    below = here;
     const int parent = open_parent(fd);
     ::close(fd);
     fd = parent;
-    const auto above = fd >= 0 ? identity_of(fd) : std::nullopt;
-    if (!above || *above == *here) {  // unknown, or the root reached
-      here.reset();
+    if (fd < 0) {
+      told = false;
       break;
     }
-    here = above;
   }
   if (fd >= 0) {
     ::close(fd);
   }
-  return here.has_value();
+  return told;
+}
+
+}  // namespace
+
+bool Folder::lies_within(const Folder& bounds) const {
+  const auto sought = bounds.identity();
+  bool found = false;
+  climb_from(descriptor(handle_), [&](const FileIdentity& here) {
+    found = here == sought;
+    return !found;
+  });
+  return sought && found;
 }
 
 std::vector<FileIdentity> Folder::lineage() const {
   std::vector<FileIdentity> found;
-  int fd = dup(descriptor(handle_));
-  for (auto here = fd >= 0 ? identity_of(fd) : std::nullopt; here;) {
-    if (!found.empty() && *here == found.back()) {
-      break;  // the root is its own parent
-    }
-    found.push_back(*here);
-    const int parent = open_parent(fd);
-    ::close(fd);
-    fd = parent;
-    here = fd >= 0 ? identity_of(fd) : std::nullopt;
-  }
-  if (fd >= 0) {
-    ::close(fd);
-  }
+  climb_from(descriptor(handle_), [&](const FileIdentity& here) {
+    found.push_back(here);
+    return true;
+  });
   return found;
 }
 

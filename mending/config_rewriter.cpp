@@ -48,8 +48,7 @@ constexpr int kTries = 3;
 enum class Written { kDone, kChanged };
 
 // Replaces the file by a new one holding the new bytes; where only an in-place write keeps
-// what the file is, writes over it, and when that fails after the file was emptied, puts the
-// old bytes back exactly as they were.
+// what the file is, writes over it (which puts the old bytes back should it fail midway).
 Written write_mended_text(const Folder& folder, const std::string& name, const FileAsRead& read,
                           RewrittenFile& file) {
   const std::string_view bytes(file.new_text.text(), file.new_text.size());

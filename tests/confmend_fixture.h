@@ -2,12 +2,20 @@
 #define CONFMEND_TESTS_CONFMEND_FIXTURE_H_
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <initializer_list>
 #include <string>
 
 #include "tests/program_under_test.h"
+
+// What lstat tells of the path; a path that is not there fails the test.
+inline struct stat status_of(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+  return info;
+}
 
 // How often `part` stands in `text`.
 inline std::size_t count_of(const std::string& part, const std::string& text) {

@@ -204,12 +204,6 @@ TEST_F(Confmend, ReadOnlyFileIsReportedAndTheRunGoesOn) {
   EXPECT_EQ(read_file(steam_ + "/a/locked.conf"), " x \n");
 }
 
-struct stat status_of(const std::string& path) {
-  struct stat info {};
-  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
-  return info;
-}
-
 std::string attribute_of(const std::string& path, const char* name) {
   char value[64];
   const ssize_t size = getxattr(path.c_str(), name, value, sizeof value);

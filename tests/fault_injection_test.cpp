@@ -18,20 +18,13 @@
 #include <string>
 
 #include "tests/child_process.h"
+#include "tests/confmend_fixture.h"
 #include "tests/program_under_test.h"
 #include "tests/steam_registry.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::size_t count_of_text(const std::string& part, const std::string& text) {
-  std::size_t count = 0;
-  for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) {
-    ++count;
-  }
-  return count;
-}
 
 using Contents = std::map<std::string, std::string>;  // path below the root -> bytes
 
@@ -554,8 +547,8 @@ TEST_F(FaultInjection, AFullDiskUnderFilesWrittenInPlaceDamagesNone) {
   }
   const auto result = run(with_shim({{"CONFMEND_FULL_DISK", "1"}}));
   EXPECT_EQ(result.exit_status, 1);
-  EXPECT_EQ(count_of_text("Cannot write to file ", result.output), files.size()) << result.output;
-  EXPECT_EQ(count_of_text("\n  No space left on device\n", result.output), files.size());
+  EXPECT_EQ(count_of("Cannot write to file ", result.output), files.size()) << result.output;
+  EXPECT_EQ(count_of("\n  No space left on device\n", result.output), files.size());
   EXPECT_NE(result.output.find("\n40 files were left unmended; the reason is under each.\n"),
             std::string::npos);
   EXPECT_EQ(result.output.find("damaged"), std::string::npos) << result.output;

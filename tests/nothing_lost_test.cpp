@@ -23,12 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct stat stat_of(const std::string& path) {
-  struct stat info {};
-  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
-  return info;
-}
-
 // What a run prints besides the Steam folder, the "Found: " lines and the prompt.
 std::string messages_in(std::string output, const std::string& steam) {
   const std::string prompt = program_under_test().pause_prompt();
@@ -82,7 +76,7 @@ TEST_F(Confmend, MendsAFileOnceWhateverTheNamesThatLeadToIt) {
     EXPECT_EQ(messages_in(result.output, steam_), "") << "round " << round;
     for (int file = 0; file < kFiles; ++file) {
       ASSERT_EQ(read_file(name(file, kNames - 1)), new_text) << "round " << round;
-      EXPECT_EQ(stat_of(name(file, 0)).st_nlink, nlink_t{kNames});
+      EXPECT_EQ(status_of(name(file, 0)).st_nlink, nlink_t{kNames});
     }
   }
 }
@@ -223,15 +217,15 @@ TEST_F(Confmend, KeepsSetIdBits) {
   EXPECT_EQ(run(owner).exit_status, 0);
   EXPECT_EQ(read_file(replaced), "fullscreen=true\n");
   EXPECT_EQ(read_file(in_place), "fullscreen=true\n");
-  EXPECT_EQ(stat_of(replaced).st_mode & 07777, 04755u);
-  EXPECT_EQ(stat_of(in_place).st_mode & 07777, 06750u);
+  EXPECT_EQ(status_of(replaced).st_mode & 07777, 04755u);
+  EXPECT_EQ(status_of(in_place).st_mode & 07777, 06750u);
 }
 
 // A reference of 40 GB is no configuration: the run ends before the Steam folder is read.
 TEST_F(Confmend, AReferenceTooLargeToLoadTouchesNothing) {
   point_registry_at(steam_);
   write_file(steam_ + "/game.conf", " fullscreen = false \n");
-  const auto before = stat_of(steam_ + "/game.conf");
+  const auto before = status_of(steam_ + "/game.conf");
   { std::ofstream created(work_ + "/dosbox.conf"); }
   ASSERT_EQ(truncate((work_ + "/dosbox.conf").c_str(), 40ll << 30), 0);
   const auto result = run();
@@ -241,7 +235,7 @@ TEST_F(Confmend, AReferenceTooLargeToLoadTouchesNothing) {
                    "was changed."}) +
                 prompt());
   EXPECT_EQ(read_file(steam_ + "/game.conf"), " fullscreen = false \n");
-  EXPECT_EQ(stat_of(steam_ + "/game.conf").st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(status_of(steam_ + "/game.conf").st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 }
 
 // A library list naming "." or a relative path would mend wherever the run was started.
