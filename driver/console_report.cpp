@@ -14,16 +14,10 @@ std::string counted(std::size_t count, const char* one, const char* many) {
 }  // namespace
 
 ConsoleReport::ConsoleReport(bool dry_run)
-    : dry_run_(dry_run),
-      colour_(dry_run && output_shows_colour()),
-      terminal_(output_is_terminal()) {}
-
-std::string ConsoleReport::shown(const std::string& path) const {
-  return terminal_ ? escaped_for_terminal(path) : path;
-}
+    : dry_run_(dry_run), colour_(dry_run && output_shows_colour()) {}
 
 void ConsoleReport::waiting_for_other_run(const std::string& tree) {
-  print_line("Waiting for another run of confmend to finish with " + shown(tree));
+  print_line("Waiting for another run of confmend to finish with " + shown_path(tree));
 }
 
 // The system's own words, and what they mean where that helps.
@@ -42,14 +36,14 @@ void ConsoleReport::print_reason(const FoundFile& file) const {
 }
 
 void ConsoleReport::file_done(const FoundFile& file) {
-  const std::string path = shown(file.path);
+  const std::string path = shown_path(file.path);
   print_line("Found: " + path);
   const bool first_name = file.same_file_as.empty();
   if (first_name) {
     ++found_;
     unmended_ += file.outcome == FileOutcome::kMended ? 0 : 1;
   } else if (dry_run_) {
-    print_line("The same file as " + shown(file.same_file_as) + ", shown there");
+    print_line("The same file as " + shown_path(file.same_file_as) + ", shown there");
   }
   switch (file.outcome) {
     case FileOutcome::kMended:
@@ -93,7 +87,7 @@ void ConsoleReport::file_done(const FoundFile& file) {
 
 void ConsoleReport::folder_too_deep(const std::string& path) {
   ++not_walked_;
-  print_line("Not walked, more folders deep than the open file limit allows: " + shown(path));
+  print_line("Not walked, more folders deep than the open file limit allows: " + shown_path(path));
 }
 
 void ConsoleReport::print_summary() const {

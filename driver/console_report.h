@@ -22,13 +22,10 @@ class ConsoleReport : public MendingReport {
   bool left_anything() const { return unmended_ > 0 || not_walked_ > 0; }
 
  private:
-  // The path as it is shown: as it is, or escaped on a terminal.
-  std::string shown(const std::string& path) const;
   void print_reason(const FoundFile& file) const;
 
   const bool dry_run_;
   const bool colour_;
-  const bool terminal_;
   std::size_t found_ = 0;
   std::size_t changing_ = 0;
   std::size_t unmended_ = 0;

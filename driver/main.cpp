@@ -5,6 +5,7 @@
 #include "disk/folder.h"
 #include "driver/console_report.h"
 #include "driver/options.h"
+#include "driver/shown_text.h"
 #include "mending/tree_mending.h"
 #include "settings/reference_settings.h"
 #include "steam/library_folders.h"
@@ -64,7 +65,7 @@ void tell_of_missing_settings(const LoadedReference& loaded) {
     return;
   }
   const std::string here = working_folder();
-  print_line("No dosbox.conf in " + here + kOnlyTrimmed);
+  print_line("No dosbox.conf in " + shown_path(here) + kOnlyTrimmed);
   for (const char* hidden : {"dosbox.conf.txt", "dosbox.conf.conf"}) {
     if (path_exists(hidden)) {
       print_line(std::string(hidden) +
@@ -89,7 +90,7 @@ void mend_every_library(const SettingTable& reference, const std::string& steam_
     if (steamapps.is_open() && mending.has_walked(steamapps)) {
       continue;
     }
-    print_line(library);
+    print_line(shown_path(library));
     if (steamapps.is_open() && !mending.mend_tree(std::move(steamapps))) {
       return;
     }
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
   tell_of_missing_settings(loaded);
   const SettingTable& reference = loaded.settings;
   const std::string steam_folder = get_steam_path();
-  print_line(steam_folder);
+  print_line(shown_path(steam_folder));
   ConsoleReport report(options.dry_run);
   mend_every_library(reference, steam_folder,
                      options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report);

@@ -1,5 +1,6 @@
 #include "driver/shown_text.h"
 
+#include "console/console.h"
 #include "disk/folder.h"
 
 namespace {
@@ -32,6 +33,11 @@ std::string escaped_for_terminal(std::string_view path) {
     }
   }
   return shown;
+}
+
+std::string shown_path(std::string_view path) {
+  static const bool terminal = output_is_terminal();
+  return terminal ? escaped_for_terminal(path) : std::string(path);
 }
 
 std::string diff_label(std::string_view path) {

@@ -12,6 +12,10 @@
 // octal digits ("\033" for ESC, "\011" for a tab); every other byte as it is.
 std::string escaped_for_terminal(std::string_view path);
 
+// The path as the program prints it: escaped for a terminal when standard output is one,
+// its bytes exactly into a pipe or a file.
+std::string shown_path(std::string_view path);
+
 // A diff's "---"/"+++" name, quoted as git quotes it where it holds a control character or a
 // double quote (on POSIX also a backslash; on Windows a backslash is a separator and stays):
 // "a\tb.conf", which GNU patch reads. Otherwise the path as it is.

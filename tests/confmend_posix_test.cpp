@@ -496,7 +496,14 @@ TEST_F(Confmend, ShowsControlCharactersOfNamesEscapedOnATerminal) {
   point_registry_at(steam_);
   const std::string name = "a\x1b]0;owned\x07\nCannot write to file important.conf";
   write_file(steam_ + "/" + name, "fullscreen=false\n");
+  // A library's path comes from a file any program may write.
+  const std::string library = home_ / "lib\x1b[2J";
+  make_folders(library + "/steamapps");
+  make_folders(steam_ + "/steamapps");
+  write_file(steam_ + "/steamapps/libraryfolders.vdf",
+             "\"libraryfolders\" { \"1\" { \"path\" \"" + library + "\" } }");
   const TerminalRun run = run_on_a_terminal(home_.path(), work_, {"", "x"});
+  EXPECT_NE(run.shown.find("\r\n" + home_ / "lib\\033[2J\r\n"), std::string::npos) << run.shown;
   EXPECT_NE(run.shown.find("Found: " + steam_ +
                            "/a\\033]0;owned\\007\\012Cannot write to file important.conf\r\n"),
             std::string::npos)
@@ -505,7 +512,8 @@ TEST_F(Confmend, ShowsControlCharactersOfNamesEscapedOnATerminal) {
   EXPECT_EQ(
       run_on_a_terminal(home_.path(), work_, {"", "x", 0, false, "", "-n"}).shown.find('\x07'),
       std::string::npos);
-  EXPECT_EQ(Confmend::run().output, lines({steam_, "Found: " + steam_ + "/" + name}) + prompt());
+  EXPECT_EQ(Confmend::run().output,
+            lines({steam_, "Found: " + steam_ + "/" + name, library}) + prompt());
 }
 
 // A dry run reads without touching a time: not of the files, nor of the folders it lists, the
