@@ -9,6 +9,8 @@ add_executable(confmend_unit_tests
   driver/options_test.cpp
   driver/unified_diff_test.cpp
   encoding/utf16_test.cpp
+  settings/dosbox_properties_test.cpp
+  settings/reference_check_test.cpp
   settings/reference_settings_test.cpp
   settings/setting_line_test.cpp
   settings/setting_table_test.cpp

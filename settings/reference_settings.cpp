@@ -4,11 +4,7 @@
 #include "encoding/utf16.h"
 #include "settings/setting_line.h"
 
-namespace {
-
-// The reference file as Notepad may save it: a UTF-8 byte-order mark is dropped, and
-// "Unicode" (UTF-16 with its mark, either byte order) becomes UTF-8.
-std::string reference_text(std::string_view text) {
+std::string decoded_reference_text(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) {
     return std::string(text.substr(3));
   }
@@ -27,11 +23,10 @@ std::string reference_text(std::string_view text) {
   return utf8_from_utf16(units);
 }
 
-}  // namespace
+namespace {
 
-SettingTable reference_settings_from_text(std::string_view text) {
+SettingTable settings_from_decoded_text(std::string_view decoded) {
   SettingTable table;
-  const std::string decoded = reference_text(text);
   for_each_trimmed_line(decoded, [&](std::string_view line) {
     const auto setting = split_setting_line(line);
     if (!setting) {
@@ -46,13 +41,22 @@ SettingTable reference_settings_from_text(std::string_view text) {
   return table;
 }
 
+}  // namespace
+
+SettingTable reference_settings_from_text(std::string_view text) {
+  return settings_from_decoded_text(decoded_reference_text(text));
+}
+
 LoadedReference read_reference_file(const std::string& file_name) {
   std::string bytes;
   switch (read_whole_file(file_name, bytes, kLargestReference)) {
-    case ReadResult::kRead:
-      return {ReferenceFile::kRead, reference_settings_from_text(bytes)};
+    case ReadResult::kRead: {
+      LoadedReference loaded{ReferenceFile::kRead, {}, decoded_reference_text(bytes)};
+      loaded.settings = settings_from_decoded_text(loaded.text);
+      return loaded;
+    }
     case ReadResult::kTooLarge:
-      return {ReferenceFile::kTooLarge, {}};
+      return {ReferenceFile::kTooLarge, {}, {}};
     case ReadResult::kCannotRead:
     case ReadResult::kHoldsNul:
       break;

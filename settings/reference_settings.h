@@ -12,6 +12,10 @@
 // empty is not stored: every stored value can be written as it is.
 SettingTable reference_settings_from_text(std::string_view text);
 
+// The reference file as Notepad may save it: a UTF-8 byte-order mark is dropped, and
+// "Unicode" (UTF-16 with its mark, either byte order) becomes UTF-8.
+std::string decoded_reference_text(std::string_view text);
+
 // The largest reference file read: a configuration is a few kilobytes, and one larger than
 // this is no configuration of DOSBox's.
 constexpr std::size_t kLargestReference = 64 << 20;
@@ -25,6 +29,7 @@ enum class ReferenceFile {
 struct LoadedReference {
   ReferenceFile file = ReferenceFile::kUnreadable;
   SettingTable settings;  // empty unless the file was read
+  std::string text;       // the file decoded, as its lines were read
 };
 
 // The reference settings of the file, and whether it could be read.
