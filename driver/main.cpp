@@ -5,6 +5,7 @@
 #include "disk/folder.h"
 #include "driver/console_report.h"
 #include "driver/options.h"
+#include "driver/reference_warnings.h"
 #include "driver/shown_text.h"
 #include "mending/tree_mending.h"
 #include "settings/reference_settings.h"
@@ -30,6 +31,10 @@ int answer_without_running(const Options& options) {
       return 0;
     case Action::kRefuse:
       print_error_line("confmend: unknown option '" + options.refused + "'");
+      print_error_line("Try 'confmend --help'.");
+      return 2;
+    case Action::kRefuseTogether:
+      print_error_line("confmend: '" + options.refused + "' cannot be used together");
       print_error_line("Try 'confmend --help'.");
       return 2;
     case Action::kRun:
@@ -76,6 +81,18 @@ void tell_of_missing_settings(const LoadedReference& loaded) {
   }
 }
 
+// --check: the reference's warnings and what it holds, nothing read beyond it.
+int check_reference_only(const LoadedReference& loaded) {
+  if (loaded.file != ReferenceFile::kRead) {
+    tell_of_missing_settings(loaded);
+    return 1;
+  }
+  const std::size_t warnings = tell_reference_warnings(loaded);
+  print_line("dosbox.conf: " + counted(loaded.settings.size(), "setting") + ", " +
+             counted(warnings, "warning") + ".");
+  return warnings == 0 ? 0 : 1;
+}
+
 // The Steam folder, then the steamapps folder of every further library that is not already
 // part of what was walked, each announced by its path as the Steam folder is.
 void mend_every_library(const SettingTable& reference, const std::string& steam_folder,
@@ -113,9 +130,15 @@ int main(int argc, char** argv) {
   if (loaded.file == ReferenceFile::kTooLarge) {
     print_line("dosbox.conf is larger than " + std::to_string(kLargestReference >> 20) +
                " MiB, too large to be a configuration: no file was changed.");
-    pause_console();
+    if (!options.check) {
+      pause_console();
+    }
     return 1;
   }
+  if (options.check) {
+    return check_reference_only(loaded);
+  }
+  const std::size_t warnings = tell_reference_warnings(loaded);
   tell_of_missing_settings(loaded);
   const SettingTable& reference = loaded.settings;
   const std::string steam_folder = get_steam_path();
@@ -124,6 +147,10 @@ int main(int argc, char** argv) {
   mend_every_library(reference, steam_folder,
                      options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report);
   report.print_summary();
+  if (warnings > 0) {
+    // Said again where a double-click user looks last, before the window closes.
+    print_line("dosbox.conf: " + counted(warnings, "warning") + ", shown at the top.");
+  }
   pause_console();
   return report.left_anything() ? 1 : 0;
 }

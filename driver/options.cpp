@@ -3,10 +3,18 @@
 namespace {
 
 Options decided(Action action, const std::string& argument = "") {
-  return Options{action, false, argument, {}};
+  return Options{action, false, false, argument, {}};
 }
 
-constexpr const char* kLongOptions[] = {"dry-run", "help", "version"};
+constexpr const char* kLongOptions[] = {"check", "dry-run", "help", "version"};
+
+// A check reads only dosbox.conf: asked to write too, or to preview, it would do neither.
+Options refusing_what_conflicts(Options options) {
+  if (options.action == Action::kRun && options.check && options.dry_run) {
+    return decided(Action::kRefuseTogether, "--check --dry-run");
+  }
+  return options;
+}
 
 }  // namespace
 
@@ -32,6 +40,10 @@ Options read_options(const std::vector<std::string>& arguments, bool slash_optio
       options.dry_run = true;
       continue;
     }
+    if (argument == "--check") {
+      options.check = true;
+      continue;
+    }
     const bool is_option =
         (argument.starts_with('-') || (slash_options && argument.starts_with('/')));
     if (!is_option) {
@@ -51,7 +63,7 @@ Options read_options(const std::vector<std::string>& arguments, bool slash_optio
       options.dry_run = true;
     }
   }
-  return options;
+  return refusing_what_conflicts(options);
 }
 
 std::string option_meant_by(const std::string& word) {
@@ -71,6 +83,7 @@ std::string usage_text(bool slash_options) {
       "current folder: each name=value line whose name has a value there gets that value.\n"
       "\n"
       "  -n, --dry-run  show what would change, as a unified diff, and change nothing\n"
+      "      --check    check dosbox.conf against what DOSBox takes, and change nothing\n"
       "  -h, --help     show this help and end\n";
   if (slash_options) {
     text += "  /?             the same\n";
@@ -78,8 +91,13 @@ std::string usage_text(bool slash_options) {
   text += "      --version  show the version and end\n";
   text +=
       "\n"
+      "Before a run, and with --check, what in dosbox.conf DOSBox would not take as meant is\n"
+      "told line by line, for example:\n"
+      "  dosbox.conf:3: no DOSBox has a setting named \"fulscreen\"; did you mean \"fullscreen\"?\n"
+      "\n"
       "Exit status: 0 when every file found was mended (in a dry run, could be); 1 when a\n"
       "file was left unmended, the reason shown under it; 2 for a command line it does not\n"
-      "take; 255 when Steam cannot be found.\n";
+      "take; 255 when Steam cannot be found. With --check: 0 when dosbox.conf gives no\n"
+      "warning, 1 when it gives one or is missing.\n";
   return text;
 }

@@ -8,13 +8,15 @@ enum class Action {
   kRun,
   kShowHelp,
   kShowVersion,
-  kRefuse,  // an option that is none of the program's
+  kRefuse,          // an option that is none of the program's
+  kRefuseTogether,  // two options that make no sense together
 };
 
 struct Options {
   Action action = Action::kRun;
   bool dry_run = false;
-  std::string refused;             // the argument refused
+  bool check = false;              // only check dosbox.conf
+  std::string refused;             // the argument refused; both, for kRefuseTogether
   std::vector<std::string> words;  // the arguments that are no options, in order
 };
 
