@@ -44,6 +44,7 @@ endif()
 # What needs child processes, POSIX registries and permissions runs on the native build only.
 target_sources(confmend_test_support PRIVATE tests/child_process.cpp tests/steam_registry.cpp)
 target_sources(confmend_unit_tests PRIVATE
+  settings/dosbox_table_test.cpp
   mending/rewrite_config_file_test.cpp
   mending/tree_mending_test.cpp
   steam/steam_path_test.cpp

@@ -15,9 +15,8 @@ bool is_decimal(std::string_view text) {
   if (text.starts_with('-') || text.starts_with('+')) {
     text.remove_prefix(1);
   }
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return c >= '0' && c <= '9';
-  });
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool is_hex(std::string_view text) {
@@ -200,8 +199,7 @@ const std::vector<DosboxBuild>& dosbox_builds() {
   return builds;
 }
 
-std::vector<std::string_view> judged_words(const DosboxProperty& property,
-                                           std::string_view value) {
+std::vector<std::string_view> judged_words(const DosboxProperty& property, std::string_view value) {
   std::vector<std::string_view> words;
   if (property.words == ValueWords::kWhole) {
     words.push_back(value);

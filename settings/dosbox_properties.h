@@ -58,8 +58,7 @@ const std::vector<DosboxBuild>& dosbox_builds();
 bool takes_value(const DosboxProperty& property, std::string_view value);
 
 // The words of the value that the property judges by its kind.
-std::vector<std::string_view> judged_words(const DosboxProperty& property,
-                                           std::string_view value);
+std::vector<std::string_view> judged_words(const DosboxProperty& property, std::string_view value);
 
 // What it takes, for a message: "true or false", "a whole number from 0 to 90",
 // "surface, overlay, opengl", "auto, fixed, max or a number, then anything".

@@ -23,8 +23,7 @@ TEST(DosboxBuilds, NameTheirVersionAndHoldEverySectionOfDosbox) {
   EXPECT_EQ(builds[2].name, "DOSBox-X 0.83.13");
   for (const DosboxBuild& build : builds) {
     for (const char* section : {"sdl", "dosbox", "render", "cpu", "mixer", "midi", "sblaster",
-                                "gus", "speaker", "joystick", "serial", "dos", "ipx",
-                                "autoexec"}) {
+                                "gus", "speaker", "joystick", "serial", "dos", "ipx", "autoexec"}) {
       EXPECT_NE(std::find(build.sections.begin(), build.sections.end(), section),
                 build.sections.end())
           << build.name << " [" << section << "]";
@@ -71,16 +70,26 @@ TEST(TakesValue, JudgesAValueAsDosboxReadsIt) {
     const char* value;
     bool taken;
   } cases[] = {
-      {"fullscreen", "true", true},      {"fullscreen", "OFF", true},
-      {"fullscreen", "maybe", false},    {"memsize", "64", true},
-      {"memsize", "-1", true},           {"memsize", "12abc", false},
-      {"sbbase", "2A0", true},           {"sbbase", "0x220", true},
-      {"sbbase", "xyz", false},          {"output", "OpenGL", true},
-      {"output", "opengll", false},      {"cycles", "fixed 3000", true},
-      {"cycles", "3000", true},          {"cycles", "maxx", false},
-      {"cycles", "max 80% limit 50000", true}, {"priority", "higher,normal", true},
-      {"priority", "higher,bogus", false},     {"priority", ",", false},
-      {"scaler", "normal3x forced", true},     {"serial1", "modem listenport:23", true},
+      {"fullscreen", "true", true},
+      {"fullscreen", "OFF", true},
+      {"fullscreen", "maybe", false},
+      {"memsize", "64", true},
+      {"memsize", "-1", true},
+      {"memsize", "12abc", false},
+      {"sbbase", "2A0", true},
+      {"sbbase", "0x220", true},
+      {"sbbase", "xyz", false},
+      {"output", "OpenGL", true},
+      {"output", "opengll", false},
+      {"cycles", "fixed 3000", true},
+      {"cycles", "3000", true},
+      {"cycles", "maxx", false},
+      {"cycles", "max 80% limit 50000", true},
+      {"priority", "higher,normal", true},
+      {"priority", "higher,bogus", false},
+      {"priority", ",", false},
+      {"scaler", "normal3x forced", true},
+      {"serial1", "modem listenport:23", true},
       {"language", "anything at all", true},
   };
   for (const auto& c : cases) {

@@ -12,7 +12,7 @@ namespace {
 
 // Settings a game is made for: the machine, its memory, its sound card's resources, its DOS.
 constexpr std::string_view kSettingsGamesNeed[] = {
-    "machine", "memsize", "cputype", "core", "sbtype", "sbbase", "irq",
+    "machine", "memsize", "cputype", "core", "sbtype", "sbbase",        "irq",
     "dma",     "hdma",    "xms",     "ems",  "umb",    "keyboardlayout"};
 
 struct KnownProperty {
@@ -143,9 +143,8 @@ std::string what_each_takes(const std::vector<KnownProperty>& known) {
   std::vector<std::pair<std::string, std::vector<std::size_t>>> takes;  // what, by which builds
   for (const KnownProperty& each : known) {
     const std::string what = what_it_takes(*each.property);
-    auto same = std::find_if(takes.begin(), takes.end(), [&](const auto& t) {
-      return t.first == what;
-    });
+    auto same =
+        std::find_if(takes.begin(), takes.end(), [&](const auto& t) { return t.first == what; });
     if (same == takes.end()) {
       takes.push_back({what, {}});
       same = takes.end() - 1;
@@ -221,7 +220,8 @@ class Checker {
            "keep it a comment");
       return;
     }
-    if (!section_.empty() && (section_ == "autoexec" || !known_names().sections.contains(section_))) {
+    if (!section_.empty() &&
+        (section_ == "autoexec" || !known_names().sections.contains(section_))) {
       warn(quoted(line) + " stands in [" + section_ + "]" +
            (section_ == "autoexec" ? ", where DOSBox runs it as a command"
                                    : ", a section no DOSBox has") +
@@ -273,13 +273,14 @@ class Checker {
     const auto comment = comment_in(value);
     if (comment != std::string_view::npos) {
       warn("the value of " + std::string(name) + " ends in " + quoted(value.substr(comment)) +
-           ", which DOSBox 0.74 takes as part of the value: every game would get " +
-           quoted(value) + "; put the comment on a line of its own");
+           ", which DOSBox 0.74 takes as part of the value: every game would get " + quoted(value) +
+           "; put the comment on a line of its own");
       value = trim_setting_text(value.substr(0, comment));
     }
-    const bool taken = value.empty() || std::any_of(known.begin(), known.end(), [&](const KnownProperty& k) {
-      return takes_value(*k.property, value);
-    });
+    const bool taken =
+        value.empty() || std::any_of(known.begin(), known.end(), [&](const KnownProperty& k) {
+          return takes_value(*k.property, value);
+        });
     if (!taken) {
       tell_of_a_value_not_taken(name, value, known);
     }
@@ -287,7 +288,8 @@ class Checker {
         std::end(kSettingsGamesNeed)) {
       warn(std::string(name) +
            " is a setting games are made for: set in every game, it can keep some from "
-           "starting; leave it out unless every game needs " + quoted(value));
+           "starting; leave it out unless every game needs " +
+           quoted(value));
     }
   }
 

@@ -34,7 +34,7 @@ class Confmend : public testing::Test {
   void SetUp() override {
     make_folders(steam_);
     make_folders(work_);
-    write_file(work_ + "/dosbox.conf", "in_no_game=1\n");
+    write_file(work_ + "/dosbox.conf", "swap34=false\n");
   }
 
   static const ProgramUnderTest& program() { return program_under_test(); }

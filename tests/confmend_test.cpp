@@ -170,6 +170,119 @@ TEST_F(Confmend, ReadsTheReferenceAsPeopleSaveIt) {
   }
 }
 
+// The reference's mistakes, told line by line before the Steam folder and counted again
+// before the pause, in a run and a dry run, from every form the reference is saved in; the
+// run then does what the reference says, as it always did.
+TEST_F(Confmend, TellsTheReferencesMistakesFirstAndAgainBeforeThePause) {
+  point_registry_at(steam_);
+  const std::string reference =
+      "[sdl]\nFullScreen=true\nfulscreen=true\noutput=opengll\n[cpu]\ncycles=max   # always\n"
+      "[autoexec]\nset BLASTER=A220 I5 D1\n";
+  const std::vector<std::string> warnings = {
+      "dosbox.conf:2: \"FullScreen\" is written \"fullscreen\" in game files, and a plain run "
+      "matches names exactly as written: this line changes no game",
+      "dosbox.conf:3: no DOSBox has a setting named \"fulscreen\"; did you mean \"fullscreen\"?",
+      "dosbox.conf:4: no DOSBox takes \"opengll\" for output (did you mean \"opengl\"?): DOSBox "
+      "0.74-3 takes surface, overlay, opengl, openglnb or ddraw; DOSBox Staging 0.79.0 takes "
+      "surface, texture, texturenb, texturepp, opengl, openglnb or openglpp; DOSBox-X 0.83.13 "
+      "takes default, surface, overlay, ttf, opengl, openglnb, openglhq, openglpp, ddraw or "
+      "direct3d",
+      "dosbox.conf:6: the value of cycles ends in \"# always\", which DOSBox 0.74 takes as part "
+      "of the value: every game would get \"max   # always\"; put the comment on a line of its "
+      "own",
+      "dosbox.conf:8: \"set BLASTER=A220 I5 D1\" stands in [autoexec], where DOSBox runs it as "
+      "a command, but a run takes it as a setting named \"set BLASTER\" and writes it over every "
+      "such line of every game"};
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : reference) {
+    utf16 += c == '\n' ? std::string("\r\0\n\0", 4) : std::string(1, c) + '\0';
+  }
+  const struct {
+    const char* what;
+    std::string bytes;
+  } forms[] = {{"plain", reference},
+               {"UTF-8 byte-order mark", "\xEF\xBB\xBF" + reference},
+               {"UTF-16 with its mark", utf16}};
+  for (const auto& form : forms) {
+    write_file(work_ + "/dosbox.conf", form.bytes);
+    write_file(steam_ + "/game.conf", "cycles=auto\n");
+    std::string told;
+    for (const std::string& warning : warnings) {
+      told += lines({warning});
+    }
+    const std::string found = "Found: " + spelled(steam_ + "/game.conf");
+    const std::string again = "dosbox.conf: 5 warnings, shown at the top.";
+    const auto preview = run_with({"--dry-run"});
+    EXPECT_EQ(preview.exit_status, 0) << form.what;
+    EXPECT_TRUE(preview.output.starts_with(told + lines({spelled(steam_), found})))
+        << form.what << ":\n"
+        << preview.output;
+    EXPECT_TRUE(preview.output.ends_with(lines({"1 of 1 files would change.", again}) + prompt()))
+        << form.what << ":\n"
+        << preview.output;
+    const auto result = run();
+    EXPECT_EQ(result.exit_status, 0) << form.what;
+    EXPECT_EQ(result.output, told + lines({spelled(steam_), found, again}) + prompt()) << form.what;
+    EXPECT_EQ(read_file(steam_ + "/game.conf"), lines({"cycles=max   # always"})) << form.what;
+  }
+}
+
+// --check reads only the reference: it tells, counts, never pauses and touches nothing.
+TEST_F(Confmend, ChecksTheReferenceAndTouchesNothing) {
+  point_registry_at(steam_);
+  write_file(steam_ + "/game.conf", " fullscreen = false \n");
+  const struct {
+    const char* what;
+    const char* reference;  // nullptr: none
+    int status;
+    std::vector<std::string> output;
+  } cases[] = {
+      {"the README's example",
+       "[sdl]\nfullscreen=true\noutput=opengl\n[cpu]\ncycles=max\n",
+       0,
+       {"dosbox.conf: 3 settings, 0 warnings."}},
+      {"DOSBox Staging's names",
+       "[sdl]\nfullscreen = on\noutput = texturenb\ncapture_mouse = seamless middlegame\n"
+       "[mixer]\nreverb = large\n",
+       0,
+       {"dosbox.conf: 4 settings, 0 warnings."}},
+      {"a typo",
+       "[cpu]\ncycles=maxx\n",
+       1,
+       {"dosbox.conf:2: no DOSBox takes \"maxx\" for cycles (did you mean \"max\"?): DOSBox "
+        "0.74-3 takes auto, fixed, max or a number, then anything; DOSBox Staging 0.79.0 and "
+        "DOSBox-X 0.83.13 take auto, fixed or max, then anything",
+        "dosbox.conf: 1 setting, 1 warning."}},
+      {"no reference",
+       nullptr,
+       1,
+       {"No dosbox.conf in " + program().listed(work_) +
+        ": no setting will be changed, lines will only be trimmed."}},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(work_ + "/dosbox.conf");
+    if (c.reference != nullptr) {
+      write_file(work_ + "/dosbox.conf", c.reference);
+    }
+    const auto before = tree_state(home_.path());
+    const auto result = run_with({"--check"});
+    EXPECT_EQ(result.exit_status, c.status) << c.what;
+    std::string expected;
+    for (const std::string& line : c.output) {
+      expected += lines({line});
+    }
+    EXPECT_EQ(result.output, expected) << c.what;
+    EXPECT_EQ(result.errors, "") << c.what;
+    EXPECT_TRUE(tree_state(home_.path()) == before) << c.what << " changed files";
+  }
+  const auto refused = run_with({"--check", "--dry-run"});
+  EXPECT_EQ(refused.exit_status, 2);
+  EXPECT_EQ(refused.output, "");
+  EXPECT_EQ(refused.errors, lines({"confmend: '--check --dry-run' cannot be used together",
+                                   "Try 'confmend --help'."}));
+  EXPECT_EQ(read_file(steam_ + "/game.conf"), " fullscreen = false \n");
+}
+
 // A Proton prefix holds dosdevices/z:, a link to "/"; here it leads to the folder that holds
 // the Steam folder and, beside it, files of the user's that no run may touch.
 TEST_F(Confmend, NeverLeavesTheSteamFolderThroughLinks) {

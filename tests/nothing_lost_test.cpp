@@ -284,12 +284,12 @@ TEST_F(Confmend, AFullDiskDamagesNoFileWrittenInPlace) {
   ASSERT_EQ(mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
   const std::string steam = disk + "/Steam";
   point_registry_at(steam);
-  write_file(work_ + "/dosbox.conf", "fullscreen=" + std::string(3000, 'x') + "\n");
+  write_file(work_ + "/dosbox.conf", "fullresolution=" + std::string(3000, 'x') + "\n");
   make_folders(steam + "/game");
   std::vector<std::string> files;
   for (int file = 0; file < 20; ++file) {
     files.push_back(steam + "/game/f" + std::to_string(file) + ".conf");
-    write_file(files.back(), "fullscreen=false\n" + std::string(20000, '#') + "\n");
+    write_file(files.back(), "fullresolution=false\n" + std::string(20000, '#') + "\n");
     ASSERT_EQ(link(files.back().c_str(), (files.back() + ".link").c_str()), 0);
   }
   {
@@ -303,12 +303,12 @@ TEST_F(Confmend, AFullDiskDamagesNoFileWrittenInPlace) {
   EXPECT_EQ(count_of("\n  No space left on device\n", result.output), 20u) << result.output;
   EXPECT_EQ(result.output.find("damaged"), std::string::npos) << result.output;
   for (const auto& file : files) {
-    EXPECT_EQ(read_file(file), "fullscreen=false\n" + std::string(20000, '#') + "\n") << file;
+    EXPECT_EQ(read_file(file), "fullresolution=false\n" + std::string(20000, '#') + "\n") << file;
   }
   ASSERT_EQ(unlink((disk + "/filler").c_str()), 0);
   EXPECT_EQ(messages_in(run().output, steam), "");
   EXPECT_EQ(read_file(files[7]),
-            "fullscreen=" + std::string(3000, 'x') + "\n" + std::string(20000, '#') + "\n");
+            "fullresolution=" + std::string(3000, 'x') + "\n" + std::string(20000, '#') + "\n");
   umount2(disk.c_str(), MNT_DETACH);
 }
 
