@@ -113,14 +113,22 @@ std::string nearest(std::string_view word, const std::vector<std::string>& candi
 // The text in double quotes, shortened where it is long: a message names it, not repeats it.
 std::string quoted(std::string_view text) {
   constexpr std::size_t kLongest = 60;
-  if (text.size() <= kLongest) {
-    return "\"" + std::string(text) + "\"";
+  std::size_t cut = text.size();
+  if (cut > kLongest) {
+    cut = kLongest - 3;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+      --cut;  // not inside a UTF-8 sequence
+    }
   }
-  std::size_t cut = kLongest - 3;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-    --cut;  // not inside a UTF-8 sequence
+  std::string shown;
+  shown.reserve(cut + 5);
+  shown.push_back('"');
+  shown.append(text.data(), cut);
+  if (cut < text.size()) {
+    shown.append("...");
   }
-  return "\"" + std::string(text.substr(0, cut)) + "...\"";
+  shown.push_back('"');
+  return shown;
 }
 
 // Where a value seems to end in a comment: "#" or ";" after a blank. A list of colours
