@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <set>
+#include <unordered_map>
 
 #include "settings/setting_line.h"
 
@@ -269,4 +271,75 @@ std::string what_it_takes(const DosboxProperty& property) {
       break;
   }
   return takes;
+}
+
+namespace {
+
+// Every property of every build, by its name in lower case, and every section likewise.
+struct KnownNames {
+  std::unordered_map<std::string, std::vector<KnownProperty>> properties;
+  std::vector<std::string> names;
+  std::set<std::string, std::less<>> sections;
+  std::set<std::string, std::less<>> dosbox_sections;
+  std::vector<std::size_t> names_in_build;
+};
+
+const KnownNames& known_names() {
+  static const KnownNames known = [] {
+    KnownNames names;
+    const auto& builds = dosbox_builds();
+    for (std::size_t build = 0; build < builds.size(); ++build) {
+      std::set<std::string> distinct;
+      for (const std::string& section : builds[build].sections) {
+        names.sections.insert(lower_case(section));
+        if (build == 0) {
+          names.dosbox_sections.insert(lower_case(section));
+        }
+      }
+      for (const DosboxProperty& property : builds[build].properties) {
+        const std::string name = lower_case(property.name);
+        distinct.insert(name);
+        auto& known = names.properties[name];
+        if (known.empty()) {
+          names.names.push_back(property.name);
+        }
+        known.push_back({build, &property});
+      }
+      names.names_in_build.push_back(distinct.size());
+    }
+    std::sort(names.names.begin(), names.names.end());
+    return names;
+  }();
+  return known;
+}
+
+}  // namespace
+
+const std::vector<KnownProperty>& properties_named(std::string_view name) {
+  static const std::vector<KnownProperty> none;
+  const auto found = known_names().properties.find(lower_case(name));
+  return found == known_names().properties.end() ? none : found->second;
+}
+
+const std::vector<std::string>& every_property_name() {
+  return known_names().names;
+}
+
+bool some_build_has_section(std::string_view section) {
+  return known_names().sections.contains(section);
+}
+
+bool dosbox_has_section(std::string_view section) {
+  return known_names().dosbox_sections.contains(section);
+}
+
+std::size_t names_in_build(std::size_t build) {
+  return known_names().names_in_build[build];
+}
+
+bool games_are_made_for(std::string_view name) {
+  static constexpr std::string_view kMadeFor[] = {
+      "machine", "memsize", "cputype", "core", "sbtype", "sbbase",        "irq",
+      "dma",     "hdma",    "xms",     "ems",  "umb",    "keyboardlayout"};
+  return std::find(std::begin(kMadeFor), std::end(kMadeFor), name) != std::end(kMadeFor);
 }

@@ -64,6 +64,27 @@ std::vector<std::string_view> judged_words(const DosboxProperty& property, std::
 // "surface, overlay, opengl", "auto, fixed, max or a number, then anything".
 std::string what_it_takes(const DosboxProperty& property);
 
+// Every property of every build named so, without regard to case; empty when none is.
+struct KnownProperty {
+  std::size_t build = 0;  // in dosbox_builds()
+  const DosboxProperty* property = nullptr;
+};
+const std::vector<KnownProperty>& properties_named(std::string_view name);
+
+// Every name some build has, as the first build that has it writes it, in byte order.
+const std::vector<std::string>& every_property_name();
+
+// Whether some build has the section (in lower case); whether DOSBox 0.74-3 itself has it.
+bool some_build_has_section(std::string_view section);
+bool dosbox_has_section(std::string_view section);
+
+// Whether games are made for the setting (in lower case): the machine, its memory, its sound
+// card's resources, its DOS. Set in every game, it can keep some from starting.
+bool games_are_made_for(std::string_view name);
+
+// How many distinct names the build has.
+std::size_t names_in_build(std::size_t build);
+
 // The text in ASCII lower case.
 std::string lower_case(std::string_view text);
 

@@ -1,44 +1,23 @@
 // The table of DOSBox 0.74-3 against the installed DOSBox itself, run headless in a sandbox:
 // what it writes as its configuration, and what it takes and refuses when it reads one.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <map>
 
 #include "settings/dosbox_properties.h"
-#include "tests/child_process.h"
+#include "tests/dosbox_program.h"
 
 namespace {
 
-bool dosbox_installed() {
-  return access("/usr/bin/dosbox", X_OK) == 0;
-}
-
-#define SKIP_UNLESS_DOSBOX()                                                         \
-  do {                                                                               \
-    if (!dosbox_installed()) {                                                       \
-      if (running_under_ci()) {                                                      \
-        FAIL() << "dosbox is not installed, and CI may skip nothing";                \
-      }                                                                              \
-      GTEST_SKIP() << "SKIPPED: the table against DOSBox (dosbox is not installed)"; \
-    }                                                                                \
-  } while (false)
-
 // Runs DOSBox on the configuration, if any, and has it write its own to `written`.
-ChildResult run_dosbox(const TempDir& home, const std::string& configuration,
-                       const std::string& written) {
-  std::vector<std::string> command = {"/usr/bin/dosbox"};
+ChildResult run_dosbox_writing(const TempDir& home, const std::string& configuration,
+                               const std::string& written) {
+  std::vector<std::string> configurations;
   if (!configuration.empty()) {
     write_file(home / "given.conf", configuration);
-    command.insert(command.end(), {"-conf", home / "given.conf"});
+    configurations.push_back(home / "given.conf");
   }
-  command.insert(command.end(), {"-c", "config -writeconf " + written, "-c", "exit"});
-  ChildOptions options;
-  options.environment = {{"HOME", home.path()},
-                         {"PATH", "/usr/bin:/bin"},
-                         {"SDL_VIDEODRIVER", "dummy"},
-                         {"SDL_AUDIODRIVER", "dummy"}};
-  return run_program(command, options);
+  return run_dosbox(home.path(), configurations, {"config -writeconf " + written});
 }
 
 struct Written {
@@ -91,9 +70,9 @@ const DosboxBuild& table() {
 }
 
 TEST(DosboxTable, HoldsEveryPropertyDosboxWritesWithItsDefaultAndValues) {
-  SKIP_UNLESS_DOSBOX();
+  SKIP_UNLESS_DOSBOX("the table against DOSBox");
   const TempDir home;
-  const auto result = run_dosbox(home, "", home / "written.conf");
+  const auto result = run_dosbox_writing(home, "", home / "written.conf");
   ASSERT_EQ(result.exit_status, 0) << result.output << result.errors;
   const auto written = read_written(read_file(home / "written.conf"));
   ASSERT_GT(written.size(), 50u);
@@ -117,7 +96,7 @@ TEST(DosboxTable, HoldsEveryPropertyDosboxWritesWithItsDefaultAndValues) {
 // Each listed value the table says it takes DOSBox keeps; a value off the list it refuses,
 // with its own message, and a true/false property keeps the opposite of its default.
 TEST(DosboxTable, TakesWhatTheTableSaysAndRefusesTheRest) {
-  SKIP_UNLESS_DOSBOX();
+  SKIP_UNLESS_DOSBOX("the table against DOSBox");
   std::string taken, refused;
   std::map<std::string, std::string> expected;
   std::size_t lists = 0;
@@ -147,7 +126,7 @@ TEST(DosboxTable, TakesWhatTheTableSaysAndRefusesTheRest) {
     expected[property.name] = value;
   }
   const TempDir home;
-  const auto took = run_dosbox(home, taken, home / "took.conf");
+  const auto took = run_dosbox_writing(home, taken, home / "took.conf");
   ASSERT_EQ(took.exit_status, 0) << took.errors;
   EXPECT_EQ(took.output.find("not a valid value"), std::string::npos) << took.output;
   const auto written = read_written(read_file(home / "took.conf"));
@@ -155,7 +134,7 @@ TEST(DosboxTable, TakesWhatTheTableSaysAndRefusesTheRest) {
     ASSERT_TRUE(written.count(name)) << name;
     EXPECT_EQ(written.at(name).default_value.substr(0, value.size()), value) << name;
   }
-  const auto refusing = run_dosbox(home, refused, home / "refused.conf");
+  const auto refusing = run_dosbox_writing(home, refused, home / "refused.conf");
   ASSERT_EQ(refusing.exit_status, 0) << refusing.errors;
   std::size_t refusals = 0;
   for (std::size_t at = 0; (at = refusing.output.find("\"confmend_typo\" is not a valid value",

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <unordered_map>
 
 #include "settings/dosbox_properties.h"
 #include "settings/setting_line.h"
@@ -14,39 +13,6 @@ namespace {
 constexpr std::string_view kSettingsGamesNeed[] = {
     "machine", "memsize", "cputype", "core", "sbtype", "sbbase",        "irq",
     "dma",     "hdma",    "xms",     "ems",  "umb",    "keyboardlayout"};
-
-struct KnownProperty {
-  std::size_t build = 0;
-  const DosboxProperty* property = nullptr;
-};
-
-// Every property of every build, by its name in lower case, and every section likewise.
-struct KnownNames {
-  std::unordered_map<std::string, std::vector<KnownProperty>> properties;
-  std::set<std::string, std::less<>> sections;
-  std::vector<std::size_t> names_in_build;  // distinct names of each build
-};
-
-const KnownNames& known_names() {
-  static const KnownNames known = [] {
-    KnownNames names;
-    const auto& builds = dosbox_builds();
-    for (std::size_t build = 0; build < builds.size(); ++build) {
-      std::set<std::string> distinct;
-      for (const std::string& section : builds[build].sections) {
-        names.sections.insert(lower_case(section));
-      }
-      for (const DosboxProperty& property : builds[build].properties) {
-        const std::string name = lower_case(property.name);
-        distinct.insert(name);
-        names.properties[name].push_back({build, &property});
-      }
-      names.names_in_build.push_back(distinct.size());
-    }
-    return names;
-  }();
-  return known;
-}
 
 // How many single-byte edits, or swaps of two neighbours, make one text the other; more than
 // `most` stops early as "too many".
@@ -181,11 +147,11 @@ class Checker {
     for (std::size_t build = 0; build < builds.size(); ++build) {
       std::size_t present = 0;
       for (const std::string& name : names_seen_) {
-        const auto& known = known_names().properties.at(name);
+        const auto& known = properties_named(name);
         present += std::any_of(known.begin(), known.end(),
                                [&](const KnownProperty& k) { return k.build == build; });
       }
-      const std::size_t all = known_names().names_in_build[build];
+      const std::size_t all = names_in_build(build);
       if (present * 2 > all) {
         check_.warnings.insert(
             check_.warnings.begin(),
@@ -203,42 +169,27 @@ class Checker {
     return std::move(check_);
   }
 
-  void read_line(std::string_view line) {
-    ++number_;
-    if (line.starts_with('[')) {
-      const auto end = line.find(']');
-      if (end != std::string_view::npos) {
-        section_ = lower_case(trim_setting_text(line.substr(1, end - 1)));
-      }
-      return;
+  void read_line(const ReferenceLine& line) {
+    number_ = line.number;
+    switch (line.kind) {
+      case ReferenceLineKind::kComment:
+        warn(quoted(line.text) + " is a comment to DOSBox, but a run takes it as a setting named " +
+             quoted(line.name) +
+             " and writes it over every such comment of every game; write it without \"=\" to "
+             "keep it a comment");
+        return;
+      case ReferenceLineKind::kCommand:
+        warn(quoted(line.text) + " stands in [" + std::string(line.section) + "]" +
+             (line.section == "autoexec" ? ", where DOSBox runs it as a command"
+                                         : ", a section no DOSBox has") +
+             ", but a run takes it as a setting named " + quoted(line.name) +
+             " and writes it over every such line of every game");
+        return;
+      case ReferenceLineKind::kSetting:
+        break;
     }
-    const auto setting = split_setting_line(line);
-    if (!setting) {
-      return;
-    }
-    const std::string_view value =
-        trim_setting_text(setting->value.substr(0, setting->value.find('\0')));
-    if (value.empty()) {
-      return;  // the loader stores nothing for it
-    }
-    if (line.starts_with('#') || line.starts_with(';')) {
-      warn(quoted(line) + " is a comment to DOSBox, but a run takes it as a setting named " +
-           quoted(setting->name) +
-           " and writes it over every such comment of every game; write it without \"=\" to "
-           "keep it a comment");
-      return;
-    }
-    if (!section_.empty() &&
-        (section_ == "autoexec" || !known_names().sections.contains(section_))) {
-      warn(quoted(line) + " stands in [" + section_ + "]" +
-           (section_ == "autoexec" ? ", where DOSBox runs it as a command"
-                                   : ", a section no DOSBox has") +
-           ", but a run takes it as a setting named " + quoted(setting->name) +
-           " and writes it over every such line of every game");
-      return;
-    }
-    tell_of_a_second_value(setting->name, value);
-    read_setting(setting->name, value);
+    tell_of_a_second_value(line.name, line.value);
+    read_setting(line.name, line.value);
   }
 
  private:
@@ -263,12 +214,11 @@ class Checker {
 
   void read_setting(std::string_view name, std::string_view value) {
     const std::string lower = lower_case(name);
-    const auto found = known_names().properties.find(lower);
-    if (found == known_names().properties.end()) {
+    const auto& known = properties_named(lower);
+    if (known.empty()) {
       tell_of_an_unknown_name(name);
       return;
     }
-    const auto& known = found->second;
     names_seen_.insert(lower);
     const bool as_written = std::any_of(known.begin(), known.end(), [&](const KnownProperty& k) {
       return k.property->name == name;
@@ -276,7 +226,7 @@ class Checker {
     if (!as_written) {
       warn(quoted(name) + " is written " + quoted(known.front().property->name) +
            " in game files, and a plain run matches names exactly as written: this line "
-           "changes no game");
+           "changes no game (--add-missing reads them as DOSBox does)");
     }
     const auto comment = comment_in(value);
     if (comment != std::string_view::npos) {
@@ -292,8 +242,7 @@ class Checker {
     if (!taken) {
       tell_of_a_value_not_taken(name, value, known);
     }
-    if (std::find(std::begin(kSettingsGamesNeed), std::end(kSettingsGamesNeed), lower) !=
-        std::end(kSettingsGamesNeed)) {
+    if (games_are_made_for(lower)) {
       warn(std::string(name) +
            " is a setting games are made for: set in every game, it can keep some from "
            "starting; leave it out unless every game needs " +
@@ -306,15 +255,7 @@ class Checker {
       ++check_.count;
       return;
     }
-    static const std::vector<std::string> all_names = [] {
-      std::vector<std::string> names;
-      for (const auto& [lower, known] : known_names().properties) {
-        names.push_back(known.front().property->name);
-      }
-      std::sort(names.begin(), names.end());
-      return names;
-    }();
-    const std::string meant = nearest(name, all_names);
+    const std::string meant = nearest(name, every_property_name());
     warn("no DOSBox has a setting named " + quoted(name) +
          (meant.empty() ? "; a run will change only lines of exactly that name"
                         : "; did you mean " + quoted(meant) + "?"));
@@ -343,15 +284,48 @@ class Checker {
 
   ReferenceCheck check_;
   std::size_t number_ = 0;
-  std::string section_;
   std::map<std::string_view, std::pair<std::size_t, std::string_view>, std::less<>> values_set_;
   std::set<std::string> names_seen_;
 };
 
 }  // namespace
 
+void for_each_reference_setting(std::string_view text,
+                                const std::function<void(const ReferenceLine&)>& handle) {
+  ReferenceLine read;
+  std::string section;
+  for_each_trimmed_line(text, [&](std::string_view line) {
+    ++read.number;
+    if (line.starts_with('[')) {
+      const auto end = line.find(']');
+      if (end != std::string_view::npos) {
+        section = lower_case(trim_setting_text(line.substr(1, end - 1)));
+      }
+      return;
+    }
+    const auto setting = split_setting_line(line);
+    if (!setting) {
+      return;
+    }
+    read.value = trim_setting_text(setting->value.substr(0, setting->value.find('\0')));
+    if (read.value.empty()) {
+      return;  // the loader stores nothing for it
+    }
+    read.section = section;
+    read.text = line;
+    read.name = setting->name;
+    read.kind = ReferenceLineKind::kSetting;
+    if (line.starts_with('#') || line.starts_with(';')) {
+      read.kind = ReferenceLineKind::kComment;
+    } else if (!section.empty() && (section == "autoexec" || !some_build_has_section(section))) {
+      read.kind = ReferenceLineKind::kCommand;
+    }
+    handle(read);
+  });
+}
+
 ReferenceCheck check_reference(std::string_view text) {
   Checker checker;
-  for_each_trimmed_line(text, [&](std::string_view line) { checker.read_line(line); });
+  for_each_reference_setting(text, [&](const ReferenceLine& line) { checker.read_line(line); });
   return checker.finish();
 }

@@ -2,6 +2,7 @@
 #define CONFMEND_SETTINGS_REFERENCE_CHECK_H_
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,5 +26,25 @@ struct ReferenceCheck {
 
 // `text` is the reference as the loader decodes it (decoded_reference_text).
 ReferenceCheck check_reference(std::string_view text);
+
+// How a line that the loader stores a setting from reads to DOSBox.
+enum class ReferenceLineKind {
+  kSetting,  // before any section, or in one that some DOSBox has
+  kComment,  // a comment that holds "=": "#fullscreen=false"
+  kCommand,  // in [autoexec] (a DOS command), or in a section no DOSBox has (noise)
+};
+
+struct ReferenceLine {
+  std::size_t number = 0;
+  std::string_view section;  // in lower case; empty before the first header
+  std::string_view text;     // trimmed
+  std::string_view name;     // as the loader stores them
+  std::string_view value;
+  ReferenceLineKind kind = ReferenceLineKind::kSetting;
+};
+
+// Calls `handle` with every line of the text that the loader stores a setting from, in order.
+void for_each_reference_setting(std::string_view text,
+                                const std::function<void(const ReferenceLine&)>& handle);
 
 #endif  // CONFMEND_SETTINGS_REFERENCE_CHECK_H_

@@ -1,0 +1,32 @@
+#ifndef CONFMEND_SETTINGS_MISSING_SETTINGS_H_
+#define CONFMEND_SETTINGS_MISSING_SETTINGS_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/setting_table.h"
+
+// What --add-missing gives a DOSBox configuration file: the reference's settings that DOSBox
+// keeps in a section, matched there without regard to case, as DOSBox reads them, and added
+// where the file lacks them.
+
+struct SectionSetting {
+  std::string section;     // in lower case, as DOSBox writes it: "sdl"
+  std::string name;        // as the reference writes it
+  std::string lower_name;  // the same in lower case
+  std::string value;       // what the plain rule gives a line of that name
+  bool may_add = true;     // false for a setting games are made for: matched, never added
+};
+
+// The reference's settings that DOSBox keeps in one section, in the order of their last lines
+// in `text` (the reference decoded); none from a comment or a DOS command, none that no
+// DOSBox has, and none that several sections of the first build that has it hold.
+std::vector<SectionSetting> settings_kept_in_sections(std::string_view text,
+                                                      const SettingTable& reference);
+
+// Whether a file whose section headers (in lower case) are these is one of DOSBox's: one has
+// [sdl], [dosbox] or [autoexec], or two other sections that DOSBox 0.74-3 has.
+bool is_dosbox_configuration(const std::vector<std::string>& headers);
+
+#endif  // CONFMEND_SETTINGS_MISSING_SETTINGS_H_
