@@ -2,7 +2,9 @@
 // the file is the second). The promises checked: the result holds no CR and no NUL and ends
 // every line with one LF; every line that is not a replaced setting keeps its trimmed text,
 // and every replaced one is exactly its name, "=" and the reference value; mending the
-// result again changes nothing; and a file holding NUL is left exactly as it was.
+// result again changes nothing; and a file holding NUL is left exactly as it was. With the
+// settings DOSBox keeps in sections, looked for only the text is the same; added, every line
+// is still ended by one LF, each line in stays, in order, and adding again adds nothing.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,14 +12,15 @@
 #include "disk/folder.h"
 #include "fuzz/fuzz_target.h"
 #include "mending/config_rewriter.h"
+#include "settings/missing_settings.h"
 #include "settings/reference_settings.h"
 #include "settings/setting_line.h"
 
 namespace {
 
-std::string mended(const SettingTable& reference, std::string_view text) {
+std::string mended(const MendingRules& rules, std::string_view text) {
   TextAccumulator accumulator;
-  mend_config_text(reference, text, accumulator);
+  mend_config_text(rules, text, accumulator);
   FUZZ_EXPECT(!accumulator.failed(), "memory for the new text");
   return std::string(accumulator.text(), accumulator.size());
 }
@@ -112,6 +115,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     start = end + 1;
   }
   FUZZ_EXPECT(after.size() == before.size(), "one line out for every line in");
+
+  const std::vector<SectionSetting> kept =
+      settings_kept_in_sections(decoded_reference_text(input.substr(0, size / 2)), reference);
+  MendingRules rules(reference);
+  rules.kept_in_sections = &kept;
+  FUZZ_EXPECT(mended(rules, text) == once, "looking for what is missing changes nothing");
+  rules.add_missing = true;
+  const std::string added = mended(rules, text);
+  FUZZ_EXPECT(added.find_first_of(std::string("\r\0", 2)) == std::string::npos &&
+                  (added.empty() || added.back() == '\n'),
+              "added lines end as every line does");
+  FUZZ_EXPECT(mended(rules, added) == added, "adding again adds nothing");
+  std::size_t kept_lines = 0;
+  for (std::size_t start = 0; start < added.size() && kept_lines < after.size();) {
+    const std::size_t end = added.find('\n', start);
+    const std::string line = added.substr(start, end - start);
+    const auto name = setting_name(after[kept_lines]);
+    // A line kept, or the same line with its value given in another case's section.
+    if (line == after[kept_lines] ||
+        (name && setting_name(line) == name && line.starts_with(std::string(*name) + "="))) {
+      ++kept_lines;
+    }
+    start = end + 1;
+  }
+  FUZZ_EXPECT(kept_lines == after.size(), "every line in stays, in order");
   static const std::string no_value;
   for (std::size_t i = 0; i < before.size(); ++i) {
     const auto name = setting_name(before[i]);

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <bitset>
+#include <map>
+#include <optional>
 
 #include "disk/file_writing.h"
+#include "settings/dosbox_properties.h"
 #include "settings/setting_line.h"
 
 namespace {
@@ -28,18 +31,169 @@ class NameLengths {
 
 // Neither the line (files that hold NUL are left alone) nor a reference value (cut where the
 // reference is read) holds a NUL byte, so every piece is appended as it is.
+const std::string kNoValue;
+
 void mend_line(const SettingTable& reference, const NameLengths& names, std::string_view line,
                std::string_view line_end, TextAccumulator& new_text) {
-  static const std::string no_value;
   const auto name = setting_name(line);
   if (name && names.may_name(*name)) {
-    const std::string& value = lookup_setting(reference, *name, no_value);
+    const std::string& value = lookup_setting(reference, *name, kNoValue);
     if (!value.empty()) {
       new_text.append_bytes(*name).append_char('=').append_bytes(value).append_bytes(line_end);
       return;
     }
   }
   new_text.append_bytes(line).append_bytes(line_end);
+}
+
+// A section header: "[", a name and "]", the whole trimmed line; its name in lower case.
+std::optional<std::string> header_of(std::string_view line) {
+  if (line.size() < 2 || line.front() != '[' || line.back() != ']') {
+    return std::nullopt;
+  }
+  return lower_case(trim_setting_text(line.substr(1, line.size() - 2)));
+}
+
+// Where in a DOSBox configuration file what it lacks goes, read in a first pass.
+struct DosboxFileLayout {
+  std::vector<std::string> headers;
+  // The last non-blank line of each section's last occurrence.
+  std::map<std::string, std::size_t, std::less<>> section_ends;
+  std::vector<bool> set;                     // of each setting kept in a section
+  std::size_t new_sections_after = kNoLine;  // the last non-blank line before [autoexec]
+  static constexpr std::size_t kNoLine = static_cast<std::size_t>(-1);
+};
+
+DosboxFileLayout layout_of(const std::vector<std::string_view>& lines,
+                           const std::vector<SectionSetting>& settings) {
+  DosboxFileLayout layout;
+  layout.set.assign(settings.size(), false);
+  std::string section;
+  bool before_autoexec = true;
+  for (std::size_t at = 0; at < lines.size(); ++at) {
+    const std::string_view line = lines[at];
+    if (const auto header = header_of(line)) {
+      section = *header;
+      layout.headers.push_back(section);
+      before_autoexec = before_autoexec && section != "autoexec";
+    } else if (const auto name = setting_name(line); name && !section.empty()) {
+      const std::string lower = lower_case(*name);
+      for (std::size_t k = 0; k < settings.size(); ++k) {
+        if (settings[k].lower_name == lower && settings[k].section == section) {
+          layout.set[k] = true;
+        }
+      }
+    }
+    if (!line.empty()) {
+      if (!section.empty()) {
+        layout.section_ends[section] = at;
+      }
+      if (before_autoexec) {
+        layout.new_sections_after = at;
+      }
+    }
+  }
+  return layout;
+}
+
+void append_line(TextAccumulator& text, std::string_view line, std::string_view line_end) {
+  text.append_bytes(line).append_bytes(line_end);
+}
+
+void append_setting(TextAccumulator& text, std::string_view name, std::string_view value,
+                    std::string_view line_end) {
+  text.append_bytes(name).append_char('=').append_bytes(value).append_bytes(line_end);
+}
+
+// The plain rule, then, in a DOSBox configuration file, the settings kept in sections: a
+// line naming one in another case in its section gets its value, and each the file lacks is
+// added at the end of its section's last occurrence, or in a section of its own before
+// [autoexec] (at the end where there is none).
+void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
+                      std::string_view original, std::string_view line_end,
+                      TextAccumulator& new_text, FileLacks* lacks) {
+  const auto& settings = *rules.kept_in_sections;
+  std::vector<std::string_view> lines;
+  for_each_trimmed_line(original, [&](std::string_view line) { lines.push_back(line); });
+  const DosboxFileLayout layout = layout_of(lines, settings);
+  const bool dosbox_file = is_dosbox_configuration(layout.headers);
+  std::map<std::size_t, std::vector<std::size_t>> added_after;  // line: settings added
+  std::vector<std::pair<std::string, std::vector<std::size_t>>> new_sections;
+  for (std::size_t k = 0; dosbox_file && k < settings.size(); ++k) {
+    if (layout.set[k] || !settings[k].may_add) {
+      continue;
+    }
+    if (lacks != nullptr) {
+      lacks->settings.push_back(k);
+    }
+    const auto end = layout.section_ends.find(settings[k].section);
+    if (end != layout.section_ends.end()) {
+      added_after[end->second].push_back(k);
+      continue;
+    }
+    auto section = std::find_if(new_sections.begin(), new_sections.end(),
+                                [&](const auto& s) { return s.first == settings[k].section; });
+    if (section == new_sections.end()) {
+      new_sections.push_back({settings[k].section, {}});
+      section = new_sections.end() - 1;
+    }
+    section->second.push_back(k);
+  }
+  if (lacks != nullptr) {
+    lacks->dosbox_file = dosbox_file;
+  }
+  const bool adding = dosbox_file && rules.add_missing;
+  const auto append_new_sections = [&](bool at_start) {
+    for (const auto& [section, added] : new_sections) {
+      if (!at_start) {
+        append_line(new_text, "", line_end);
+      }
+      append_line(new_text, "[" + section + "]", line_end);
+      for (const std::size_t k : added) {
+        append_setting(new_text, settings[k].name, settings[k].value, line_end);
+      }
+      if (at_start) {
+        append_line(new_text, "", line_end);
+      }
+    }
+  };
+  if (adding && layout.new_sections_after == DosboxFileLayout::kNoLine) {
+    append_new_sections(true);
+  }
+  std::string section;
+  for (std::size_t at = 0; at < lines.size(); ++at) {
+    const std::string_view line = lines[at];
+    if (const auto header = header_of(line)) {
+      section = *header;
+    }
+    const auto name = setting_name(line);
+    const SectionSetting* other_case = nullptr;
+    if (adding && name && !section.empty() &&
+        lookup_setting(*rules.reference, *name, kNoValue).empty()) {
+      const std::string lower = lower_case(*name);
+      for (const SectionSetting& setting : settings) {
+        if (setting.lower_name == lower && setting.section == section) {
+          other_case = &setting;
+        }
+      }
+    }
+    if (other_case != nullptr) {
+      append_setting(new_text, *name, other_case->value, line_end);
+    } else {
+      mend_line(*rules.reference, names, line, line_end, new_text);
+    }
+    if (!adding) {
+      continue;
+    }
+    if (const auto added = added_after.find(at); added != added_after.end()) {
+      for (const std::size_t k : added->second) {
+        append_setting(new_text, settings[k].name, settings[k].value, line_end);
+      }
+    }
+    if (at == layout.new_sections_after) {
+      append_new_sections(false);
+    }
+  }
 }
 
 // How often a file that changes under the rewriter is read and mended again.
@@ -92,21 +246,24 @@ Written write_mended_text(const Folder& folder, const std::string& name, const F
 
 }  // namespace
 
-void mend_config_text(const SettingTable& reference, std::string_view original,
-                      TextAccumulator& new_text, std::string_view line_end) {
+void mend_config_text(const MendingRules& rules, std::string_view original,
+                      TextAccumulator& new_text, std::string_view line_end, FileLacks* lacks) {
   // Room for a little growth up front: most files change only a few values.
   new_text.reserve(original.size() + original.size() / 8 + 64);
-  const NameLengths names(reference);
-  for_each_trimmed_line(original, [&](std::string_view line) {
-    mend_line(reference, names, line, line_end, new_text);
-  });
+  const NameLengths names(*rules.reference);
+  if (rules.kept_in_sections == nullptr || rules.kept_in_sections->empty()) {
+    for_each_trimmed_line(original, [&](std::string_view line) {
+      mend_line(*rules.reference, names, line, line_end, new_text);
+    });
+  } else {
+    mend_dosbox_text(rules, names, original, line_end, new_text, lacks);
+  }
   // Gives an empty file a block too, so that it is written as the empty text.
   new_text.append_char('\0');
 }
 
-void rewrite_config_file(const SettingTable& reference, const Folder& folder,
-                         const std::string& name, MendingMode mode, RewrittenFile& file,
-                         const MendingGuards& guards) {
+void rewrite_config_file(const MendingRules& rules, const Folder& folder, const std::string& name,
+                         MendingMode mode, RewrittenFile& file, const MendingGuards& guards) {
   for (int attempt = 0; attempt < kTries; ++attempt) {
     file.outcome = FileOutcome::kMended;
     file.error = {};
@@ -131,7 +288,8 @@ void rewrite_config_file(const SettingTable& reference, const Folder& folder,
       file.outcome = FileOutcome::kKeptChanging;
       return;
     }
-    mend_config_text(reference, file.original.view(), file.new_text, kStoredLineEnd);
+    file.lacks = {};
+    mend_config_text(rules, file.original.view(), file.new_text, kStoredLineEnd, &file.lacks);
     if (file.new_text.failed()) {
       file.outcome = FileOutcome::kTooLarge;
       return;

@@ -4,18 +4,35 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "disk/folder.h"
 #include "disk/whole_file.h"
 #include "mending/mending_report.h"
 #include "mending/text_accumulator.h"
+#include "settings/missing_settings.h"
 #include "settings/setting_table.h"
 
+// What a run gives each file: by the plain rule, the reference's value to each line of its
+// name; with --add-missing, in a DOSBox configuration file, also the settings DOSBox keeps in
+// a section, to lines that name them in another case there, and added where the file lacks
+// them. Where only `kept_in_sections` is given, the file is only looked at for what it lacks.
+struct MendingRules {
+  MendingRules(const SettingTable& plain_reference)  // NOLINT: the plain rule alone
+      : reference(&plain_reference) {}
+
+  const SettingTable* reference;
+  const std::vector<SectionSetting>* kept_in_sections = nullptr;
+  bool add_missing = false;
+};
+
 // The new text of a configuration file: every line trimmed and ended by `line_end`, and each
-// setting line whose name has a non-empty reference value given that value. Lines are split
-// as for_each_trimmed_line splits them, so that none swallows another.
-void mend_config_text(const SettingTable& reference, std::string_view original,
-                      TextAccumulator& new_text, std::string_view line_end = "\n");
+// setting line whose name has a non-empty reference value given that value; and what the
+// rules add (see MendingRules), each added line ended alike. Lines are split as
+// for_each_trimmed_line splits them, so that none swallows another.
+void mend_config_text(const MendingRules& rules, std::string_view original,
+                      TextAccumulator& new_text, std::string_view line_end = "\n",
+                      FileLacks* lacks = nullptr);
 
 enum class MendingMode {
   kWrite,
@@ -38,6 +55,7 @@ struct RewrittenFile {
   // What the file held, and the bytes it was given (or, in a dry run, would be given).
   FileBytes original;
   TextAccumulator new_text;
+  FileLacks lacks;
 };
 
 // Gives the file `name` in the folder its mended text, with the platform's line ends: a new
@@ -46,8 +64,7 @@ struct RewrittenFile {
 // A file that cannot be read to its end, that holds NUL bytes or that cannot be written is
 // left as it is. A file that another program writes meanwhile is mended again from what it
 // then holds, a few times at most. In a dry run nothing is written.
-void rewrite_config_file(const SettingTable& reference, const Folder& folder,
-                         const std::string& name, MendingMode mode, RewrittenFile& result,
-                         const MendingGuards& guards = {});
+void rewrite_config_file(const MendingRules& rules, const Folder& folder, const std::string& name,
+                         MendingMode mode, RewrittenFile& result, const MendingGuards& guards = {});
 
 #endif  // CONFMEND_MENDING_CONFIG_REWRITER_H_

@@ -83,4 +83,69 @@ TEST(MendConfigText, AnEmptyReferenceOnlyTrims) {
   EXPECT_EQ(mended({}, " fullscreen = false \r\n"), "fullscreen = false\n");
 }
 
+// --add-missing, on the files Steam's DOS games ship and players write.
+TEST(MendConfigText, AddsWhatADosboxFileLacksWhereDosboxReadsIt) {
+  const std::string reference_text =
+      "[sdl]\nfullscreen=true\noutput=opengl\n[cpu]\ncycles=max\n[dosbox]\nmachine=vgaonly\n"
+      "[autoexec]\nset BLASTER=A220\n#scaler=none\nfulscreen=true\n";
+  const SettingTable reference = reference_of(reference_text);
+  const std::vector<SectionSetting> kept = settings_kept_in_sections(reference_text, reference);
+  MendingRules rules(reference);
+  rules.kept_in_sections = &kept;
+  rules.add_missing = true;
+  const auto mended_adding = [&](const std::string& original) {
+    TextAccumulator text;
+    mend_config_text(rules, original, text);
+    return std::string(text.text(), text.size());
+  };
+  const struct {
+    const char* what;
+    std::string original, mended;
+  } cases[] = {
+      {"only [autoexec]", "[autoexec]\n@echo off\nmount c .\n",
+       "[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n\n"
+       "[autoexec]\n@echo off\nmount c .\n"},
+      {"a pair's single file", "[ipx]\nipx=false\n\n[autoexec]\nmount c .\n",
+       "[ipx]\nipx=false\n\n[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n\n"
+       "[autoexec]\nmount c .\n"},
+      {"names and headers in another case", "[SDL]\nFullScreen=false\n[CPU]\nCYCLES=auto\n",
+       "[SDL]\nFullScreen=true\noutput=opengl\n[CPU]\nCYCLES=max\n"},
+      {"a section present without the name, blanks and a comment after",
+       "[sdl]\nfullresolution=desktop\n# mine\n\n[autoexec]\n",
+       "[sdl]\nfullresolution=desktop\n# mine\nfullscreen=true\noutput=opengl\n\n[cpu]\n"
+       "cycles=max\n\n[autoexec]\n"},
+      {"a section twice: added to the last",
+       "[sdl]\nfullscreen=false\n[cpu]\ncore=auto\n[sdl]\nwaitonerror=true\n",
+       "[sdl]\nfullscreen=true\n[cpu]\ncore=auto\ncycles=max\n[sdl]\nwaitonerror=true\n"
+       "output=opengl\n"},
+      {"a name in the wrong section is no setting there", "[cpu]\noutput=surface\n[sdl]\n",
+       "[cpu]\noutput=opengl\ncycles=max\n[sdl]\nfullscreen=true\noutput=opengl\n"},
+      {"CR LF line ends", "[ipx]\r\nipx=false\r\n[autoexec]\r\nmount c .\r\n",
+       "[ipx]\nipx=false\n\n[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n"
+       "[autoexec]\nmount c .\n"},
+      {"one other section of DOSBox's makes no DOSBox file", "[ipx]\nipx=false\n",
+       "[ipx]\nipx=false\n"},
+      {"not a DOSBox file: the plain rule only", "# engine\nfullscreen=0\n[video]\nwidth=640\n",
+       "# engine\nfullscreen=true\n[video]\nwidth=640\n"},
+      {"two sections only forks have make no DOSBox file", "[video]\n[pc98]\n",
+       "[video]\n[pc98]\n"},
+      {"two of DOSBox's other sections make one", "[ipx]\n[dos]\nxms=true\n",
+       "[ipx]\n[dos]\nxms=true\n\n[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string once = mended_adding(c.original);
+    EXPECT_EQ(once, c.mended) << c.what;
+    EXPECT_EQ(mended_adding(once), once) << c.what << ": a second run adds nothing more";
+  }
+  // What a dry run without the option learns: what each DOSBox file lacks, and nothing added.
+  rules.add_missing = false;
+  FileLacks lacks;
+  TextAccumulator text;
+  mend_config_text(rules, "[SDL]\nFullScreen=false\n[autoexec]\r\n", text, "\n", &lacks);
+  EXPECT_EQ(std::string(text.text(), text.size()), "[SDL]\nFullScreen=false\n[autoexec]\n");
+  EXPECT_TRUE(lacks.dosbox_file);
+  ASSERT_EQ(kept.size(), 4u);
+  EXPECT_EQ(lacks.settings, (std::vector<std::size_t>{1, 2})) << "output and cycles";
+}
+
 }  // namespace

@@ -27,9 +27,9 @@ PoolBounds pool_bounds(std::size_t open_files, std::size_t most_threads) {
   return bounds;
 }
 
-MendingPool::MendingPool(const SettingTable& reference, MendingMode mode, MendingReport& report,
+MendingPool::MendingPool(const MendingRules& rules, MendingMode mode, MendingReport& report,
                          const HeldInterruptions& interruptions, const PoolBounds& bounds)
-    : reference_(reference),
+    : rules_(rules),
       mode_(mode),
       report_(report),
       interruptions_(interruptions),
@@ -86,7 +86,7 @@ void MendingPool::push_file(Slot& slot) {
     guards.is_ours = [&](const FileIdentity& read) {
       return (file.found && file.found->identity == read) || claims_.claim(read);
     };
-    rewrite_config_file(reference_, *file.folder, file.name, mode_, slot.result, guards);
+    rewrite_config_file(rules_, *file.folder, file.name, mode_, slot.result, guards);
     if (mode_ == MendingMode::kWrite) {
       // Nothing of it is shown: its memory goes back at once.
       slot.result.original.clear();
@@ -170,6 +170,7 @@ void MendingPool::report(Slot& slot) {
     found.old_bytes = result.original.view();
     found.new_bytes = std::string_view(
         result.new_text.text() == nullptr ? "" : result.new_text.text(), result.new_text.size());
+    found.lacks = &result.lacks;
   }
   report_.file_done(found);
   if (slot.file.found) {

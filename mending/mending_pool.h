@@ -52,7 +52,7 @@ PoolBounds pool_bounds(std::size_t open_files, std::size_t most_threads);
 // being written finish and starts no other.
 class MendingPool {
  public:
-  MendingPool(const SettingTable& reference, MendingMode mode, MendingReport& report,
+  MendingPool(const MendingRules& rules, MendingMode mode, MendingReport& report,
               const HeldInterruptions& interruptions, const PoolBounds& bounds);
   ~MendingPool();
   MendingPool(const MendingPool&) = delete;
@@ -74,7 +74,7 @@ class MendingPool {
   void report_done(bool wait);
   void report(Slot& slot);
 
-  const SettingTable& reference_;
+  const MendingRules rules_;
   const MendingMode mode_;
   MendingReport& report_;
   const HeldInterruptions& interruptions_;

@@ -1,8 +1,10 @@
 #ifndef CONFMEND_MENDING_MENDING_REPORT_H_
 #define CONFMEND_MENDING_MENDING_REPORT_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "disk/system_error.h"
 
@@ -19,6 +21,13 @@ enum class FileOutcome {
   kMovedAway,     // its folder was moved out of the tree being walked: left as it is
 };
 
+// What a DOSBox configuration file lacked of the settings kept in sections, before any was
+// added: their places in the list of them, of those that may be added.
+struct FileLacks {
+  bool dosbox_file = false;
+  std::vector<std::size_t> settings;
+};
+
 struct FoundFile {
   std::string path;  // as it is announced: the walked folder's path, "/" and its name
   FileOutcome outcome = FileOutcome::kMended;
@@ -28,6 +37,8 @@ struct FoundFile {
   // Where an earlier name led to the same file: that name, under which it was mended (and, in
   // a dry run, its changes shown). Its outcome is that file's.
   std::string same_file_as;
+  // A dry run's, where the run looks for settings kept in sections: what the file lacks.
+  const FileLacks* lacks = nullptr;
 };
 
 // What a run of the mending tells, in the order of the walk; the driver decides what to

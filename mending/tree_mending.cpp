@@ -25,13 +25,13 @@ std::size_t deepest_walk(const PoolBounds& bounds) {
 
 }  // namespace
 
-TreeMending::TreeMending(const SettingTable& reference, MendingMode mode, MendingReport& report,
+TreeMending::TreeMending(const MendingRules& rules, MendingMode mode, MendingReport& report,
                          std::size_t threads)
     : mode_(mode),
       report_(report),
       bounds_(pool_bounds(most_open_files(), threads)),
       deepest_(deepest_walk(bounds_)),
-      pool_(reference, mode, report, interruptions_, bounds_) {}
+      pool_(rules, mode, report, interruptions_, bounds_) {}
 
 bool TreeMending::mend_tree(Folder tree) {
   TreeLock lock;

@@ -21,7 +21,7 @@ class TreeMending {
 
   // Files are mended on up to `threads` threads at once, fewer where the open file limit is
   // low; the program's own choice by default.
-  TreeMending(const SettingTable& reference, MendingMode mode, MendingReport& report,
+  TreeMending(const MendingRules& rules, MendingMode mode, MendingReport& report,
               std::size_t threads = kThreads);
   ~TreeMending() = default;
   TreeMending(const TreeMending&) = delete;
