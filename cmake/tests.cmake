@@ -42,7 +42,8 @@ if(WIN32)
 endif()
 
 # What needs child processes, POSIX registries and permissions runs on the native build only.
-target_sources(confmend_test_support PRIVATE tests/child_process.cpp tests/steam_registry.cpp)
+target_sources(confmend_test_support PRIVATE tests/child_process.cpp tests/dosbox_program.cpp
+               tests/steam_registry.cpp)
 target_sources(confmend_unit_tests PRIVATE
   settings/dosbox_table_test.cpp
   mending/rewrite_config_file_test.cpp
@@ -54,7 +55,8 @@ gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST)
 # The end-to-end suite against one build of the native program.
 function(add_end_to_end_suite name program prefix)
   add_executable(${name} tests/confmend_test.cpp tests/confmend_posix_test.cpp
-                 tests/nothing_lost_test.cpp tests/native_program.cpp ${ARGN})
+                 tests/dosbox_reads_test.cpp tests/nothing_lost_test.cpp tests/native_program.cpp
+                 ${ARGN})
   target_compile_definitions(${name} PRIVATE CONFMEND_PROGRAM="${program}")
   target_link_libraries(${name} PRIVATE confmend_test_support GTest::gtest_main util)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${prefix}")

@@ -13,8 +13,11 @@ std::string counted(std::size_t count, const char* one, const char* many) {
 
 }  // namespace
 
-ConsoleReport::ConsoleReport(bool dry_run)
-    : dry_run_(dry_run), colour_(dry_run && output_shows_colour()) {}
+ConsoleReport::ConsoleReport(bool dry_run, const std::vector<SectionSetting>* lacking)
+    : dry_run_(dry_run),
+      colour_(dry_run && output_shows_colour()),
+      settings_lacking_(lacking),
+      lacking_(lacking == nullptr ? 0 : lacking->size()) {}
 
 void ConsoleReport::waiting_for_other_run(const std::string& tree) {
   print_line("Waiting for another run of confmend to finish with " + shown_path(tree));
@@ -42,6 +45,7 @@ void ConsoleReport::file_done(const FoundFile& file) {
   if (first_name) {
     ++found_;
     unmended_ += file.outcome == FileOutcome::kMended ? 0 : 1;
+    count_what_it_lacks(file);
   } else if (dry_run_) {
     print_line("The same file as " + shown_path(file.same_file_as) + ", shown there");
   }
@@ -90,7 +94,24 @@ void ConsoleReport::folder_too_deep(const std::string& path) {
   print_line("Not walked, more folders deep than the open file limit allows: " + shown_path(path));
 }
 
+void ConsoleReport::count_what_it_lacks(const FoundFile& file) {
+  if (settings_lacking_ == nullptr || file.lacks == nullptr || !file.lacks->dosbox_file) {
+    return;
+  }
+  ++dosbox_files_;
+  for (const std::size_t setting : file.lacks->settings) {
+    ++lacking_[setting];
+  }
+}
+
 void ConsoleReport::print_summary() const {
+  for (std::size_t setting = 0; setting < lacking_.size(); ++setting) {
+    if (lacking_[setting] > 0) {
+      print_line(shown_path((*settings_lacking_)[setting].name) + ": not set in " +
+                 std::to_string(lacking_[setting]) + " of " + std::to_string(dosbox_files_) +
+                 " DOSBox configuration files (--add-missing adds it)");
+    }
+  }
   if (dry_run_) {
     print_line(std::to_string(changing_) + " of " + std::to_string(found_) +
                " files would change.");

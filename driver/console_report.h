@@ -3,15 +3,18 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "mending/mending_report.h"
+#include "settings/missing_settings.h"
 
 // Shows the run on the console: a "Found: " line for every file, then what went wrong with
 // it, if anything. A dry run shows, after each file that would change, how, as a unified
-// diff, and at the end how many would.
+// diff, and at the end how many would; given the settings kept in sections, it first tells
+// of each how many DOSBox configuration files lack it.
 class ConsoleReport : public MendingReport {
  public:
-  explicit ConsoleReport(bool dry_run);
+  explicit ConsoleReport(bool dry_run, const std::vector<SectionSetting>* lacking = nullptr);
 
   void waiting_for_other_run(const std::string& tree) override;
   void file_done(const FoundFile& file) override;
@@ -23,6 +26,7 @@ class ConsoleReport : public MendingReport {
 
  private:
   void print_reason(const FoundFile& file) const;
+  void count_what_it_lacks(const FoundFile& file);
 
   const bool dry_run_;
   const bool colour_;
@@ -30,6 +34,9 @@ class ConsoleReport : public MendingReport {
   std::size_t changing_ = 0;
   std::size_t unmended_ = 0;
   std::size_t not_walked_ = 0;
+  const std::vector<SectionSetting>* settings_lacking_;
+  std::vector<std::size_t> lacking_;  // of each, the DOSBox files that lack it
+  std::size_t dosbox_files_ = 0;
 };
 
 #endif  // CONFMEND_DRIVER_CONSOLE_REPORT_H_

@@ -8,6 +8,7 @@
 #include "driver/reference_warnings.h"
 #include "driver/shown_text.h"
 #include "mending/tree_mending.h"
+#include "settings/missing_settings.h"
 #include "settings/reference_settings.h"
 #include "steam/library_folders.h"
 #include "steam/steam_path.h"
@@ -95,9 +96,9 @@ int check_reference_only(const LoadedReference& loaded) {
 
 // The Steam folder, then the steamapps folder of every further library that is not already
 // part of what was walked, each announced by its path as the Steam folder is.
-void mend_every_library(const SettingTable& reference, const std::string& steam_folder,
+void mend_every_library(const MendingRules& rules, const std::string& steam_folder,
                         MendingMode mode, MendingReport& report) {
-  TreeMending mending(reference, mode, report);
+  TreeMending mending(rules, mode, report);
   if (!mending.mend_tree(Folder::open(steam_folder))) {
     return;
   }
@@ -140,11 +141,18 @@ int main(int argc, char** argv) {
   }
   const std::size_t warnings = tell_reference_warnings(loaded);
   tell_of_missing_settings(loaded);
-  const SettingTable& reference = loaded.settings;
+  // A plain run looks for nothing but the names it replaces; a dry run also for what files
+  // lack, to tell it; --add-missing adds that.
+  const std::vector<SectionSetting> kept = settings_kept_in_sections(loaded.text, loaded.settings);
+  MendingRules rules(loaded.settings);
+  if (options.dry_run || options.add_missing) {
+    rules.kept_in_sections = &kept;
+    rules.add_missing = options.add_missing;
+  }
   const std::string steam_folder = get_steam_path();
   print_line(shown_path(steam_folder));
-  ConsoleReport report(options.dry_run);
-  mend_every_library(reference, steam_folder,
+  ConsoleReport report(options.dry_run, options.add_missing ? nullptr : &kept);
+  mend_every_library(rules, steam_folder,
                      options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report);
   report.print_summary();
   if (warnings > 0) {

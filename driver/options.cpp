@@ -3,15 +3,18 @@
 namespace {
 
 Options decided(Action action, const std::string& argument = "") {
-  return Options{action, false, false, argument, {}};
+  return Options{action, false, false, false, argument, {}};
 }
 
-constexpr const char* kLongOptions[] = {"check", "dry-run", "help", "version"};
+constexpr const char* kLongOptions[] = {"add-missing", "check", "dry-run", "help", "version"};
 
 // A check reads only dosbox.conf: asked to write too, or to preview, it would do neither.
 Options refusing_what_conflicts(Options options) {
   if (options.action == Action::kRun && options.check && options.dry_run) {
     return decided(Action::kRefuseTogether, "--check --dry-run");
+  }
+  if (options.action == Action::kRun && options.check && options.add_missing) {
+    return decided(Action::kRefuseTogether, "--check --add-missing");
   }
   return options;
 }
@@ -44,6 +47,10 @@ Options read_options(const std::vector<std::string>& arguments, bool slash_optio
       options.check = true;
       continue;
     }
+    if (argument == "--add-missing") {
+      options.add_missing = true;
+      continue;
+    }
     const bool is_option =
         (argument.starts_with('-') || (slash_options && argument.starts_with('/')));
     if (!is_option) {
@@ -56,6 +63,10 @@ Options read_options(const std::vector<std::string>& arguments, bool slash_optio
     for (std::size_t at = 1; at < argument.size(); ++at) {
       if (argument[at] == 'h') {
         return decided(Action::kShowHelp);
+      }
+      if (argument[at] == 'a') {
+        options.add_missing = true;
+        continue;
       }
       if (argument[at] != 'n') {
         return decided(Action::kRefuse, argument);
@@ -82,13 +93,17 @@ std::string usage_text(bool slash_options) {
       "every further Steam library, into line with the settings of dosbox.conf in the\n"
       "current folder: each name=value line whose name has a value there gets that value.\n"
       "\n"
-      "  -n, --dry-run  show what would change, as a unified diff, and change nothing\n"
-      "      --check    check dosbox.conf against what DOSBox takes, and change nothing\n"
-      "  -h, --help     show this help and end\n";
+      "  -a, --add-missing  also give DOSBox's configuration files the settings of\n"
+      "                     dosbox.conf they lack, in the section DOSBox reads them from, and\n"
+      "                     match names written in another case there, as DOSBox does;\n"
+      "                     without it, a run changes only the lines each file has\n"
+      "  -n, --dry-run      show what would change, as a unified diff, and change nothing\n"
+      "      --check        check dosbox.conf against what DOSBox takes, and change nothing\n"
+      "  -h, --help         show this help and end\n";
   if (slash_options) {
-    text += "  /?             the same\n";
+    text += "  /?                 the same\n";
   }
-  text += "      --version  show the version and end\n";
+  text += "      --version      show the version and end\n";
   text +=
       "\n"
       "Before a run, and with --check, what in dosbox.conf DOSBox would not take as meant is\n"

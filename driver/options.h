@@ -16,6 +16,7 @@ struct Options {
   Action action = Action::kRun;
   bool dry_run = false;
   bool check = false;              // only check dosbox.conf
+  bool add_missing = false;        // add what DOSBox files lack
   std::string refused;             // the argument refused; both, for kRefuseTogether
   std::vector<std::string> words;  // the arguments that are no options, in order
 };

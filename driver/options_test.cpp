@@ -41,6 +41,10 @@ TEST(ReadOptions, TakesOptionsAsGnuProgramsDo) {
       {{"/?"}, false, Action::kRun, false, ""},
       {{"/n"}, true, Action::kRefuse, false, "/n"},
       {{"C:\\Games\\game.conf"}, true, Action::kRun, false, ""},
+      // Options that make no sense together.
+      {{"--check", "--dry-run"}, false, Action::kRefuseTogether, false, "--check --dry-run"},
+      {{"--check", "-a"}, false, Action::kRefuseTogether, false, "--check --add-missing"},
+      {{"-an"}, false, Action::kRun, true, ""},
   };
   for (const auto& c : cases) {
     const Options options = read_options(c.arguments, c.slash_options);
@@ -52,12 +56,18 @@ TEST(ReadOptions, TakesOptionsAsGnuProgramsDo) {
     EXPECT_EQ(options.dry_run, c.dry_run) << words;
     EXPECT_EQ(options.refused, c.refused) << words;
   }
+  for (const auto& arguments : {std::vector<std::string>{"-a"}, {"--add-missing"}, {"-na"}}) {
+    EXPECT_TRUE(read_options(arguments, false).add_missing) << arguments[0];
+  }
+  EXPECT_TRUE(read_options({"--check"}, false).check);
+  EXPECT_FALSE(read_options({"-n"}, false).add_missing);
 }
 
 TEST(UsageText, NamesEveryOption) {
   for (const bool slash_options : {false, true}) {
     const std::string usage = usage_text(slash_options);
-    for (const char* option : {"--dry-run", "-n,", "--help", "-h,", "--version", "dosbox.conf"}) {
+    for (const char* option : {"--dry-run", "-n,", "--add-missing", "-a,", "--check", "--help",
+                               "-h,", "--version", "dosbox.conf"}) {
       EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(usage.find("/?") != std::string::npos, slash_options);

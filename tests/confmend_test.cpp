@@ -180,7 +180,8 @@ TEST_F(Confmend, TellsTheReferencesMistakesFirstAndAgainBeforeThePause) {
       "[autoexec]\nset BLASTER=A220 I5 D1\n";
   const std::vector<std::string> warnings = {
       "dosbox.conf:2: \"FullScreen\" is written \"fullscreen\" in game files, and a plain run "
-      "matches names exactly as written: this line changes no game",
+      "matches names exactly as written: this line changes no game (--add-missing reads them "
+      "as DOSBox does)",
       "dosbox.conf:3: no DOSBox has a setting named \"fulscreen\"; did you mean \"fullscreen\"?",
       "dosbox.conf:4: no DOSBox takes \"opengll\" for output (did you mean \"opengl\"?): DOSBox "
       "0.74-3 takes surface, overlay, opengl, openglnb or ddraw; DOSBox Staging 0.79.0 takes "
@@ -281,6 +282,52 @@ TEST_F(Confmend, ChecksTheReferenceAndTouchesNothing) {
   EXPECT_EQ(refused.errors, lines({"confmend: '--check --dry-run' cannot be used together",
                                    "Try 'confmend --help'."}));
   EXPECT_EQ(read_file(steam_ + "/game.conf"), " fullscreen = false \n");
+}
+
+// --add-missing gives DOSBox's files what they lack, where DOSBox reads it, once; a plain dry
+// run says what they lack; other .conf files get the plain rule only.
+TEST_F(Confmend, AddsWhatDosboxFilesLackOnlyWhenAsked) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "[sdl]\nfullscreen=true\n[cpu]\ncycles=max\n");
+  const std::string game = steam_ + "/steamapps/common/Game";
+  make_folders(game);
+  const std::map<std::string, std::pair<std::string, std::vector<std::string>>> files = {
+      {"ROTT.conf",
+       {"[autoexec]\r\n@echo off\r\n",
+        {"[sdl]", "fullscreen=true", "", "[cpu]", "cycles=max", "", "[autoexec]", "@echo off"}}},
+      {"dosboxGK.conf",
+       {"[SDL]\nFullScreen=false\n\n[cpu]\ncore=auto\n[autoexec]\n",
+        {"[SDL]", "FullScreen=true", "", "[cpu]", "core=auto", "cycles=max", "[autoexec]"}}},
+      {"engine.conf", {"fullscreen=0\n[video]\n", {"fullscreen=true", "[video]"}}},
+  };
+  for (const auto& [name, texts] : files) {
+    write_file(game + "/" + name, texts.first);
+  }
+  const auto preview = run_with({"--dry-run"});
+  EXPECT_EQ(preview.exit_status, 0);
+  EXPECT_TRUE(preview.output.ends_with(
+      lines({"fullscreen: not set in 1 of 2 DOSBox configuration files (--add-missing adds it)",
+             "cycles: not set in 2 of 2 DOSBox configuration files (--add-missing adds it)",
+             "2 of 3 files would change."}) +
+      prompt()))
+      << preview.output;
+  const auto plain = run();
+  EXPECT_EQ(plain.output.find("not set in"), std::string::npos) << plain.output;
+  EXPECT_EQ(read_file(game + "/ROTT.conf"), lines({"[autoexec]", "@echo off"}));
+  for (const auto& arguments : {std::vector<std::string>{"--add-missing"}, {"-a"}}) {
+    const auto result = run_with(arguments);
+    EXPECT_EQ(result.exit_status, 0) << result.output;
+    for (const auto& [name, texts] : files) {
+      std::string expected;
+      for (const auto& line : texts.second) {
+        expected += lines({line});
+      }
+      EXPECT_EQ(read_file(game + "/" + name), expected) << name << " after " << arguments[0];
+    }
+  }
+  const auto again = run_with({"-an"});
+  EXPECT_TRUE(again.output.ends_with(lines({"0 of 3 files would change."}) + prompt()))
+      << again.output;
 }
 
 // A Proton prefix holds dosdevices/z:, a link to "/"; here it leads to the folder that holds
