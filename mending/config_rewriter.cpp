@@ -46,53 +46,75 @@ void mend_line(const SettingTable& reference, const NameLengths& names, std::str
   new_text.append_bytes(line).append_bytes(line_end);
 }
 
-// A section header: "[", a name and "]", the whole trimmed line; its name in lower case.
-std::optional<std::string> header_of(std::string_view line) {
+// A section header: "[", a name and "]", the whole trimmed line; its name as it stands.
+std::optional<std::string_view> header_of(std::string_view line) {
   if (line.size() < 2 || line.front() != '[' || line.back() != ']') {
     return std::nullopt;
   }
-  return lower_case(trim_setting_text(line.substr(1, line.size() - 2)));
+  return trim_setting_text(line.substr(1, line.size() - 2));
 }
 
-// Where in a DOSBox configuration file what it lacks goes, read in a first pass.
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+// The setting kept in the section that the line names, without regard to case; or none.
+const SectionSetting* kept_setting_named(const std::vector<SectionSetting>& settings,
+                                         std::string_view section, std::string_view name) {
+  const SectionSetting* found = nullptr;
+  for (const SectionSetting& setting : settings) {
+    if (setting.section == section && same_ignoring_case(setting.lower_name, name)) {
+      found = &setting;
+    }
+  }
+  return found;
+}
+
+// Where in a DOSBox configuration file what it lacks goes, read in a first pass: by the
+// numbers of its lines, so that nothing of the file is held but the text.
 struct DosboxFileLayout {
-  std::vector<std::string> headers;
-  // The last non-blank line of each section's last occurrence.
+  static constexpr std::size_t kNoLine = static_cast<std::size_t>(-1);
+  bool dosbox_file = false;
+  // The last non-blank line of the last occurrence of each section a setting is kept in.
   std::map<std::string, std::size_t, std::less<>> section_ends;
   std::vector<bool> set;                     // of each setting kept in a section
   std::size_t new_sections_after = kNoLine;  // the last non-blank line before [autoexec]
-  static constexpr std::size_t kNoLine = static_cast<std::size_t>(-1);
 };
 
-DosboxFileLayout layout_of(const std::vector<std::string_view>& lines,
-                           const std::vector<SectionSetting>& settings) {
+DosboxFileLayout layout_of(std::string_view original, const std::vector<SectionSetting>& settings) {
   DosboxFileLayout layout;
   layout.set.assign(settings.size(), false);
+  DosboxFileTest test;
   std::string section;
   bool before_autoexec = true;
-  for (std::size_t at = 0; at < lines.size(); ++at) {
-    const std::string_view line = lines[at];
+  bool kept_here = false;  // whether a setting is kept in the section
+  std::size_t at = 0;
+  for_each_trimmed_line(original, [&](std::string_view line) {
     if (const auto header = header_of(line)) {
-      section = *header;
-      layout.headers.push_back(section);
+      section = lower_case(*header);
+      test.saw_header(section);
       before_autoexec = before_autoexec && section != "autoexec";
+      kept_here = std::any_of(settings.begin(), settings.end(),
+                              [&](const SectionSetting& s) { return s.section == section; });
     } else if (const auto name = setting_name(line); name && !section.empty()) {
-      const std::string lower = lower_case(*name);
-      for (std::size_t k = 0; k < settings.size(); ++k) {
-        if (settings[k].lower_name == lower && settings[k].section == section) {
-          layout.set[k] = true;
-        }
+      if (const SectionSetting* kept = kept_setting_named(settings, section, *name)) {
+        layout.set[static_cast<std::size_t>(kept - settings.data())] = true;
       }
     }
     if (!line.empty()) {
-      if (!section.empty()) {
+      if (kept_here) {
         layout.section_ends[section] = at;
       }
       if (before_autoexec) {
         layout.new_sections_after = at;
       }
     }
-  }
+    ++at;
+  });
+  layout.dosbox_file = test.is_dosbox_configuration();
   return layout;
 }
 
@@ -113,10 +135,8 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
                       std::string_view original, std::string_view line_end,
                       TextAccumulator& new_text, FileLacks* lacks) {
   const auto& settings = *rules.kept_in_sections;
-  std::vector<std::string_view> lines;
-  for_each_trimmed_line(original, [&](std::string_view line) { lines.push_back(line); });
-  const DosboxFileLayout layout = layout_of(lines, settings);
-  const bool dosbox_file = is_dosbox_configuration(layout.headers);
+  const DosboxFileLayout layout = layout_of(original, settings);
+  const bool dosbox_file = layout.dosbox_file;
   std::map<std::size_t, std::vector<std::size_t>> added_after;  // line: settings added
   std::vector<std::pair<std::string, std::vector<std::size_t>>> new_sections;
   for (std::size_t k = 0; dosbox_file && k < settings.size(); ++k) {
@@ -148,7 +168,7 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
       if (!at_start) {
         append_line(new_text, "", line_end);
       }
-      append_line(new_text, "[" + section + "]", line_end);
+      new_text.append_char('[').append_bytes(section).append_char(']').append_bytes(line_end);
       for (const std::size_t k : added) {
         append_setting(new_text, settings[k].name, settings[k].value, line_end);
       }
@@ -161,39 +181,34 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
     append_new_sections(true);
   }
   std::string section;
-  for (std::size_t at = 0; at < lines.size(); ++at) {
-    const std::string_view line = lines[at];
+  std::size_t at = 0;
+  for_each_trimmed_line(original, [&](std::string_view line) {
     if (const auto header = header_of(line)) {
-      section = *header;
+      section = lower_case(*header);
     }
     const auto name = setting_name(line);
-    const SectionSetting* other_case = nullptr;
-    if (adding && name && !section.empty() &&
-        lookup_setting(*rules.reference, *name, kNoValue).empty()) {
-      const std::string lower = lower_case(*name);
-      for (const SectionSetting& setting : settings) {
-        if (setting.lower_name == lower && setting.section == section) {
-          other_case = &setting;
-        }
-      }
-    }
+    const SectionSetting* other_case =
+        adding && name && !section.empty() &&
+                lookup_setting(*rules.reference, *name, kNoValue).empty()
+            ? kept_setting_named(settings, section, *name)
+            : nullptr;
     if (other_case != nullptr) {
       append_setting(new_text, *name, other_case->value, line_end);
     } else {
       mend_line(*rules.reference, names, line, line_end, new_text);
     }
-    if (!adding) {
-      continue;
-    }
-    if (const auto added = added_after.find(at); added != added_after.end()) {
-      for (const std::size_t k : added->second) {
-        append_setting(new_text, settings[k].name, settings[k].value, line_end);
+    if (adding) {
+      if (const auto added = added_after.find(at); added != added_after.end()) {
+        for (const std::size_t k : added->second) {
+          append_setting(new_text, settings[k].name, settings[k].value, line_end);
+        }
+      }
+      if (at == layout.new_sections_after) {
+        append_new_sections(false);
       }
     }
-    if (at == layout.new_sections_after) {
-      append_new_sections(false);
-    }
-  }
+    ++at;
+  });
 }
 
 // How often a file that changes under the rewriter is read and mended again.
@@ -273,7 +288,7 @@ void rewrite_config_file(const MendingRules& rules, const Folder& folder, const 
       case ReadResult::kRead:
         break;
       case ReadResult::kCannotRead:
-        file.outcome = FileOutcome::kCannotRead;
+        file.outcome = says_in_use(file.error) ? FileOutcome::kInUse : FileOutcome::kCannotRead;
         return;
       case ReadResult::kTooLarge:
         file.outcome = FileOutcome::kTooLarge;
@@ -297,7 +312,7 @@ void rewrite_config_file(const MendingRules& rules, const Folder& folder, const 
     if (mode == MendingMode::kDryRun) {
       // What a run would find first: a file that may not be written.
       if (!may_write_file_in(folder, name, file.error)) {
-        file.outcome = FileOutcome::kCannotWrite;
+        file.outcome = says_in_use(file.error) ? FileOutcome::kInUse : FileOutcome::kCannotWrite;
       }
       return;
     }

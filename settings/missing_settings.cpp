@@ -64,15 +64,11 @@ std::vector<SectionSetting> settings_kept_in_sections(std::string_view text,
   return settings;
 }
 
-bool is_dosbox_configuration(const std::vector<std::string>& headers) {
-  std::set<std::string> others;
-  for (const std::string& header : headers) {
-    if (header == "sdl" || header == "dosbox" || header == "autoexec") {
-      return true;
-    }
-    if (dosbox_has_section(header)) {
-      others.insert(header);
-    }
+void DosboxFileTest::saw_header(std::string_view section) {
+  if (section == "sdl" || section == "dosbox" || section == "autoexec") {
+    main_section_ = true;
+  } else if (others_.size() < 2 && dosbox_has_section(section) &&
+             std::find(others_.begin(), others_.end(), section) == others_.end()) {
+    others_.emplace_back(section);
   }
-  return others.size() >= 2;
 }

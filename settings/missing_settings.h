@@ -25,8 +25,17 @@ struct SectionSetting {
 std::vector<SectionSetting> settings_kept_in_sections(std::string_view text,
                                                       const SettingTable& reference);
 
-// Whether a file whose section headers (in lower case) are these is one of DOSBox's: one has
-// [sdl], [dosbox] or [autoexec], or two other sections that DOSBox 0.74-3 has.
-bool is_dosbox_configuration(const std::vector<std::string>& headers);
+// Whether a file is one of DOSBox's configuration files, told from its section headers (in
+// lower case) one at a time: one is [sdl], [dosbox] or [autoexec], or two are other sections
+// that DOSBox 0.74-3 has. Keeps no more than those.
+class DosboxFileTest {
+ public:
+  void saw_header(std::string_view section);
+  bool is_dosbox_configuration() const { return main_section_ || others_.size() >= 2; }
+
+ private:
+  bool main_section_ = false;
+  std::vector<std::string> others_;
+};
 
 #endif  // CONFMEND_SETTINGS_MISSING_SETTINGS_H_
