@@ -330,6 +330,29 @@ TEST_F(Confmend, AddsWhatDosboxFilesLackOnlyWhenAsked) {
       << again.output;
 }
 
+// A library listed with a separator at its end, as a drive's root is ("E:\"), is joined to
+// its steamapps folder without a second one.
+TEST_F(Confmend, JoinsALibraryEndingInASeparatorWithoutASecondOne) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  const std::string library = home_ / "Library";
+  make_folders(library + "/steamapps/common/B");
+  write_file(library + "/steamapps/common/B/dosbox.conf", "fullscreen=false\n");
+  make_folders(steam_ + "/steamapps");
+  std::string listed = program().listed(library + "/");
+  for (std::size_t at = 0; (at = listed.find('\\', at)) != std::string::npos; at += 2) {
+    listed.insert(at, "\\");
+  }
+  write_file(steam_ + "/steamapps/libraryfolders.vdf",
+             "\"libraryfolders\" { \"1\" { \"path\" \"" + listed + "\" } }");
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.output, lines({spelled(steam_), program().listed(library + "/"),
+                                  "Found: " + program().listed(library + "/") +
+                                      "steamapps/common/B/dosbox.conf"}) +
+                               prompt());
+}
+
 // A Proton prefix holds dosdevices/z:, a link to "/"; here it leads to the folder that holds
 // the Steam folder and, beside it, files of the user's that no run may touch.
 TEST_F(Confmend, NeverLeavesTheSteamFolderThroughLinks) {
@@ -641,8 +664,13 @@ TEST_F(Confmend, DryRunShowsWhatARunWritesAndChangesNothing) {
         << preview.output;
   }
   const auto preview = run_with({"--dry-run"});
+  // Two DOSBox files, neither of which sets cycles, are counted after the last diff.
+  const std::string lacking =
+      "cycles: not set in 2 of 2 DOSBox configuration files (--add-missing adds it)";
+  ASSERT_NE(preview.output.find(lines({lacking, "3 of 4 files would change."})), std::string::npos)
+      << preview.output;
   const std::size_t summary =
-      preview.output.rfind(program().line_end(), preview.output.find(" files would change.")) +
+      preview.output.rfind(program().line_end(), preview.output.find(lacking)) +
       program().line_end().size();
   const auto result = run();
   ASSERT_EQ(result.exit_status, 0);
