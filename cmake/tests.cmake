@@ -35,6 +35,7 @@ if(WIN32)
   add_executable(console_code_page tests/console_code_page.cpp)
   # Programs that hold files open, as other programs on a user's machine do.
   add_executable(hold_file tests/hold_file.cpp)
+  add_executable(hold_mutex tests/hold_mutex.cpp)
   add_executable(scan_folder tests/scan_folder.cpp)
   # Wine may take several seconds to start the first program of a run.
   gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
@@ -87,6 +88,7 @@ if(CONFMEND_WINDOWS_PROGRAM)
     CONFMEND_WITHOUT_MANIFEST="${windows_build}/confmend_without_manifest.exe"
     CONFMEND_CONSOLE_CODE_PAGE="${windows_build}/console_code_page.exe"
     CONFMEND_HOLD_FILE="${windows_build}/hold_file.exe"
+    CONFMEND_HOLD_MUTEX="${windows_build}/hold_mutex.exe"
     CONFMEND_SCAN_FOLDER="${windows_build}/scan_folder.exe")
   target_link_libraries(confmend_windows_tests PRIVATE confmend_test_support GTest::gtest_main)
   # One prefix for the whole run: its registry is shared, so these cases take turns.

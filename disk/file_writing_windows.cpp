@@ -3,8 +3,9 @@
 #include <aclapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "disk/file_writing.h"
@@ -232,11 +233,11 @@ bool refuses_new_files(DWORD error) {
 // The same file, size and time, and the same bytes: NTFS moves the time only when the writer
 // closes its handle, and FAT's is two seconds coarse.
 bool still_as_read(const Folder& folder, const std::string& name, const FileAsRead& read) {
-  const OwnedHandle file = open_file_in(folder, name, GENERIC_READ);
+  const OwnedHandle file = open_file_waiting(folder, name, GENERIC_READ);
   BY_HANDLE_FILE_INFORMATION info;
   return file && GetFileInformationByHandle(file.get(), &info) &&
-         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-         stamp_of(info) == read.stamp && holds_exactly(file.get(), read.bytes);
+         !is_folder_or_link(file.get(), info) && stamp_of(info) == read.stamp &&
+         holds_exactly(file.get(), read.bytes);
 }
 
 // One way of renaming a file through its handle; every later way is asked only where an
@@ -259,33 +260,62 @@ bool rename_by_handle(HANDLE file, RenameWay way, HANDLE folder, const std::wstr
       static_cast<DWORD>(buffer.size()));
 }
 
+// The first way of renaming worth trying on each volume: one FAT or exFAT library, which
+// takes no POSIX rename, says nothing of the NTFS ones.
+class RenameWays {
+ public:
+  int first_for(DWORD volume) {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    const auto found = first_.find(volume);
+    return found == first_.end() ? static_cast<int>(RenameWay::kPosixRelative) : found->second;
+  }
+  void not_supported(DWORD volume, int way) {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    int& first = first_[volume];
+    first = std::max(first, way + 1);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<DWORD, int> first_;
+};
+
 // Renames the new file over the old one in one step. With POSIX semantics it replaces a file
 // that others hold open (sharing its deletion); a file held without that sharing, or a brief
-// scanner's hold, is waited out for about two seconds, as LLVM's and Go's file functions do.
+// scanner's hold, is waited out for about two seconds by the clock, as LLVM's and Go's file
+// functions do.
 DWORD rename_over(HANDLE fresh, const Folder& folder, const std::string& name) {
-  static std::atomic<int> first_way{static_cast<int>(RenameWay::kPosixRelative)};
+  static RenameWays ways;
   const std::wstring wide_name = wide_from_utf8(name);
   const std::wstring full_path = extended_path(folder.path_of(name));
   const auto handle = reinterpret_cast<HANDLE>(folder.handle());
-  constexpr int kTries = 200;
-  DWORD error = ERROR_SUCCESS;
-  for (int attempt = 0; attempt < kTries; ++attempt) {
-    for (int way = first_way;; ++way) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  GetFileInformationByHandle(handle, &info);  // volume 0 where it cannot be told
+  const DWORD volume = info.dwVolumeSerialNumber;
+  const ULONGLONG deadline = GetTickCount64() + kHolderWaitMilliseconds;
+  for (;;) {
+    DWORD error = ERROR_SUCCESS;
+    for (int way = ways.first_for(volume);; ++way) {
       if (rename_by_handle(fresh, static_cast<RenameWay>(way), handle, wide_name, full_path)) {
         return ERROR_SUCCESS;
       }
       error = GetLastError();
+      // FAT and exFAT may deny a POSIX rename rather than say they do not support it, as
+      // Rust's fs::rename finds: the classic rename is asked before anyone is waited for.
+      if (way == static_cast<int>(RenameWay::kPosixRelative) && error == ERROR_ACCESS_DENIED) {
+        continue;
+      }
       if (!is_unsupported(error) || way == static_cast<int>(RenameWay::kFullPath)) {
         break;
       }
-      first_way = std::max(first_way.load(), way + 1);
+      ways.not_supported(volume, way);
     }
-    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+        GetTickCount64() >= deadline) {
       return error;
     }
     Sleep(10);
   }
-  return error;
 }
 
 // After the waiting: whether the old file is held by others, or cannot be replaced at all
@@ -307,8 +337,7 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
                                    SystemError& error) {
   OwnedHandle old = open_file_in(folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION info;
-  if (!old || !GetFileInformationByHandle(old.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+  if (!old || !GetFileInformationByHandle(old.get(), &info) || is_folder_or_link(old.get(), info) ||
       stamp_of(info) != read.stamp || !is_in_folder(old.get(), folder, name)) {
     return ReplaceResult::kChanged;
   }
@@ -317,7 +346,7 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
     return ReplaceResult::kNotWritable;
   }
   if (!may_write_file_in(folder, name, error)) {
-    return ReplaceResult::kNotWritable;
+    return says_in_use(error) ? ReplaceResult::kInUse : ReplaceResult::kNotWritable;
   }
   const Security security(old.get());
   if (info.nNumberOfLinks > 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0 ||
@@ -369,14 +398,13 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
   if (!still_as_read(folder, name, read)) {
     return WriteResult::kChanged;
   }
-  OwnedHandle file = open_file_in(folder, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);
+  OwnedHandle file = open_file_waiting(folder, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);
   if (!file) {
     error = last_system_error();
-    return WriteResult::kCannotOpen;
+    return says_in_use(error) ? WriteResult::kInUse : WriteResult::kCannotOpen;
   }
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+  if (!GetFileInformationByHandle(file.get(), &info) || is_folder_or_link(file.get(), info) ||
       !is_in_folder(file.get(), folder, name)) {
     return WriteResult::kCannotOpen;
   }
@@ -402,7 +430,7 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
 // Whether the file itself may be written: a rename would slip past its read-only bit or its
 // access control list.
 bool may_write_file_in(const Folder& folder, const std::string& name, SystemError& error) {
-  if (open_file_in(folder, name, GENERIC_WRITE)) {
+  if (open_file_waiting(folder, name, GENERIC_WRITE)) {
     return true;
   }
   error = last_system_error();
@@ -415,7 +443,7 @@ void remove_leftover_replacement(const Folder& folder, const std::string& name) 
   const OwnedHandle file(open_file_handle_in(folder, name, DELETE | FILE_READ_ATTRIBUTES, 0, 0));
   BY_HANDLE_FILE_INFORMATION info;
   if (file && GetFileInformationByHandle(file.get(), &info) &&
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+      !is_folder_or_link(file.get(), info)) {
     delete_through(file.get());
   }
 }

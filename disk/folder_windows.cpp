@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "disk/folder.h"
@@ -28,7 +29,7 @@ HANDLE open_folder_handle(const std::string& path, Follow follow) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!folder || !GetFileInformationByHandle(folder.get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      (follow == Follow::kNoLink && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+      (follow == Follow::kNoLink && is_link(folder.get(), info))) {
     return INVALID_HANDLE_VALUE;
   }
   return folder.release();
@@ -130,11 +131,30 @@ bool Folder::list(std::vector<FolderEntry>& entries) const {
   }
 }
 
-// By where the two folders are, compared as Windows compares names: without regard to case.
+// By where the file system says the folders are: spelled exactly so, the path leads through
+// the same folders. Spelled so only ignoring case, it may lead through a twin (a folder with
+// case sensitivity of its own holds "steam" and "STEAM"): then by what the folders above this
+// one are, where that can be told.
 bool Folder::lies_within(const Folder& bounds) const {
   const auto location = location_of(handle_of(handle_));
   const auto folder = location_of(handle_of(bounds.handle_));
-  return location && folder && location_lies_within(*location, *folder);
+  if (!location || !folder) {
+    return false;
+  }
+  switch (match_location(*location, *folder, true)) {
+    case LocationMatch::kNone:
+      return false;
+    case LocationMatch::kExactly:
+      return true;
+    case LocationMatch::kIgnoringCase:
+      break;
+  }
+  const auto outer = bounds.identity();
+  const auto above = lineage();
+  if (outer && std::find(above.begin(), above.end(), *outer) != above.end()) {
+    return true;
+  }
+  return above.size() <= 1 && is_case_blind(handle_of(bounds.handle_));
 }
 
 // Each folder above, opened by the path of the one below it: Windows opens nothing relative to

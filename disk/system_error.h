@@ -21,4 +21,8 @@ std::string system_error_text(SystemError error);
 // read-only disk), as against a denial of some other kind.
 bool says_read_only(SystemError error);
 
+// Whether it says another program holds the file in a way that keeps this one out (Windows'
+// share modes and locks); never on POSIX, where holding a file keeps nobody out.
+bool says_in_use(SystemError error);
+
 #endif  // CONFMEND_DISK_SYSTEM_ERROR_H_

@@ -16,3 +16,7 @@ std::string system_error_text(SystemError error) {
 bool says_read_only(SystemError error) {
   return error.code == EACCES || error.code == EPERM || error.code == EROFS;
 }
+
+bool says_in_use(SystemError) {
+  return false;
+}

@@ -25,6 +25,10 @@ std::string system_error_text(SystemError error) {
   return utf8_from_wide(words);
 }
 
+bool says_in_use(SystemError error) {
+  return error.code == ERROR_SHARING_VIOLATION || error.code == ERROR_LOCK_VIOLATION;
+}
+
 bool says_read_only(SystemError error) {
   return error.code == ERROR_ACCESS_DENIED || error.code == ERROR_WRITE_PROTECT;
 }

@@ -5,9 +5,20 @@
 #include <functional>
 
 #include "disk/folder.h"
+#include "disk/system_error.h"
 
 // Keeps other runs of confmend out of a folder tree while this one mends it: on POSIX a lock
-// on the folder itself, on Windows a mutex named for the folder's volume and file ID.
+// on the folder itself, on Windows a mutex named for the folder's volume and file ID that
+// every user's runs share.
+//
+//   TreeLock lock;
+//   switch (lock.take(tree, keep_waiting, error)) ...  // kTaken: mend; then release()
+enum class LockTaking {
+  kTaken,       // this run holds the tree (or nothing could lock it, for any run)
+  kHeld,        // another run holds it (take: and keep_waiting said to stop)
+  kNotAllowed,  // this run may not take part in the lock: `error` says why
+};
+
 class TreeLock {
  public:
   TreeLock() = default;
@@ -15,10 +26,11 @@ class TreeLock {
   TreeLock(const TreeLock&) = delete;
   TreeLock& operator=(const TreeLock&) = delete;
 
-  // Takes the lock if nobody holds it; false when another run does.
-  bool try_take(const Folder& tree);
-  // Waits for the lock, asking `keep_waiting` every tenth of a second; false when it said no.
-  bool take(const Folder& tree, const std::function<bool()>& keep_waiting);
+  // Takes the lock if nobody holds it.
+  LockTaking try_take(const Folder& tree, SystemError& error);
+  // Waits for the lock, asking `keep_waiting` every tenth of a second.
+  LockTaking take(const Folder& tree, const std::function<bool()>& keep_waiting,
+                  SystemError& error);
   void release();
 
  private:

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 
 #include "disk/posix_file.h"
 #include "disk/tree_lock.h"
@@ -21,30 +20,19 @@ TreeLock::~TreeLock() {
   release();
 }
 
-bool TreeLock::try_take(const Folder& tree) {
+LockTaking TreeLock::try_take(const Folder& tree, SystemError&) {
   release();
   const int fd = lock_descriptor(tree);
   if (fd < 0) {
-    return true;  // nothing to lock through: no other run can lock it either
+    return LockTaking::kTaken;  // nothing to lock through: no other run can lock it either
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     close(fd);
-    return false;
+    return LockTaking::kHeld;
   }
   handle_ = fd;
   owned_ = true;
-  return true;
-}
-
-bool TreeLock::take(const Folder& tree, const std::function<bool()>& keep_waiting) {
-  while (!try_take(tree)) {
-    if (!keep_waiting()) {
-      return false;
-    }
-    const timespec tenth{0, 100'000'000};
-    nanosleep(&tenth, nullptr);
-  }
-  return true;
+  return LockTaking::kTaken;
 }
 
 void TreeLock::release() {

@@ -48,14 +48,14 @@ ReadResult read_whole_file(const std::string& path, std::string& bytes, std::siz
 ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
                         FileStamp& stamp, SystemError& error) {
   const OwnedHandle file =
-      open_file_in(folder, std::string(name), GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
+      open_file_waiting(folder, std::string(name), GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
   if (!file) {
     error = last_system_error();
     return ReadResult::kCannotRead;
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      is_folder_or_link(file.get(), info)) {
     return ReadResult::kCannotRead;
   }
   stamp = stamp_of(info);
@@ -68,7 +68,7 @@ std::optional<FileStamp> stamp_of_file_in(const Folder& folder, std::string_view
   const OwnedHandle file = open_file_in(folder, std::string(name), 0);
   BY_HANDLE_FILE_INFORMATION info;
   if (!file || !GetFileInformationByHandle(file.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      is_folder_or_link(file.get(), info)) {
     return std::nullopt;
   }
   return stamp_of(info);

@@ -29,28 +29,51 @@ inline FileStamp stamp_of(const BY_HANDLE_FILE_INFORMATION& info) {
                                 info.ftLastWriteTime.dwLowDateTime)};
 }
 
-// The file `name` in the folder, by its path, never through a link: a reparse point is
-// opened as itself, for the caller to refuse.
-inline HANDLE open_file_handle_in(const Folder& folder, const std::string& name, DWORD access,
-                                  DWORD share, DWORD flags) {
-  return CreateFileW(extended_path(folder.path_of(name)).c_str(), access, share, nullptr,
-                     OPEN_EXISTING, flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+// Whether what the handle is open on lies on a FAT or exFAT volume: blind to case, and its
+// file numbers are only where the file's entry stands, not what the file is.
+bool on_fat(HANDLE handle);
+
+// Whether names that differ only in case are one name in this folder: on FAT and exFAT
+// always; elsewhere unless the folder has case sensitivity of its own (WSL gives it to the
+// folders it makes). Asked only where what the places are cannot be told.
+bool is_case_blind(HANDLE folder);
+
+// Whether the handle is open on a link: a reparse point whose tag is a name surrogate
+// (a symbolic link, a junction). Other reparse points (deduplicated files, cloud
+// placeholders) are files and folders like any other.
+bool is_link(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info);
+
+// Whether it is open on a folder or a link: no file to read or write.
+inline bool is_folder_or_link(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || is_link(file, info);
 }
+
+// The file `name` in the folder, by its path, never through a link: a link is opened as
+// itself, for the caller to refuse; another reparse point as what it holds.
+HANDLE open_file_handle_in(const Folder& folder, const std::string& name, DWORD access, DWORD share,
+                           DWORD flags);
 
 // Whether what the handle is open on is `name` in the folder the Folder holds open: a path
 // opened by name may have led elsewhere, if the folder was swapped for a junction meanwhile.
-inline bool is_in_folder(HANDLE file, const Folder& folder, const std::string& name) {
-  auto here = location_of(reinterpret_cast<HANDLE>(folder.handle()));
-  const auto there = location_of(file);
-  if (here && !here->ends_with('\\')) {
-    *here += '\\';  // a volume's root has its separator already
-  }
-  return here && there && same_location(*there, *here + name);
-}
+// Decided by what the file system says the places are, not by how their names compare.
+bool is_in_folder(HANDLE file, const Folder& folder, const std::string& name);
 
 inline OwnedHandle open_file_in(const Folder& folder, const std::string& name, DWORD access,
                                 DWORD flags = 0) {
   return OwnedHandle(open_file_handle_in(folder, name, access, kShareAll, flags));
 }
+
+// How long another program's hold on a file is waited out, by the clock: a scanner, an
+// indexer or a sync client holds a file for a moment.
+constexpr ULONGLONG kHolderWaitMilliseconds = 2000;
+
+// Whether the call failed because another program holds the file, or may have: a sharing or
+// lock violation, or a denial that neither the file's read-only attribute nor its access
+// control list explains (a file being deleted, for one). `access` is what was asked.
+bool refused_by_holder(DWORD error, const Folder& folder, const std::string& name, DWORD access);
+
+// open_file_in, waiting out another program's hold; the last error is the last try's.
+OwnedHandle open_file_waiting(const Folder& folder, const std::string& name, DWORD access,
+                              DWORD flags = 0);
 
 #endif  // CONFMEND_DISK_WINDOWS_FILE_H_

@@ -161,14 +161,17 @@ bool equal_ignoring_case(std::wstring_view a, std::wstring_view b) {
 
 }  // namespace
 
-bool same_location(std::string_view a, std::string_view b) {
-  return equal_ignoring_case(wide_from_utf8(a), wide_from_utf8(b));
-}
-
-bool location_lies_within(std::string_view location, std::string_view folder) {
+LocationMatch match_location(std::string_view location, std::string_view folder, bool below_too) {
   const std::wstring inner = wide_from_utf8(location);
   const std::wstring outer = wide_from_utf8(folder);
-  return inner.size() >= outer.size() &&
-         equal_ignoring_case(std::wstring_view(inner).substr(0, outer.size()), outer) &&
-         (inner.size() == outer.size() || outer.ends_with(L'\\') || inner[outer.size()] == L'\\');
+  if (inner.size() < outer.size() ||
+      (inner.size() > outer.size() &&
+       (!below_too || (!outer.ends_with(L'\\') && inner[outer.size()] != L'\\')))) {
+    return LocationMatch::kNone;
+  }
+  const std::wstring_view head = std::wstring_view(inner).substr(0, outer.size());
+  if (head == outer) {
+    return LocationMatch::kExactly;
+  }
+  return equal_ignoring_case(head, outer) ? LocationMatch::kIgnoringCase : LocationMatch::kNone;
 }

@@ -29,11 +29,10 @@ std::optional<std::string> final_path(HANDLE handle);
 // path, however long.
 std::optional<std::string> location_of(HANDLE handle);
 
-// Whether two locations, as location_of gives them, are one place: compared as Windows
-// compares names, without regard to case.
-bool same_location(std::string_view a, std::string_view b);
-
-// Whether `location` is `folder` itself or lies below it, compared the same way.
-bool location_lies_within(std::string_view location, std::string_view folder);
+// How a location, as location_of gives it, compares with a folder's: it is the folder (or,
+// `below_too`, lies below it) spelled exactly so, or only when case is ignored, which is one
+// place on a file system blind to case and may be another one's twin where it is not.
+enum class LocationMatch { kNone, kExactly, kIgnoringCase };
+LocationMatch match_location(std::string_view location, std::string_view folder, bool below_too);
 
 #endif  // CONFMEND_DISK_WINDOWS_PATH_H_

@@ -36,26 +36,30 @@ TEST(ExtendedPath, ReachesEveryNameAsItStands) {
   }
 }
 
-// As Windows compares names: "c:/program files (x86)/steam", as Steam stores it, and the
-// folder as the file system spells it are one place.
-TEST(Location, ComparesWithoutRegardToCase) {
-  EXPECT_TRUE(same_location("5a\\Program Files (x86)\\Steam", "5a\\program files (x86)\\steam"));
-  EXPECT_TRUE(same_location("5a\\\xC3\x89t\xC3\xA9", "5a\\\xC3\xA9T\xC3\x89"));  // Été, éTÉ
-  EXPECT_FALSE(same_location("5a\\Steam", "5b\\Steam"));
+// "c:/program files (x86)/steam", as Steam stores it, and the folder as the file system
+// spells it are one place only where case does not count: told apart from an exact match.
+TEST(Location, TellsAnExactMatchFromOneIgnoringCase) {
+  using enum LocationMatch;
   const struct {
     const char* location;
     const char* folder;
-    bool within;
+    bool below_too;
+    LocationMatch match;
   } cases[] = {
-      {"5a\\Steam", "5a\\steam", true},
-      {"5a\\Steam\\steamapps\\common", "5a\\STEAM", true},
-      {"5a\\SteamLibrary", "5a\\Steam", false},
-      {"5a\\Steam", "5a\\Steam\\steamapps", false},
-      {"5a\\Steam", "5a\\", true},
-      {"5b\\Steam", "5a\\Steam", false},
+      {"5a\\Steam", "5a\\Steam", false, kExactly},
+      {"5a\\Program Files (x86)\\Steam", "5a\\program files (x86)\\steam", false, kIgnoringCase},
+      {"5a\\\xC3\x89t\xC3\xA9", "5a\\\xC3\xA9T\xC3\x89", false, kIgnoringCase},  // Été, éTÉ
+      {"5a\\Steam", "5b\\Steam", false, kNone},
+      {"5a\\Steam\\steamapps", "5a\\Steam", false, kNone},
+      {"5a\\Steam\\steamapps\\common", "5a\\Steam", true, kExactly},
+      {"5a\\Steam\\steamapps\\common", "5a\\STEAM", true, kIgnoringCase},
+      {"5a\\SteamLibrary", "5a\\Steam", true, kNone},
+      {"5a\\Steam", "5a\\Steam\\steamapps", true, kNone},
+      {"5a\\Steam", "5a\\", true, kExactly},
+      {"5b\\Steam", "5a\\Steam", true, kNone},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(location_lies_within(c.location, c.folder), c.within)
+    EXPECT_EQ(match_location(c.location, c.folder, c.below_too), c.match)
         << c.location << " in " << c.folder;
   }
 }

@@ -23,6 +23,12 @@ void ConsoleReport::waiting_for_other_run(const std::string& tree) {
   print_line("Waiting for another run of confmend to finish with " + shown_path(tree));
 }
 
+void ConsoleReport::cannot_take_turns(const std::string& tree, SystemError error) {
+  ++not_walked_;
+  print_line("Cannot take turns with other runs of confmend for " + shown_path(tree));
+  print_line("  " + system_error_text(error));
+}
+
 // The system's own words, and what they mean where that helps.
 void ConsoleReport::print_reason(const FoundFile& file) const {
   if (!file.error) {

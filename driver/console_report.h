@@ -17,6 +17,7 @@ class ConsoleReport : public MendingReport {
   explicit ConsoleReport(bool dry_run, const std::vector<SectionSetting>* lacking = nullptr);
 
   void waiting_for_other_run(const std::string& tree) override;
+  void cannot_take_turns(const std::string& tree, SystemError error) override;
   void file_done(const FoundFile& file) override;
   void folder_too_deep(const std::string& path) override;
   // The dry run's count, and what was left unmended, if anything.

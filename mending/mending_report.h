@@ -48,6 +48,8 @@ class MendingReport {
   virtual ~MendingReport() = default;
   // Another run of the program holds the tree; this one waits for it.
   virtual void waiting_for_other_run(const std::string& tree) = 0;
+  // This run may not take part in the turns runs take: the tree is left unmended.
+  virtual void cannot_take_turns(const std::string& tree, SystemError error) = 0;
   // A file found and handled, once it is done.
   virtual void file_done(const FoundFile& file) = 0;
   // A folder below more folders than the open file limit lets the run hold open: not walked.

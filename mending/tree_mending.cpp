@@ -35,10 +35,21 @@ TreeMending::TreeMending(const MendingRules& rules, MendingMode mode, MendingRep
 
 bool TreeMending::mend_tree(Folder tree) {
   TreeLock lock;
-  if (mode_ == MendingMode::kWrite && !lock.try_take(tree)) {
-    report_.waiting_for_other_run(tree.path());
-    if (!lock.take(tree, [&] { return !interruptions_.requested(); })) {
-      return false;
+  if (mode_ == MendingMode::kWrite) {
+    SystemError error;
+    LockTaking taking = lock.try_take(tree, error);
+    if (taking == LockTaking::kHeld) {
+      report_.waiting_for_other_run(tree.path());
+      taking = lock.take(
+          tree, [&] { return !interruptions_.requested(); }, error);
+    }
+    if (taking == LockTaking::kHeld) {
+      return false;  // interrupted while waiting
+    }
+    if (taking == LockTaking::kNotAllowed) {
+      // Mending it beside a run that waits for its turn could undo that run's work.
+      report_.cannot_take_turns(tree.path(), error);
+      return true;
     }
   }
   const auto identity = tree.identity();

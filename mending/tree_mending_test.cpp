@@ -19,6 +19,9 @@ class RecordingReport : public MendingReport {
   void waiting_for_other_run(const std::string& tree) override {
     lines += "waiting " + tree + "\n";
   }
+  void cannot_take_turns(const std::string& tree, SystemError) override {
+    lines += "no turns " + tree + "\n";
+  }
   void file_done(const FoundFile& file) override {
     lines += file.path.substr(root_length_) + " " + std::to_string(static_cast<int>(file.outcome)) +
              "\n";

@@ -111,5 +111,11 @@ Folder open_steamapps_folder(const std::string& library) {
                          : std::find_if(entries.begin(), entries.end(), [](const FolderEntry& e) {
                              return e.kind == EntryKind::kFolder && is_steamapps(e.name);
                            });
-  return found == entries.end() ? Folder() : folder.open_folder(found->name, Follow::kLinks);
+  if (found == entries.end()) {
+    return Folder();
+  }
+  // A library at a drive's root ("E:\\") has its separator already.
+  const bool separated = library.ends_with('/') || (kBackslashSeparates && library.ends_with('\\'));
+  return separated ? Folder::open(library + found->name)
+                   : folder.open_folder(found->name, Follow::kLinks);
 }

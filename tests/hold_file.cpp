@@ -1,7 +1,7 @@
-// Holds a file open for a while, as an indexer, a sync client or DOSBox itself does, for the
-// tests of the Windows program.
+// Holds a file open for a while, as an indexer, a sync client, an antivirus or DOSBox itself
+// does, sharing what the program it stands for shares, for the tests of the Windows program.
 //
-//   hold_file PATH rwd|rw MILLISECONDS    prints "held" once the file is open
+//   hold_file PATH none|r|rw|rwd MILLISECONDS    prints "held" once the file is open
 #include <windows.h>
 
 #include <cstdio>
@@ -10,12 +10,12 @@
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: hold_file PATH rwd|rw MILLISECONDS\n");
+    std::fprintf(stderr, "usage: hold_file PATH none|r|rw|rwd MILLISECONDS\n");
     return 2;
   }
-  DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-  if (std::strcmp(argv[2], "rwd") == 0) {
-    share |= FILE_SHARE_DELETE;
+  DWORD share = 0;
+  for (const char* at = argv[2]; *at != '\0' && std::strcmp(argv[2], "none") != 0; ++at) {
+    share |= *at == 'r' ? FILE_SHARE_READ : *at == 'w' ? FILE_SHARE_WRITE : FILE_SHARE_DELETE;
   }
   const HANDLE file = CreateFileA(argv[1], GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {

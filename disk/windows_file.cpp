@@ -1,0 +1,167 @@
+#include "disk/windows_file.h"
+
+#include <vector>
+
+namespace {
+
+// The reparse tag of a file whose attributes say it has one.
+ULONG reparse_tag(HANDLE file) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  return GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) ? tag.ReparseTag
+                                                                                    : 0;
+}
+
+// FILE_CASE_SENSITIVE_INFO's class and flag, which MinGW declares only for newer targets.
+constexpr auto kFileCaseSensitiveInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(23);
+constexpr ULONG kCaseSensitiveDirectory = 0x1;
+
+}  // namespace
+
+bool on_fat(HANDLE handle) {
+  wchar_t system[MAX_PATH + 1] = {};
+  if (!GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, system,
+                                     MAX_PATH + 1)) {
+    return false;
+  }
+  const std::wstring_view name(system);
+  return name == L"FAT" || name == L"FAT32" || name == L"exFAT";
+}
+
+bool is_case_blind(HANDLE folder) {
+  if (on_fat(folder)) {
+    return true;
+  }
+  ULONG flags = 0;
+  if (GetFileInformationByHandleEx(folder, kFileCaseSensitiveInfo, &flags, sizeof flags)) {
+    return (flags & kCaseSensitiveDirectory) == 0;
+  }
+  return true;
+}
+
+namespace {
+
+// Whether the process's own token is granted `access` by the file's access control list.
+bool list_grants(const std::wstring& path, DWORD access) {
+  constexpr SECURITY_INFORMATION kAsked =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD needed = 0;
+  GetFileSecurityW(path.c_str(), kAsked, nullptr, 0, &needed);
+  std::vector<char> descriptor(needed);
+  HANDLE process_token = nullptr;
+  if (needed == 0 || !GetFileSecurityW(path.c_str(), kAsked, descriptor.data(), needed, &needed) ||
+      !OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process_token)) {
+    return true;  // not known: the caller waits, bounded
+  }
+  const OwnedHandle owned_process_token(process_token);
+  HANDLE token = nullptr;
+  if (!DuplicateToken(process_token, SecurityImpersonation, &token)) {
+    return true;
+  }
+  const OwnedHandle owned_token(token);
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                             FILE_ALL_ACCESS};
+  MapGenericMask(&access, &mapping);
+  PRIVILEGE_SET privileges{};
+  DWORD privileges_size = sizeof privileges;
+  DWORD granted = 0;
+  BOOL allowed = FALSE;
+  if (!AccessCheck(descriptor.data(), token, access, &mapping, &privileges, &privileges_size,
+                   &granted, &allowed)) {
+    return true;
+  }
+  return allowed != FALSE;
+}
+
+constexpr DWORD kWriting = GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE;
+
+}  // namespace
+
+bool is_link(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         IsReparseTagNameSurrogate(reparse_tag(file));
+}
+
+HANDLE open_file_handle_in(const Folder& folder, const std::string& name, DWORD access, DWORD share,
+                           DWORD flags) {
+  const std::wstring path = extended_path(folder.path_of(name));
+  const HANDLE file = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                  flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || is_link(file, info)) {
+    return file;
+  }
+  // A reparse point of another kind: opened again as what it holds, by its filter.
+  CloseHandle(file);
+  return CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+bool is_in_folder(HANDLE file, const Folder& folder, const std::string& name) {
+  const auto folder_handle = reinterpret_cast<HANDLE>(folder.handle());
+  auto here = location_of(folder_handle);
+  const auto there = location_of(file);
+  if (!here || !there) {
+    return false;
+  }
+  if (!here->ends_with('\\')) {
+    *here += '\\';  // a volume's root has its separator already
+  }
+  switch (match_location(*there, *here + name, false)) {
+    case LocationMatch::kNone:
+      return false;
+    case LocationMatch::kExactly:
+      return true;
+    case LocationMatch::kIgnoringCase:
+      break;
+  }
+  // Spelled otherwise: the same place only if the file's own folder is this one.
+  const auto target = final_path(file);
+  const auto identity = folder.identity();
+  if (target && identity) {
+    const std::size_t end = target->rfind('\\');
+    const std::string parent = target->substr(0, end == 6 ? 7 : end);  // "\\?\C:\" keeps it
+    return Folder::open(parent).identity() == identity;
+  }
+  return is_case_blind(folder_handle);
+}
+
+bool refused_by_holder(DWORD error, const Folder& folder, const std::string& name, DWORD access) {
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+    return true;
+  }
+  if (error != ERROR_ACCESS_DENIED) {
+    return false;
+  }
+  const std::wstring path = extended_path(folder.path_of(name));
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const bool read_only =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  const bool holder = !(read_only && (access & kWriting) != 0) && list_grants(path, access);
+  SetLastError(error);
+  return holder;
+}
+
+OwnedHandle open_file_waiting(const Folder& folder, const std::string& name, DWORD access,
+                              DWORD flags) {
+  const ULONGLONG deadline = GetTickCount64() + kHolderWaitMilliseconds;
+  bool asked = false;  // whether a denial was judged: it is once
+  bool holder = false;
+  for (;;) {
+    OwnedHandle file = open_file_in(folder, name, access, flags);
+    const DWORD error = GetLastError();
+    if (file) {
+      return file;
+    }
+    if (error == ERROR_ACCESS_DENIED && !asked) {
+      holder = refused_by_holder(error, folder, name, access);
+      asked = true;
+    }
+    const bool waited_out =
+        error == ERROR_ACCESS_DENIED ? holder : refused_by_holder(error, folder, name, access);
+    if (!waited_out || GetTickCount64() >= deadline) {
+      SetLastError(error);
+      return file;
+    }
+    Sleep(10);
+  }
+}
