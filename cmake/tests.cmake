@@ -17,6 +17,7 @@ add_executable(confmend_unit_tests
   mending/config_rewriter_test.cpp
   mending/ordered_jobs_test.cpp
   mending/text_accumulator_test.cpp
+  mending/undo_store_test.cpp
   steam/key_values_test.cpp
   steam/library_folders_test.cpp
   ${CONFMEND_RESOURCES}

@@ -91,6 +91,9 @@ void ConsoleReport::file_done(const FoundFile& file) {
     case FileOutcome::kMovedAway:
       print_line("Left unchanged, its folder was moved during the run: " + path);
       break;
+    case FileOutcome::kNoCopyKept:
+      print_line("Left unchanged, no copy could be kept to undo it: " + path);
+      break;
   }
   print_reason(file);
 }

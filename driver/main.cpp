@@ -7,7 +7,10 @@
 #include "driver/options.h"
 #include "driver/reference_warnings.h"
 #include "driver/shown_text.h"
+#include "driver/undo_report.h"
 #include "mending/tree_mending.h"
+#include "mending/undo_store.h"
+#include "mending/undoing.h"
 #include "settings/missing_settings.h"
 #include "settings/reference_settings.h"
 #include "steam/library_folders.h"
@@ -82,6 +85,19 @@ void tell_of_missing_settings(const LoadedReference& loaded) {
   }
 }
 
+// --undo: the last run not yet taken back, taken back (with --dry-run, shown).
+int take_back_last_run(bool dry_run) {
+  ConsoleUndoReport report(dry_run);
+  const UndoResult result = undo_last_run(
+      undo_store_folder(), dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report);
+  if (result == UndoResult::kNothingToUndo || result == UndoResult::kNoStore) {
+    print_line("Nothing to undo.");
+  }
+  report.print_summary();
+  pause_console();
+  return report.left_anything() ? 1 : 0;
+}
+
 // --check: the reference's warnings and what it holds, nothing read beyond it.
 int check_reference_only(const LoadedReference& loaded) {
   if (loaded.file != ReferenceFile::kRead) {
@@ -97,8 +113,8 @@ int check_reference_only(const LoadedReference& loaded) {
 // The Steam folder, then the steamapps folder of every further library that is not already
 // part of what was walked, each announced by its path as the Steam folder is.
 void mend_every_library(const MendingRules& rules, const std::string& steam_folder,
-                        MendingMode mode, MendingReport& report) {
-  TreeMending mending(rules, mode, report);
+                        MendingMode mode, MendingReport& report, UndoStore* undo) {
+  TreeMending mending(rules, mode, report, TreeMending::kThreads, undo);
   if (!mending.mend_tree(Folder::open(steam_folder))) {
     return;
   }
@@ -127,6 +143,9 @@ int main(int argc, char** argv) {
   if (refuse_words_naming_nothing(options)) {
     return 2;
   }
+  if (options.undo) {
+    return take_back_last_run(options.dry_run);
+  }
   const LoadedReference loaded = read_reference_file("dosbox.conf");
   if (loaded.file == ReferenceFile::kTooLarge) {
     print_line("dosbox.conf is larger than " + std::to_string(kLargestReference >> 20) +
@@ -152,8 +171,11 @@ int main(int argc, char** argv) {
   const std::string steam_folder = get_steam_path();
   print_line(shown_path(steam_folder));
   ConsoleReport report(options.dry_run, options.add_missing ? nullptr : &kept);
+  // What every changed file held is kept first, so that the run can be taken back.
+  UndoStore undo(undo_store_folder());
   mend_every_library(rules, steam_folder,
-                     options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report);
+                     options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report,
+                     options.dry_run ? nullptr : &undo);
   report.print_summary();
   if (warnings > 0) {
     // Said again where a double-click user looks last, before the window closes.

@@ -3,10 +3,11 @@
 namespace {
 
 Options decided(Action action, const std::string& argument = "") {
-  return Options{action, false, false, false, argument, {}};
+  return Options{action, false, false, false, false, argument, {}};
 }
 
-constexpr const char* kLongOptions[] = {"add-missing", "check", "dry-run", "help", "version"};
+constexpr const char* kLongOptions[] = {"add-missing", "check", "dry-run",
+                                        "help",        "undo",  "version"};
 
 // A check reads only dosbox.conf: asked to write too, or to preview, it would do neither.
 Options refusing_what_conflicts(Options options) {
@@ -15,6 +16,10 @@ Options refusing_what_conflicts(Options options) {
   }
   if (options.action == Action::kRun && options.check && options.add_missing) {
     return decided(Action::kRefuseTogether, "--check --add-missing");
+  }
+  if (options.action == Action::kRun && options.undo && (options.check || options.add_missing)) {
+    return decided(Action::kRefuseTogether,
+                   options.check ? "--undo --check" : "--undo --add-missing");
   }
   return options;
 }
@@ -49,6 +54,10 @@ Options read_options(const std::vector<std::string>& arguments, bool slash_optio
     }
     if (argument == "--add-missing") {
       options.add_missing = true;
+      continue;
+    }
+    if (argument == "--undo") {
+      options.undo = true;
       continue;
     }
     const bool is_option =
@@ -99,6 +108,7 @@ std::string usage_text(bool slash_options) {
       "                     without it, a run changes only the lines each file has\n"
       "  -n, --dry-run      show what would change, as a unified diff, and change nothing\n"
       "      --check        check dosbox.conf against what DOSBox takes, and change nothing\n"
+      "      --undo         take back the last run not yet taken back (with -n, show how)\n"
       "  -h, --help         show this help and end\n";
   if (slash_options) {
     text += "  /?                 the same\n";

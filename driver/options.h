@@ -17,6 +17,7 @@ struct Options {
   bool dry_run = false;
   bool check = false;              // only check dosbox.conf
   bool add_missing = false;        // add what DOSBox files lack
+  bool undo = false;               // take the last run back
   std::string refused;             // the argument refused; both, for kRefuseTogether
   std::vector<std::string> words;  // the arguments that are no options, in order
 };

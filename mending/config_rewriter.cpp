@@ -214,52 +214,44 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
 // How often a file that changes under the rewriter is read and mended again.
 constexpr int kTries = 3;
 
-enum class Written { kDone, kChanged };
+}  // namespace
 
 // Replaces the file by a new one holding the new bytes; where only an in-place write keeps
 // what the file is, writes over it (which puts the old bytes back should it fail midway).
-Written write_mended_text(const Folder& folder, const std::string& name, const FileAsRead& read,
-                          RewrittenFile& file) {
-  const std::string_view bytes(file.new_text.text(), file.new_text.size());
-  file.error = {};
-  switch (replace_file_durably(folder, name, bytes, read, file.error)) {
+FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::string_view bytes,
+                            const FileAsRead& read, SystemError& error, bool& replaced) {
+  error = {};
+  switch (replace_file_durably(folder, name, bytes, read, error)) {
     case ReplaceResult::kReplaced:
-      file.replaced = true;
-      return Written::kDone;
+      replaced = true;
+      return FileOutcome::kMended;
     case ReplaceResult::kChanged:
-      return Written::kChanged;
+      return FileOutcome::kKeptChanging;
     case ReplaceResult::kInUse:
-      file.outcome = FileOutcome::kInUse;
-      return Written::kDone;
+      return FileOutcome::kInUse;
     case ReplaceResult::kNotWritable:
     case ReplaceResult::kFailed:
-      file.outcome = FileOutcome::kCannotWrite;
-      return Written::kDone;
+      return FileOutcome::kCannotWrite;
     case ReplaceResult::kInPlaceOnly:
       break;
   }
-  file.error = {};
-  switch (write_file_in_place(folder, name, bytes, read, file.error)) {
+  error = {};
+  switch (write_file_in_place(folder, name, bytes, read, error)) {
     case WriteResult::kWritten:
-      return Written::kDone;
+      return FileOutcome::kMended;
     case WriteResult::kChanged:
-      return Written::kChanged;
+      return FileOutcome::kKeptChanging;
     case WriteResult::kInUse:
-      file.outcome = FileOutcome::kInUse;
-      return Written::kDone;
+      return FileOutcome::kInUse;
     case WriteResult::kCannotOpen:
     case WriteResult::kTooLarge:
     case WriteResult::kPutBack:
-      file.outcome = FileOutcome::kCannotWrite;
-      return Written::kDone;
+      return FileOutcome::kCannotWrite;
     case WriteResult::kDamaged:
-      file.outcome = FileOutcome::kDamaged;
-      return Written::kDone;
+      return FileOutcome::kDamaged;
   }
-  return Written::kDone;
+  return FileOutcome::kCannotWrite;
 }
-
-}  // namespace
 
 void mend_config_text(const MendingRules& rules, std::string_view original,
                       TextAccumulator& new_text, std::string_view line_end, FileLacks* lacks) {
@@ -320,8 +312,15 @@ void rewrite_config_file(const MendingRules& rules, const Folder& folder, const 
       file.outcome = FileOutcome::kMovedAway;
       return;
     }
-    if (write_mended_text(folder, name, FileAsRead{read, file.original.view()}, file) ==
-        Written::kDone) {
+    const std::string_view bytes(file.new_text.text(), file.new_text.size());
+    if (guards.keep_copy && bytes != file.original.view() &&
+        !guards.keep_copy(file.original.view(), bytes, file.error)) {
+      file.outcome = FileOutcome::kNoCopyKept;
+      return;
+    }
+    file.outcome = give_file_bytes(folder, name, bytes, FileAsRead{read, file.original.view()},
+                                   file.error, file.replaced);
+    if (file.outcome != FileOutcome::kKeptChanging) {
       return;
     }
   }

@@ -45,6 +45,10 @@ struct MendingGuards {
   const Folder* tree = nullptr;
   // Whether the file read is this rewriter's to mend: no other thread's, no other name's.
   std::function<bool(const FileIdentity&)> is_ours;
+  // Keeps what the file holds, and a digest of what it is given, to take the run back by,
+  // before a file whose bytes change is written; false, with the reason, when it cannot.
+  std::function<bool(std::string_view old_bytes, std::string_view new_bytes, SystemError& error)>
+      keep_copy;
 };
 
 // What rewriting one file came to.
@@ -64,6 +68,12 @@ struct RewrittenFile {
 // A file that cannot be read to its end, that holds NUL bytes or that cannot be written is
 // left as it is. A file that another program writes meanwhile is mended again from what it
 // then holds, a few times at most. In a dry run nothing is written.
+// Gives the file exactly these bytes as a run gives a file its new text, once: kMended, or
+// kKeptChanging when it is no longer what was read, or why it was left; `replaced` when a
+// new file took its place (its folder wants flushing).
+FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::string_view bytes,
+                            const FileAsRead& read, SystemError& error, bool& replaced);
+
 void rewrite_config_file(const MendingRules& rules, const Folder& folder, const std::string& name,
                          MendingMode mode, RewrittenFile& result, const MendingGuards& guards = {});
 

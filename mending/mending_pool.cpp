@@ -28,8 +28,10 @@ PoolBounds pool_bounds(std::size_t open_files, std::size_t most_threads) {
 }
 
 MendingPool::MendingPool(const MendingRules& rules, MendingMode mode, MendingReport& report,
-                         const HeldInterruptions& interruptions, const PoolBounds& bounds)
+                         const HeldInterruptions& interruptions, const PoolBounds& bounds,
+                         UndoStore* undo)
     : rules_(rules),
+      undo_(undo),
       mode_(mode),
       report_(report),
       interruptions_(interruptions),
@@ -86,6 +88,13 @@ void MendingPool::push_file(Slot& slot) {
     guards.is_ours = [&](const FileIdentity& read) {
       return (file.found && file.found->identity == read) || claims_.claim(read);
     };
+    if (undo_ != nullptr) {
+      guards.keep_copy = [&](std::string_view old_bytes, std::string_view new_bytes,
+                             SystemError& error) {
+        return undo_->keep(file.tree->path(), file.path, *file.folder, file.name, old_bytes,
+                           new_bytes, error);
+      };
+    }
     rewrite_config_file(rules_, *file.folder, file.name, mode_, slot.result, guards);
     if (mode_ == MendingMode::kWrite) {
       // Nothing of it is shown: its memory goes back at once.

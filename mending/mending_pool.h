@@ -16,6 +16,7 @@
 #include "mending/file_claims.h"
 #include "mending/mending_report.h"
 #include "mending/ordered_jobs.h"
+#include "mending/undo_store.h"
 #include "settings/setting_table.h"
 
 // One file to mend: where it lies, and how it is announced.
@@ -52,8 +53,10 @@ PoolBounds pool_bounds(std::size_t open_files, std::size_t most_threads);
 // being written finish and starts no other.
 class MendingPool {
  public:
+  // With `undo`, every file whose bytes change is first kept there, to take the run back by.
   MendingPool(const MendingRules& rules, MendingMode mode, MendingReport& report,
-              const HeldInterruptions& interruptions, const PoolBounds& bounds);
+              const HeldInterruptions& interruptions, const PoolBounds& bounds,
+              UndoStore* undo = nullptr);
   ~MendingPool();
   MendingPool(const MendingPool&) = delete;
   MendingPool& operator=(const MendingPool&) = delete;
@@ -75,6 +78,7 @@ class MendingPool {
   void report(Slot& slot);
 
   const MendingRules rules_;
+  UndoStore* const undo_;
   const MendingMode mode_;
   MendingReport& report_;
   const HeldInterruptions& interruptions_;

@@ -19,6 +19,7 @@ enum class FileOutcome {
   kKeptChanging,  // another program kept writing it while it was mended: left as it is
   kInUse,         // another program kept it open past every wait: left as it is
   kMovedAway,     // its folder was moved out of the tree being walked: left as it is
+  kNoCopyKept,    // no copy to take the run back by could be kept: left as it is
 };
 
 // What a DOSBox configuration file lacked of the settings kept in sections, before any was

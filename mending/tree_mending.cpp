@@ -26,12 +26,12 @@ std::size_t deepest_walk(const PoolBounds& bounds) {
 }  // namespace
 
 TreeMending::TreeMending(const MendingRules& rules, MendingMode mode, MendingReport& report,
-                         std::size_t threads)
+                         std::size_t threads, UndoStore* undo)
     : mode_(mode),
       report_(report),
       bounds_(pool_bounds(most_open_files(), threads)),
       deepest_(deepest_walk(bounds_)),
-      pool_(rules, mode, report, interruptions_, bounds_) {}
+      pool_(rules, mode, report, interruptions_, bounds_, undo) {}
 
 bool TreeMending::mend_tree(Folder tree) {
   TreeLock lock;

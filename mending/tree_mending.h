@@ -21,8 +21,9 @@ class TreeMending {
 
   // Files are mended on up to `threads` threads at once, fewer where the open file limit is
   // low; the program's own choice by default.
+  // With `undo`, every file whose bytes change is first kept there, to take the run back by.
   TreeMending(const MendingRules& rules, MendingMode mode, MendingReport& report,
-              std::size_t threads = kThreads);
+              std::size_t threads = kThreads, UndoStore* undo = nullptr);
   ~TreeMending() = default;
   TreeMending(const TreeMending&) = delete;
   TreeMending& operator=(const TreeMending&) = delete;

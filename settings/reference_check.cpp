@@ -9,11 +9,6 @@
 
 namespace {
 
-// Settings a game is made for: the machine, its memory, its sound card's resources, its DOS.
-constexpr std::string_view kSettingsGamesNeed[] = {
-    "machine", "memsize", "cputype", "core", "sbtype", "sbbase",        "irq",
-    "dma",     "hdma",    "xms",     "ems",  "umb",    "keyboardlayout"};
-
 // How many single-byte edits, or swaps of two neighbours, make one text the other; more than
 // `most` stops early as "too many".
 std::size_t edits_between(std::string_view a, std::string_view b, std::size_t most) {

@@ -797,3 +797,33 @@ TEST_F(Confmend, TwoRunsAtOnceLoseNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where no copy can be kept to take the run back by, no file is changed: each is left and
+// said, with the reason, and a file whose bytes would not change needs none.
+TEST_F(Confmend, ChangesNothingItCouldNotTakeBack) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  write_file(steam_ + "/a.conf", "fullscreen=false\n");
+  write_file(steam_ + "/same.conf", "fullscreen=true\n");
+  write_file(home_ / "state", "a file where the state folder would be");
+  ChildOptions options;
+  options.environment = {{"XDG_STATE_HOME", home_ / "state"}};
+  const auto result = run(options);
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.output.find("Found: " + steam_ +
+                               "/a.conf\n"
+                               "Left unchanged, no copy could be kept to undo it: " +
+                               steam_ + "/a.conf\n  Not a directory\n"),
+            std::string::npos)
+      << result.output;
+  EXPECT_EQ(result.output.find("undo it: " + steam_ + "/same.conf"), std::string::npos);
+  EXPECT_EQ(read_file(steam_ + "/a.conf"), "fullscreen=false\n");
+  // A relative XDG_STATE_HOME is none: the store is under the home folder.
+  options.environment = {{"XDG_STATE_HOME", "state"}};
+  EXPECT_EQ(run(options).exit_status, 0);
+  EXPECT_TRUE(std::filesystem::is_directory(home_ / ".local/state/confmend"));
+}
+
+}  // namespace

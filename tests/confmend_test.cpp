@@ -353,6 +353,68 @@ TEST_F(Confmend, JoinsALibraryEndingInASeparatorWithoutASecondOne) {
                                prompt());
 }
 
+// Every run can be taken back, run by run, newest first: each file it changed gets back its
+// bytes (and, on Linux, its mode); a file changed since is left and said; a dry run keeps
+// nothing; with nothing left to take back, it says so.
+TEST_F(Confmend, TakesEachRunBackNewestFirst) {
+  point_registry_at(steam_);
+  const std::string store = program().undo_store(home_.path());
+  fs::remove_all(store);
+  const std::string game = steam_ + "/game";
+  make_folders(game);
+  const std::string a = game + "/a.conf", b = game + "/b.conf", same = game + "/same.conf";
+  write_file(a, " fullscreen = false \r\ncycles=auto\n");
+  write_file(b, "cycles=auto \n");
+  write_file(same, lines({"output=surface"}));
+  chmod(a.c_str(), 0640);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  EXPECT_EQ(run_with({"--dry-run"}).exit_status, 0);
+  EXPECT_FALSE(fs::exists(store)) << "a dry run keeps nothing";
+  ASSERT_EQ(run().exit_status, 0);
+  const std::string after_first = read_file(a);
+  write_file(work_ + "/dosbox.conf", "cycles=max\n");
+  ASSERT_EQ(run().exit_status, 0);
+  EXPECT_EQ(read_file(b), lines({"cycles=max"}));
+
+  const auto preview = run_with({"--undo", "--dry-run"});
+  EXPECT_EQ(preview.exit_status, 0);
+  EXPECT_NE(preview.output.find("-cycles=max"), std::string::npos) << preview.output;
+  EXPECT_EQ(read_file(b), lines({"cycles=max"})) << "a dry run changes nothing";
+  const auto second = run_with({"--undo"});
+  EXPECT_EQ(second.exit_status, 0);
+  EXPECT_EQ(second.output,
+            lines({"Restored: " + spelled(a), "Restored: " + spelled(b)}) + prompt());
+  EXPECT_EQ(read_file(a), after_first);
+  EXPECT_EQ(read_file(b), lines({"cycles=auto"}));
+  const auto first = run_with({"--undo"});
+  EXPECT_EQ(first.exit_status, 0);
+  EXPECT_EQ(first.output, lines({"Restored: " + spelled(a), "Restored: " + spelled(b)}) + prompt());
+  EXPECT_EQ(read_file(a), " fullscreen = false \r\ncycles=auto\n");
+  EXPECT_EQ(read_file(b), "cycles=auto \n");
+  EXPECT_EQ(read_file(same), lines({"output=surface"}));
+  struct stat info {};
+  ASSERT_EQ(stat(a.c_str(), &info), 0);
+  if (program().line_end() == "\n") {
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+  }
+  const auto none = run_with({"--undo"});
+  EXPECT_EQ(none.exit_status, 0);
+  EXPECT_EQ(none.output, lines({"Nothing to undo."}) + prompt());
+
+  // A file changed since the run is left, byte for byte; the others are given back.
+  ASSERT_EQ(run().exit_status, 0);
+  write_file(a, "mine=1\n");
+  const auto left = run_with({"--undo"});
+  EXPECT_EQ(left.exit_status, 1);
+  EXPECT_EQ(left.output,
+            lines({"Left as it is, changed since the run: " + spelled(a), "Restored: " + spelled(b),
+                   "1 file was left as it is; its copy stays in the undo store."}) +
+                prompt());
+  EXPECT_EQ(read_file(a), "mine=1\n");
+  EXPECT_EQ(read_file(b), "cycles=auto \n");
+  fs::remove_all(store);
+}
+
 // A Proton prefix holds dosdevices/z:, a link to "/"; here it leads to the folder that holds
 // the Steam folder and, beside it, files of the user's that no run may touch.
 TEST_F(Confmend, NeverLeavesTheSteamFolderThroughLinks) {

@@ -373,6 +373,48 @@ TEST_F(FaultInjection, KilledAtRandomMoments) {
   expect_only_users_files_after(native());
 }
 
+// A run killed at any moment can be taken back for what it did, and so can an undo killed at
+// any moment: the next undo gives every file its old bytes, and the store stays readable.
+TEST_F(FaultInjection, KilledRunsAndUndosAreTakenBackExactly) {
+  lay_out(large_library());
+  const std::string store = home_ / ".local/state/confmend";
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(run({}).exit_status, 0);
+  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  std::mt19937 random(20261209);
+  int killed_runs = 0, killed_undos = 0;
+  for (int round = 0; round < 40; ++round) {
+    std::filesystem::remove_all(store);
+    write_tree(steam_, old_);
+    const bool kill_the_undo = round % 2 == 1;
+    ChildOptions killed;
+    killed.interrupt_signal = SIGKILL;
+    killed.interrupt_after = std::chrono::microseconds(random() % (span.count() + 1));
+    killed.standard_input = "x";
+    if (kill_the_undo) {
+      ASSERT_EQ(run({}).exit_status, 0);
+      killed_undos += run_with_arguments({"--undo"}, killed).exit_status == 128 + SIGKILL;
+    } else {
+      killed_runs += run(killed).exit_status == 128 + SIGKILL;
+    }
+    ++tally.faults;
+    expect_no_damage();
+    const auto undone = run_with_arguments({"--undo"}, {});
+    EXPECT_EQ(undone.exit_status, 0) << undone.output;
+    for (const auto& [path, bytes] : old_) {
+      ++tally.files;
+      const bool given_back = read_file(steam_ + "/" + path) == bytes;
+      tally.damaged += given_back ? 0 : 1;
+      EXPECT_TRUE(given_back) << path << " after round " << round << ":\n" << undone.output;
+    }
+  }
+  tally.killed += killed_runs + killed_undos;
+  std::printf("%d runs and %d undos killed, every file given back after each\n", killed_runs,
+              killed_undos);
+  EXPECT_GT(killed_runs + killed_undos, 20);
+}
+
 // With many files in hand at once, an interruption lets each of them finish whole and starts
 // no other.
 TEST_F(FaultInjection, InterruptionsWithManyFilesInHand) {

@@ -32,6 +32,11 @@ class ProgramUnderTest {
   virtual std::string pause_prompt() const = 0;
   // The exit status the failure exit (-1) is seen as.
   virtual int failure_status() const { return 255; }
+  // Where the program keeps its undo store for this HOME, as a Linux path. Under Wine it is
+  // the prefix's, one for every HOME.
+  virtual std::string undo_store(const std::string& home) const {
+    return home + "/.local/state/confmend";
+  }
 };
 
 const ProgramUnderTest& program_under_test();

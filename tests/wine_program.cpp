@@ -1,5 +1,10 @@
 #include "tests/program_under_test.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -74,6 +79,13 @@ class WineProgram : public ProgramUnderTest {
     return run_program(command, sandboxed);
   }
 
+  std::string undo_store(const std::string&) const override {
+    // Wine names the profile after the Unix user.
+    const char* prefix = std::getenv("WINEPREFIX");
+    const passwd* user = getpwuid(getuid());
+    return std::string(prefix != nullptr ? prefix : "") + "/drive_c/users/" +
+           (user != nullptr ? user->pw_name : "root") + "/AppData/Local/confmend";
+  }
   std::string listed(const std::string& path) const override {
     std::string windows = spelled(path);
     std::replace(windows.begin(), windows.end(), '/', '\\');

@@ -1,0 +1,91 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "disk/store_files.h"
+#include "disk/windows_file.h"
+#include "disk/windows_handle.h"
+#include "disk/windows_path.h"
+
+std::string user_state_folder() {
+  std::wstring folder(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetEnvironmentVariableW(L"LOCALAPPDATA", folder.data(), static_cast<DWORD>(folder.size()));
+    if (length == 0) {
+      return "";
+    }
+    if (length < folder.size()) {
+      folder.resize(length);
+      return utf8_from_wide(folder);
+    }
+    folder.resize(length);
+  }
+}
+
+bool make_folders(const std::string& path, SystemError& error) {
+  const std::wstring extended = extended_path(path);
+  // Past "\\?\C:\" (or "\\?\UNC\server\share\"), each folder in turn.
+  std::size_t start = extended.find(L'\\', 4);
+  if (extended.compare(4, 4, L"UNC\\") == 0) {
+    start = extended.find(L'\\', extended.find(L'\\', 8) + 1);
+  }
+  for (std::size_t end = extended.find(L'\\', start + 1);; end = extended.find(L'\\', end + 1)) {
+    const std::wstring part = extended.substr(0, end);
+    if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      error = last_system_error();
+      return false;
+    }
+    if (end == std::wstring::npos) {
+      break;
+    }
+  }
+  const DWORD attributes = GetFileAttributesW(extended.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    error = SystemError{ERROR_DIRECTORY};
+    return false;
+  }
+  return true;
+}
+
+bool create_file_flushed(const Folder& folder, const std::string& name, std::string_view bytes,
+                         SystemError& error) {
+  OwnedHandle file(CreateFileW(extended_path(folder.path_of(name)).c_str(), GENERIC_WRITE | DELETE,
+                               0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    error = last_system_error();
+    return false;
+  }
+  bool written = true;
+  for (std::string_view left = bytes; written && !left.empty();) {
+    DWORD put = 0;
+    const auto size = static_cast<DWORD>(std::min<std::size_t>(left.size(), 1u << 30));
+    written = WriteFile(file.get(), left.data(), size, &put, nullptr) && put > 0;
+    left.remove_prefix(put);
+  }
+  written = written && FlushFileBuffers(file.get());
+  if (!written) {
+    error = last_system_error();
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+  }
+  return written;
+}
+
+void remove_folder_tree(const Folder& folder, const std::string& name) {
+  const std::string path = folder.path_of(name);
+  {
+    const Folder inner = folder.open_folder(name, Follow::kNoLink);
+    std::vector<FolderEntry> entries;
+    if (inner.is_open() && inner.list(entries)) {
+      for (const FolderEntry& entry : entries) {
+        if (entry.kind == EntryKind::kFolder) {
+          remove_folder_tree(inner, entry.name);
+        } else {
+          DeleteFileW(extended_path(inner.path_of(entry.name)).c_str());
+        }
+      }
+    }
+  }
+  RemoveDirectoryW(extended_path(path).c_str());
+}

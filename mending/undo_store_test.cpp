@@ -1,0 +1,55 @@
+#include "mending/undo_store.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/temp_files.h"
+
+namespace {
+
+TEST(UndoStore, KeepsEachCopyWholeAndTheLastRunsOnly) {
+  TempDir home;
+  const std::string store = home / "state/confmend";
+  make_folders(home / "Steam/game");
+  const Folder game = Folder::open(home / "Steam/game");
+  for (int run = 0; run < static_cast<int>(kKeptRuns) + 2; ++run) {
+    UndoStore undo(store);
+    SystemError error;
+    const std::string old_bytes = "run " + std::to_string(run) + "\r\n";
+    ASSERT_TRUE(undo.keep(home / "Steam", home / "Steam/game/a.conf", game, "a.conf", old_bytes,
+                          "new\n", error))
+        << error.code;
+  }
+  const std::vector<UndoEntry> entries = undo_entries(store);
+  ASSERT_EQ(entries.size(), kKeptRuns);
+  const std::vector<KeptCopy> newest = kept_copies(store, entries.front().name);
+  ASSERT_EQ(newest.size(), 1u);
+  EXPECT_EQ(newest[0].old_bytes, "run 21\r\n");
+  EXPECT_EQ(newest[0].path, home / "Steam/game/a.conf");
+  EXPECT_EQ(newest[0].name, "a.conf");
+  EXPECT_EQ(newest[0].folder, game.identity());
+  EXPECT_EQ(newest[0].new_digest, bytes_digest("new\n"));
+  EXPECT_EQ(kept_copies(store, entries.back().name)[0].old_bytes, "run 2\r\n");
+
+  // A copy cut short (its run killed while writing it) is none.
+  const std::string copy = store + "/" + entries.front().name + "/00000001.copy";
+  const std::string whole = read_file(copy);
+  write_file(copy, whole.substr(0, whole.size() - 1));
+  EXPECT_TRUE(kept_copies(store, entries.front().name).empty());
+
+  SystemError error;
+  EXPECT_TRUE(mark_taken_back(store, entries.front().name, error));
+  EXPECT_TRUE(undo_entries(store).front().taken_back);
+}
+
+TEST(UndoStore, SaysWhyWhenNoCopyCanBeKept) {
+  TempDir home;
+  write_file(home / "state", "a file where the store's folder would be");
+  make_folders(home / "game");
+  UndoStore undo(home / "state/confmend");
+  SystemError error;
+  EXPECT_FALSE(undo.keep(home.path(), home / "game/a.conf", Folder::open(home / "game"), "a.conf",
+                         "old", "new", error));
+  EXPECT_TRUE(error);
+}
+
+}  // namespace
