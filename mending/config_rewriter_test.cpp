@@ -137,6 +137,19 @@ TEST(MendConfigText, AddsWhatADosboxFileLacksWhereDosboxReadsIt) {
     EXPECT_EQ(once, c.mended) << c.what;
     EXPECT_EQ(mended_adding(once), once) << c.what << ": a second run adds nothing more";
   }
+  // A value the plain rule gives may make a line a header ("[x=1" given "y]", as a reference
+  // line "[x=y]" is to the loader): what follows it is in that section once it is written.
+  const std::string odd_text = "fullscreen=true\n[x=y]\n";
+  const SettingTable odd = reference_of(odd_text);
+  const std::vector<SectionSetting> odd_kept = settings_kept_in_sections(odd_text, odd);
+  MendingRules odd_rules(odd);
+  odd_rules.kept_in_sections = &odd_kept;
+  odd_rules.add_missing = true;
+  TextAccumulator odd_once;
+  mend_config_text(odd_rules, "[sdl]\n[x=1\nfullscreen=false\n", odd_once);
+  EXPECT_EQ(std::string(odd_once.text(), odd_once.size()),
+            "[sdl]\nfullscreen=true\n[x=y]\nfullscreen=true\n");
+
   // What a dry run without the option learns: what each DOSBox file lacks, and nothing added.
   rules.add_missing = false;
   FileLacks lacks;
