@@ -90,7 +90,8 @@ if(CONFMEND_WINDOWS_PROGRAM)
     CONFMEND_CONSOLE_CODE_PAGE="${windows_build}/console_code_page.exe"
     CONFMEND_HOLD_FILE="${windows_build}/hold_file.exe"
     CONFMEND_HOLD_MUTEX="${windows_build}/hold_mutex.exe"
-    CONFMEND_SCAN_FOLDER="${windows_build}/scan_folder.exe")
+    CONFMEND_SCAN_FOLDER="${windows_build}/scan_folder.exe"
+    CONFMEND_UNDO_COMMAND="${CMAKE_SOURCE_DIR}/driver/Undo last run.cmd")
   target_link_libraries(confmend_windows_tests PRIVATE confmend_test_support GTest::gtest_main)
   # One prefix for the whole run: its registry is shared, so these cases take turns.
   gtest_discover_tests(confmend_windows_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "Windows."

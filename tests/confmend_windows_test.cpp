@@ -368,6 +368,32 @@ TEST_F(Confmend, MendsEveryFileBesideAScannerThatHoldsNewFiles) {
   EXPECT_NE(read_file(work_ + "/beside.txt").find("held"), std::string::npos);
 }
 
+// The command the zip holds beside the program takes the last run back by a double-click:
+// the command interpreter runs the program from the command's own folder.
+TEST_F(Confmend, TakesTheLastRunBackWithTheCommandBesideTheProgram) {
+  point_registry_at(steam_);
+  std::filesystem::remove_all(program().undo_store(home_.path()));
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  write_file(steam_ + "/game.conf", "fullscreen=false\n");
+  ASSERT_EQ(run().exit_status, 0);
+  const std::string beside = home_ / "download";
+  make_folders(beside);
+  std::filesystem::copy_file(CONFMEND_WINDOWS_PROGRAM, beside + "/confmend.exe");
+  std::filesystem::copy_file(CONFMEND_UNDO_COMMAND, beside + "/Undo last run.cmd");
+  ChildOptions options;
+  options.working_folder = home_.path();
+  options.environment = wine_environment(home_.path());
+  options.standard_input = "x";
+  const auto result = run_program(
+      {"/usr/lib/wine/wine64", "cmd", "/c", windows_spelling(beside + "/Undo last run.cmd")},
+      options);
+  EXPECT_EQ(result.exit_status, 0) << result.output << result.errors;
+  EXPECT_NE(result.output.find("Restored: " + spelled(steam_ + "/game.conf")), std::string::npos)
+      << result.output;
+  EXPECT_EQ(read_file(steam_ + "/game.conf"), "fullscreen=false\n");
+  std::filesystem::remove_all(program().undo_store(home_.path()));
+}
+
 // Written to a file, the output is the UTF-8 bytes of every name, whatever the console's
 // code page.
 TEST_F(Confmend, WritesUtf8ToAFile) {

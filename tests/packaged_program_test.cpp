@@ -17,3 +17,19 @@ TEST(PackagedProgram, NeedsNoSharedLibrary) {
 }
 
 }  // namespace
+
+namespace {
+
+// The download holds a command beside the program that takes the last run back.
+TEST(PackagedProgram, TakesTheLastRunBackWithTheCommandBesideIt) {
+  const std::string program = CONFMEND_PROGRAM;
+  const std::string command = program.substr(0, program.rfind('/')) + "/undo-last-run";
+  TempDir home;
+  ChildOptions options;
+  options.environment = {{"PATH", "/usr/bin:/bin"}, {"HOME", home.path()}};
+  const auto result = run_program({command}, options);
+  EXPECT_EQ(result.exit_status, 0) << result.errors;
+  EXPECT_TRUE(result.output.starts_with("Nothing to undo.\n")) << result.output;
+}
+
+}  // namespace
