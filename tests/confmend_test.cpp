@@ -769,7 +769,8 @@ TEST_F(Confmend, RefusesWordsThatNameNothing) {
   } cases[] = {
       {"dry-run",
        "confmend: 'dry-run' is neither an option nor a file (did you mean '--dry-run'?)"},
-      {"undo", "confmend: 'undo' is neither an option nor a file"},
+      {"undo", "confmend: 'undo' is neither an option nor a file (did you mean '--undo'?)"},
+      {"restore", "confmend: 'restore' is neither an option nor a file"},
   };
   for (const auto& c : cases) {
     const auto result = run_with({c.word});
