@@ -17,20 +17,9 @@ bool is_config_file_name(std::string_view name) {
 // Steam folder and its lists.
 constexpr std::size_t kOtherDescriptors = 16;
 
-// Folders listed ahead at once, and threads listing them: a cold disk answers several reads
-// at once about as fast as one. None where descriptors are scarce.
-constexpr std::size_t kReadAheadThreads = 4;
-constexpr std::size_t kReadAheadWaiting = 128;
-
-ReadAhead read_ahead_for(const PoolBounds& bounds) {
-  const std::size_t wanted = kReadAheadThreads + kReadAheadWaiting;
-  const bool room = most_open_files() > kOtherDescriptors + bounds.descriptors() + 4 * wanted;
-  return ReadAhead(room ? kReadAheadThreads : 0, room ? kReadAheadWaiting : 0);
-}
-
-std::size_t deepest_walk(const PoolBounds& bounds, const ReadAhead& read_ahead) {
+std::size_t deepest_walk(const PoolBounds& bounds) {
   const std::size_t limit = most_open_files();
-  const std::size_t taken = kOtherDescriptors + bounds.descriptors() + read_ahead.descriptors();
+  const std::size_t taken = kOtherDescriptors + bounds.descriptors();
   return limit > taken + 1 ? limit - taken : 1;
 }
 
@@ -41,8 +30,7 @@ TreeMending::TreeMending(const MendingRules& rules, MendingMode mode, MendingRep
     : mode_(mode),
       report_(report),
       bounds_(pool_bounds(most_open_files(), threads)),
-      read_ahead_(read_ahead_for(bounds_)),
-      deepest_(deepest_walk(bounds_, read_ahead_)),
+      deepest_(deepest_walk(bounds_)),
       pool_(rules, mode, report, interruptions_, bounds_, undo) {}
 
 bool TreeMending::mend_tree(Folder tree) {
@@ -97,7 +85,6 @@ void TreeMending::search_config_files(const std::shared_ptr<const Folder>& tree,
   if (interruptions_.requested()) {
     return;
   }
-  read_ahead_.offer(folder, entries);
   for (const FolderEntry& entry : entries) {
     if (entry.kind == EntryKind::kFolder) {
       if (depth >= deepest_) {

@@ -9,7 +9,6 @@
 #include "mending/config_rewriter.h"
 #include "mending/mending_pool.h"
 #include "mending/mending_report.h"
-#include "mending/read_ahead.h"
 #include "settings/setting_table.h"
 
 // Mends the configuration files of folder trees: the Steam folder, then each further
@@ -54,8 +53,6 @@ class TreeMending {
   // Held before the pool's threads start, and let go after they end.
   HeldInterruptions interruptions_;
   const PoolBounds bounds_;
-  // Started before the walk, stopped after it: it reads ahead of every tree.
-  ReadAhead read_ahead_;
   // Folders the walk may hold open at once, one a level: what the pool leaves of the limit.
   const std::size_t deepest_;
   MendingPool pool_;

@@ -587,7 +587,7 @@ TEST_F(FaultInjection, AFullDiskUnderFilesWrittenInPlaceDamagesNone) {
   for (const auto& [path, bytes] : files) {
     ASSERT_EQ(link(path_of(path).c_str(), (path_of(path) + ".link").c_str()), 0);
   }
-  const auto result = run(with_shim({{"CONFMEND_FULL_DISK", "1"}}));
+  const auto result = run(with_shim({{"CONFMEND_FULL_DISK", steam_}}));
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(count_of("Cannot write to file ", result.output), files.size()) << result.output;
   EXPECT_EQ(count_of("\n  No space left on device\n", result.output), files.size());
@@ -595,6 +595,15 @@ TEST_F(FaultInjection, AFullDiskUnderFilesWrittenInPlaceDamagesNone) {
             std::string::npos);
   EXPECT_EQ(result.output.find("damaged"), std::string::npos) << result.output;
   expect_no_damage();
+  EXPECT_TRUE(snapshot(steam_) == old_);
+  // The undo store on the same full disk: no copy, so no file is touched at all.
+  std::filesystem::remove_all(home_ / ".local");
+  const auto no_copy = run(with_shim({{"CONFMEND_FULL_DISK", "1"}}));
+  EXPECT_EQ(no_copy.exit_status, 1);
+  EXPECT_EQ(count_of("Left unchanged, no copy could be kept to undo it: ", no_copy.output),
+            files.size())
+      << no_copy.output;
+  EXPECT_EQ(count_of("\n  No space left on device\n", no_copy.output), files.size());
   EXPECT_TRUE(snapshot(steam_) == old_);
 }
 

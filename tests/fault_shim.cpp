@@ -2,9 +2,10 @@
 // chosen moments. It is steered by environment variables:
 //   CONFMEND_FAIL_READ=PATH        every read() from PATH fails with EIO
 //   CONFMEND_FAIL_WRITE=PATH       every write() or pwrite() to PATH fails with ENOSPC
-//   CONFMEND_FULL_DISK=1           a full disk: every write that needs a new block (one past the
+//   CONFMEND_FULL_DISK=1|PATH      a full disk: every write that needs a new block (one past the
 //                                  end of a file, or to a new file) fails with ENOSPC, while
-//                                  one over bytes a file holds succeeds
+//                                  one over bytes a file holds succeeds; given a folder, only
+//                                  the disk below it is full (the undo store lies elsewhere)
 //   CONFMEND_SLOW_WRITE=MS         every write() or pwrite() to a file first waits MS ms
 //   CONFMEND_SLOW_CREATE=MS        every openat() that creates a file waits MS ms after it
 //   CONFMEND_WHEN_OPENED=PATH      when PATH is first opened (open, openat, fopen or opendir),
@@ -113,8 +114,10 @@ bool refuse_write(int fd, off_t at, size_t count) {
     usleep(static_cast<useconds_t>(std::atoi(wait)) * 1000);
   }
   struct stat info;
-  const bool grows = std::getenv("CONFMEND_FULL_DISK") != nullptr && fstat(fd, &info) == 0 &&
-                     S_ISREG(info.st_mode) &&
+  const char* full = std::getenv("CONFMEND_FULL_DISK");
+  const bool on_full_disk =
+      full != nullptr && (std::strcmp(full, "1") == 0 || path_of(fd).starts_with(full));
+  const bool grows = on_full_disk && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
                      static_cast<off_t>(at + static_cast<off_t>(count)) > info.st_size;
   if (grows || is_failing_file("CONFMEND_FAIL_WRITE", fd)) {
     errno = ENOSPC;
