@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "disk/posix_file.h"
@@ -85,4 +86,75 @@ void remove_folder_tree(const Folder& folder, const std::string& name) {
     }
   }
   unlinkat(static_cast<int>(folder.handle()), name.c_str(), AT_REMOVEDIR);
+}
+
+AppendedFile::~AppendedFile() {
+  close();
+}
+
+AppendedFile::AppendedFile(AppendedFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), size_(other.size_), broken_(other.broken_) {}
+
+AppendedFile& AppendedFile::operator=(AppendedFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = std::exchange(other.handle_, -1);
+    size_ = other.size_;
+    broken_ = other.broken_;
+  }
+  return *this;
+}
+
+void AppendedFile::close() {
+  if (handle_ != -1) {
+    ::close(static_cast<int>(handle_));  // written and flushed already: nothing is lost
+    handle_ = -1;
+  }
+}
+
+AppendedFile AppendedFile::create(const Folder& folder, const std::string& name,
+                                  SystemError& error) {
+  AppendedFile file;
+  const int fd = open_retrying(static_cast<int>(folder.handle()), name.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = last_system_error();
+  }
+  file.handle_ = fd;
+  return file;
+}
+
+bool AppendedFile::append(std::string_view first, std::string_view second, SystemError& error) {
+  const int fd = static_cast<int>(handle_);
+  if (broken_) {
+    error = SystemError{EIO};
+    return false;
+  }
+  std::uint64_t at = size_;
+  bool written = true;
+  for (std::string_view piece : {first, second}) {
+    while (written && !piece.empty()) {
+      const ssize_t put = pwrite(fd, piece.data(), piece.size(), static_cast<off_t>(at));
+      if (put < 0 && errno == EINTR) {
+        continue;
+      }
+      if (put <= 0) {
+        if (put == 0) {
+          errno = ENOSPC;
+        }
+        written = false;
+        break;
+      }
+      piece.remove_prefix(static_cast<std::size_t>(put));
+      at += static_cast<std::uint64_t>(put);
+    }
+  }
+  written = written && fsync(fd) == 0;
+  if (!written) {
+    error = last_system_error();
+    broken_ = ftruncate(fd, static_cast<off_t>(size_)) != 0;
+    return false;
+  }
+  size_ = at;
+  return true;
 }

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "disk/store_files.h"
@@ -88,4 +90,73 @@ void remove_folder_tree(const Folder& folder, const std::string& name) {
     }
   }
   RemoveDirectoryW(extended_path(path).c_str());
+}
+
+AppendedFile::~AppendedFile() {
+  close();
+}
+
+AppendedFile::AppendedFile(AppendedFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), size_(other.size_), broken_(other.broken_) {}
+
+AppendedFile& AppendedFile::operator=(AppendedFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = std::exchange(other.handle_, -1);
+    size_ = other.size_;
+    broken_ = other.broken_;
+  }
+  return *this;
+}
+
+void AppendedFile::close() {
+  if (handle_ != -1) {
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));  // written and flushed already
+    handle_ = -1;
+  }
+}
+
+AppendedFile AppendedFile::create(const Folder& folder, const std::string& name,
+                                  SystemError& error) {
+  AppendedFile file;
+  const HANDLE handle = CreateFileW(extended_path(folder.path_of(name)).c_str(), GENERIC_WRITE, 0,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = last_system_error();
+    return file;
+  }
+  file.handle_ = reinterpret_cast<std::intptr_t>(handle);
+  return file;
+}
+
+bool AppendedFile::append(std::string_view first, std::string_view second, SystemError& error) {
+  const auto file = reinterpret_cast<HANDLE>(handle_);
+  if (broken_) {
+    error = SystemError{ERROR_WRITE_FAULT};
+    return false;
+  }
+  std::uint64_t at = size_;
+  bool written = true;
+  for (std::string_view piece : {first, second}) {
+    while (written && !piece.empty()) {
+      DWORD put = 0;
+      OVERLAPPED where{};
+      where.Offset = static_cast<DWORD>(at);
+      where.OffsetHigh = static_cast<DWORD>(at >> 32);
+      const auto size = static_cast<DWORD>(std::min<std::size_t>(piece.size(), 1u << 30));
+      written = WriteFile(file, piece.data(), size, &put, &where) && put > 0;
+      piece.remove_prefix(put);
+      at += put;
+    }
+  }
+  written = written && FlushFileBuffers(file);
+  if (!written) {
+    error = last_system_error();
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size_);
+    broken_ = !SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
+    return false;
+  }
+  size_ = at;
+  return true;
 }

@@ -77,11 +77,13 @@ std::vector<std::string> entry_names(const Folder& store) {
   return names;
 }
 
-std::string copy_text(const std::string& tree, const std::string& path, const Folder& folder,
-                      const std::string& name, std::string_view old_bytes,
-                      std::string_view new_bytes) {
+// What stands before a copy's old bytes: where the file was, what it is, what it was given.
+std::string copy_header(std::uint64_t number, const std::string& tree, const std::string& path,
+                        const Folder& folder, const std::string& name, std::string_view old_bytes,
+                        std::string_view new_bytes) {
   const FileIdentity identity = folder.identity().value_or(FileIdentity{});
   std::string text(kCopyHeader);
+  text += "number " + std::to_string(number) + "\n";
   text += "tree " + hex_of(tree) + "\n";
   text += "path " + hex_of(path) + "\n";
   text += "folder " + hex_of(folder.path()) + "\n";
@@ -92,12 +94,11 @@ std::string copy_text(const std::string& tree, const std::string& path, const Fo
           std::to_string(bytes_digest(new_bytes)) + "\n";
   text += "old " + std::to_string(old_bytes.size()) + " " +
           std::to_string(bytes_digest(old_bytes)) + "\n";
-  text += old_bytes;
   return text;
 }
 
-// The copy a file holds, when it was written whole.
-std::optional<KeptCopy> read_copy(std::string_view text) {
+// The copy at the start of `text`, when it was written whole; `text` then starts after it.
+std::optional<KeptCopy> read_copy(std::string_view& text) {
   if (!text.starts_with(kCopyHeader)) {
     return std::nullopt;
   }
@@ -115,6 +116,7 @@ std::optional<KeptCopy> read_copy(std::string_view text) {
     return value;
   };
   KeptCopy copy;
+  const auto number = field("number");
   const auto tree = field("tree");
   const auto path = field("path");
   const auto folder = field("folder");
@@ -122,7 +124,7 @@ std::optional<KeptCopy> read_copy(std::string_view text) {
   const auto identity = field("identity");
   const auto written = field("new");
   const auto old = field("old");
-  if (!tree || !path || !folder || !name || !identity || !written || !old) {
+  if (!number || !tree || !path || !folder || !name || !identity || !written || !old) {
     return std::nullopt;
   }
   auto tree_bytes = bytes_of_hex(*tree);
@@ -130,15 +132,17 @@ std::optional<KeptCopy> read_copy(std::string_view text) {
   auto folder_bytes = bytes_of_hex(*folder);
   auto name_bytes = bytes_of_hex(*name);
   unsigned long long volume = 0, index0 = 0, index1 = 0, old_size = 0, old_digest = 0;
-  unsigned long long new_size = 0, new_digest = 0;
-  if (!tree_bytes || !path_bytes || !folder_bytes || !name_bytes ||
+  unsigned long long new_size = 0, new_digest = 0, sequence = 0;
+  if (std::sscanf(std::string(*number).c_str(), "%llu", &sequence) != 1 || !tree_bytes ||
+      !path_bytes || !folder_bytes || !name_bytes ||
       std::sscanf(std::string(*identity).c_str(), "%llu %llu %llu", &volume, &index0, &index1) !=
           3 ||
       std::sscanf(std::string(*written).c_str(), "%llu %llu", &new_size, &new_digest) != 2 ||
       std::sscanf(std::string(*old).c_str(), "%llu %llu", &old_size, &old_digest) != 2 ||
-      text.size() != old_size || bytes_digest(text) != old_digest) {
+      text.size() < old_size || bytes_digest(text.substr(0, old_size)) != old_digest) {
     return std::nullopt;
   }
+  copy.number = sequence;
   copy.tree = std::move(*tree_bytes);
   copy.path = std::move(*path_bytes);
   copy.folder_path = std::move(*folder_bytes);
@@ -146,14 +150,13 @@ std::optional<KeptCopy> read_copy(std::string_view text) {
   copy.folder = FileIdentity{volume, {index0, index1}};
   copy.new_size = new_size;
   copy.new_digest = new_digest;
-  copy.old_bytes = std::string(text);
+  copy.old_bytes = std::string(text.substr(0, old_size));
+  text.remove_prefix(old_size);
   return copy;
 }
 
-std::string copy_name(std::uint64_t number) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%08llu.copy", static_cast<unsigned long long>(number));
-  return name;
+std::string journal_name(std::size_t number) {
+  return "journal-" + std::to_string(number);
 }
 
 }  // namespace
@@ -209,14 +212,27 @@ bool UndoStore::make_entry(SystemError& error) {
   return false;
 }
 
-void UndoStore::flush_entry_through(std::uint64_t made) {
-  const std::lock_guard<std::mutex> hold(flushing_);
-  if (flushed_ >= made) {
-    return;  // a flush that began after this copy was made covered it
+AppendedFile UndoStore::take_journal(SystemError& error) {
+  std::size_t number = 0;
+  {
+    const std::lock_guard<std::mutex> hold(journals_);
+    if (!free_journals_.empty()) {
+      AppendedFile journal = std::move(free_journals_.back());
+      free_journals_.pop_back();
+      return journal;
+    }
+    number = ++journals_made_;
   }
-  const std::uint64_t covered = copies_.load();
-  entry_->flush();
-  flushed_ = covered;
+  AppendedFile journal = AppendedFile::create(*entry_, journal_name(number), error);
+  if (journal.is_open()) {
+    entry_->flush();  // its name lasts from now on; its records are flushed with it
+  }
+  return journal;
+}
+
+void UndoStore::give_back(AppendedFile journal) {
+  const std::lock_guard<std::mutex> hold(journals_);
+  free_journals_.push_back(std::move(journal));
 }
 
 bool UndoStore::keep(const std::string& tree, const std::string& path, const Folder& folder,
@@ -225,13 +241,14 @@ bool UndoStore::keep(const std::string& tree, const std::string& path, const Fol
   if (!make_entry(error)) {
     return false;
   }
-  const std::uint64_t number = ++copies_;
-  if (!create_file_flushed(*entry_, copy_name(number),
-                           copy_text(tree, path, folder, name, old_bytes, new_bytes), error)) {
+  AppendedFile journal = take_journal(error);
+  if (!journal.is_open()) {
     return false;
   }
-  flush_entry_through(number);
-  return true;
+  const std::string header = copy_header(++copies_, tree, path, folder, name, old_bytes, new_bytes);
+  const bool kept = journal.append(header, old_bytes, error);
+  give_back(std::move(journal));
+  return kept;
 }
 
 std::vector<UndoEntry> undo_entries(const std::string& store) {
@@ -247,24 +264,24 @@ std::vector<UndoEntry> undo_entries(const std::string& store) {
 std::vector<KeptCopy> kept_copies(const std::string& store, const std::string& entry) {
   const Folder folder = Folder::open(store).open_folder(entry, Follow::kNoLink);
   std::vector<FolderEntry> entries;
-  std::vector<std::string> names;
-  if (folder.is_open() && folder.list(entries)) {
-    for (const FolderEntry& found : entries) {
-      if (found.kind == EntryKind::kFile && found.name.ends_with(".copy")) {
-        names.push_back(found.name);
-      }
-    }
-  }
-  std::sort(names.begin(), names.end());
   std::vector<KeptCopy> copies;
-  for (const std::string& name : names) {
+  if (!folder.is_open() || !folder.list(entries)) {
+    return copies;
+  }
+  for (const FolderEntry& found : entries) {
     std::string text;
-    if (read_whole_file(folder.path_of(name), text, SIZE_MAX / 4) == ReadResult::kRead) {
-      if (auto copy = read_copy(text)) {
-        copies.push_back(std::move(*copy));
-      }
+    if (found.kind != EntryKind::kFile || !found.name.starts_with("journal-") ||
+        read_whole_file(folder.path_of(found.name), text, SIZE_MAX / 4) != ReadResult::kRead) {
+      continue;
+    }
+    // Up to the first copy not written whole: a run killed while appending it.
+    std::string_view rest = text;
+    while (auto copy = read_copy(rest)) {
+      copies.push_back(std::move(*copy));
     }
   }
+  std::sort(copies.begin(), copies.end(),
+            [](const KeptCopy& a, const KeptCopy& b) { return a.number < b.number; });
   return copies;
 }
 

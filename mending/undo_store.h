@@ -10,12 +10,15 @@
 #include <vector>
 
 #include "disk/folder.h"
+#include "disk/store_files.h"
 #include "disk/system_error.h"
 
 // What lets every run be taken back: before a run changes a file, the file's old bytes are
 // kept, durably, in an entry of the user's undo store (user_state_folder()/confmend), one
-// entry a run, the last kKeptRuns of them. Each copy is a file of its own, whole or never
-// taken for one, so that a run killed at any moment can be taken back for what it did.
+// entry a run, the last kKeptRuns of them. Copies are appended to a few journals of the
+// entry, one for each thread keeping one at a time, each copy flushed before keep() returns;
+// a copy cut short is never taken for one, so that a run killed at any moment can be taken
+// back for what it did.
 //
 //   UndoStore store(undo_store_folder());
 //   store.keep(...);  // before each file is changed; on any thread
@@ -44,26 +47,28 @@ class UndoStore {
 
  private:
   bool make_entry(SystemError& error);
-  // Flushes the entry folder once for every copy made up to `made`: copies made together on
-  // several threads share one flush.
-  void flush_entry_through(std::uint64_t made);
+  // A journal no other thread appends to: one left free, or a new one.
+  AppendedFile take_journal(SystemError& error);
+  void give_back(AppendedFile journal);
 
   const std::string folder_;
   std::mutex making_;
   std::optional<Folder> entry_;
   SystemError entry_error_;
   std::atomic<std::uint64_t> copies_{0};
-  std::mutex flushing_;
-  std::uint64_t flushed_ = 0;  // under flushing_
+  std::mutex journals_;
+  std::vector<AppendedFile> free_journals_;  // under journals_
+  std::size_t journals_made_ = 0;            // under journals_
 };
 
 // One file a run changed, as its copy tells it.
 struct KeptCopy {
-  std::string tree;         // the tree walked, as announced
-  std::string path;         // the file, as announced
-  std::string folder_path;  // its folder, as the run opened it
-  std::string name;         // its name there
-  FileIdentity folder;      // what that folder is
+  std::uint64_t number = 0;  // in the order the run kept them
+  std::string tree;          // the tree walked, as announced
+  std::string path;          // the file, as announced
+  std::string folder_path;   // its folder, as the run opened it
+  std::string name;          // its name there
+  FileIdentity folder;       // what that folder is
   std::uint64_t new_size = 0;
   std::uint64_t new_digest = 0;
   std::string old_bytes;

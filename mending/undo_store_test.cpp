@@ -30,11 +30,20 @@ TEST(UndoStore, KeepsEachCopyWholeAndTheLastRunsOnly) {
   EXPECT_EQ(newest[0].new_digest, bytes_digest("new\n"));
   EXPECT_EQ(kept_copies(store, entries.back().name)[0].old_bytes, "run 2\r\n");
 
-  // A copy cut short (its run killed while writing it) is none.
-  const std::string copy = store + "/" + entries.front().name + "/00000001.copy";
-  const std::string whole = read_file(copy);
-  write_file(copy, whole.substr(0, whole.size() - 1));
-  EXPECT_TRUE(kept_copies(store, entries.front().name).empty());
+  // Copies kept one after another in a journal; one cut short (its run killed while writing
+  // it) is none, and the ones before it stay.
+  UndoStore two(home / "two");
+  SystemError error_two;
+  ASSERT_TRUE(two.keep(home / "Steam", "a", game, "a.conf", "first", "1", error_two));
+  ASSERT_TRUE(two.keep(home / "Steam", "b", game, "b.conf", "second", "2", error_two));
+  const std::string entry = undo_entries(home / "two").front().name;
+  ASSERT_EQ(kept_copies(home / "two", entry).size(), 2u);
+  const std::string journal = home / "two" + "/" + entry + "/journal-1";
+  const std::string whole = read_file(journal);
+  write_file(journal, whole.substr(0, whole.size() - 1));
+  const std::vector<KeptCopy> left = kept_copies(home / "two", entry);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].old_bytes, "first");
 
   SystemError error;
   EXPECT_TRUE(mark_taken_back(store, entries.front().name, error));
