@@ -1,8 +1,10 @@
 #include "mending/undo_store.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "disk/file_writing.h"
 #include "disk/store_files.h"
@@ -166,11 +168,19 @@ std::string undo_store_folder() {
   return state.empty() ? "" : state + "/confmend";
 }
 
-// FNV-1a, 64 bits: a change of any byte changes it, as far as a run's files go.
+// Eight bytes at a time, each word mixed in by a multiplication and a rotation: any change of
+// a byte changes it, as far as a run's files go, at the speed of memory.
 std::uint64_t bytes_digest(std::string_view bytes) {
-  std::uint64_t digest = 0xcbf29ce484222325ull;
-  for (const char c : bytes) {
-    digest = (digest ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+  constexpr std::uint64_t kPrime = 0x9e3779b97f4a7c15ull;
+  std::uint64_t digest = 0xcbf29ce484222325ull ^ bytes.size();
+  std::size_t at = 0;
+  for (; at + 8 <= bytes.size(); at += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + at, 8);
+    digest = std::rotl((digest ^ word) * kPrime, 29);
+  }
+  for (; at < bytes.size(); ++at) {
+    digest = std::rotl((digest ^ static_cast<unsigned char>(bytes[at])) * kPrime, 29);
   }
   return digest;
 }
