@@ -119,8 +119,10 @@ void AppendedFile::close() {
 AppendedFile AppendedFile::create(const Folder& folder, const std::string& name,
                                   SystemError& error) {
   AppendedFile file;
-  const HANDLE handle = CreateFileW(extended_path(folder.path_of(name)).c_str(), GENERIC_WRITE, 0,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readable while it is written: an undo, or a look at the store, may read it meanwhile.
+  const HANDLE handle =
+      CreateFileW(extended_path(folder.path_of(name)).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     error = last_system_error();
     return file;

@@ -32,12 +32,15 @@ TEST(UndoStore, KeepsEachCopyWholeAndTheLastRunsOnly) {
 
   // Copies kept one after another in a journal; one cut short (its run killed while writing
   // it) is none, and the ones before it stay.
-  UndoStore two(home / "two");
-  SystemError error_two;
-  ASSERT_TRUE(two.keep(home / "Steam", "a", game, "a.conf", "first", "1", error_two));
-  ASSERT_TRUE(two.keep(home / "Steam", "b", game, "b.conf", "second", "2", error_two));
+  {
+    UndoStore two(home / "two");
+    SystemError error_two;
+    ASSERT_TRUE(two.keep(home / "Steam", "a", game, "a.conf", "first", "1", error_two));
+    ASSERT_TRUE(two.keep(home / "Steam", "b", game, "b.conf", "second", "2", error_two));
+    // Readable while the run that keeps them goes on.
+    ASSERT_EQ(kept_copies(home / "two", undo_entries(home / "two").front().name).size(), 2u);
+  }
   const std::string entry = undo_entries(home / "two").front().name;
-  ASSERT_EQ(kept_copies(home / "two", entry).size(), 2u);
   const std::string journal = home / "two" + "/" + entry + "/journal-1";
   const std::string whole = read_file(journal);
   write_file(journal, whole.substr(0, whole.size() - 1));
