@@ -1,4 +1,8 @@
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/console.h"
@@ -110,11 +114,28 @@ int check_reference_only(const LoadedReference& loaded) {
   return warnings == 0 ? 0 : 1;
 }
 
+// CONFMEND_READ_AHEAD_THREADS, for tests and benchmarks: folders read ahead of the walk on
+// that many threads from the first folder on (0: none); the program's own choice when unset
+// or not a number.
+ReadingAhead reading_ahead() {
+  const char* given = std::getenv("CONFMEND_READ_AHEAD_THREADS");
+  ReadingAhead chosen;
+  if (given != nullptr) {
+    const std::string_view text(given);
+    std::size_t threads = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), threads);
+    if (error == std::errc() && end == text.data() + text.size()) {
+      chosen = {std::min<std::size_t>(threads, 64), true};
+    }
+  }
+  return chosen;
+}
+
 // The Steam folder, then the steamapps folder of every further library that is not already
 // part of what was walked, each announced by its path as the Steam folder is.
 void mend_every_library(const MendingRules& rules, const std::string& steam_folder,
                         MendingMode mode, MendingReport& report, UndoStore* undo) {
-  TreeMending mending(rules, mode, report, TreeMending::kThreads, undo);
+  TreeMending mending(rules, mode, report, TreeMending::kThreads, undo, reading_ahead());
   if (!mending.mend_tree(Folder::open(steam_folder))) {
     return;
   }

@@ -1,5 +1,6 @@
 #include "mending/tree_mending.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "disk/file_writing.h"
@@ -17,20 +18,38 @@ bool is_config_file_name(std::string_view name) {
 // Steam folder and its lists.
 constexpr std::size_t kOtherDescriptors = 16;
 
-std::size_t deepest_walk(const PoolBounds& bounds) {
+// A folder opened in this long may have waited for the disk: cold, many take that long or
+// milliseconds.
+constexpr std::chrono::microseconds kWaitForTheDisk{250};
+
+// Reading ahead takes descriptors from the walk's depth: only where the limit leaves plenty.
+std::size_t read_ahead_threads(std::size_t wanted, const PoolBounds& bounds) {
   const std::size_t limit = most_open_files();
   const std::size_t taken = kOtherDescriptors + bounds.descriptors();
+  std::size_t threads = wanted;
+  while (threads > 0 && limit < taken + 4 * ReadAhead::descriptors(threads)) {
+    --threads;
+  }
+  return threads;
+}
+
+std::size_t deepest_walk(const PoolBounds& bounds, std::size_t read_ahead_threads) {
+  const std::size_t limit = most_open_files();
+  const std::size_t taken =
+      kOtherDescriptors + bounds.descriptors() + ReadAhead::descriptors(read_ahead_threads);
   return limit > taken + 1 ? limit - taken : 1;
 }
 
 }  // namespace
 
 TreeMending::TreeMending(const MendingRules& rules, MendingMode mode, MendingReport& report,
-                         std::size_t threads, UndoStore* undo)
+                         std::size_t threads, UndoStore* undo, ReadingAhead reading_ahead)
     : mode_(mode),
       report_(report),
       bounds_(pool_bounds(most_open_files(), threads)),
-      deepest_(deepest_walk(bounds_)),
+      read_ahead_(read_ahead_threads(reading_ahead.threads, bounds_)),
+      reading_ahead_(reading_ahead.from_the_start),
+      deepest_(deepest_walk(bounds_, read_ahead_threads(reading_ahead.threads, bounds_))),
       pool_(rules, mode, report, interruptions_, bounds_, undo) {}
 
 bool TreeMending::mend_tree(Folder tree) {
@@ -57,9 +76,25 @@ bool TreeMending::mend_tree(Folder tree) {
     return true;
   }
   const auto root = std::make_shared<const Folder>(std::move(tree));
-  search_config_files(root, root, 1);
+  search_config_files(root, root, 1, 0);
+  read_ahead_.finish();
   pool_.finish();
   return !interruptions_.requested();
+}
+
+// Opening a folder takes much the same time every time where its metadata is cached: a few
+// microseconds on Linux, several hundred under Wine. One that takes far longer than the
+// fastest waited for the disk; a few such, and the cache is cold.
+void TreeMending::note_opening(std::chrono::steady_clock::time_point since) {
+  if (reading_ahead_) {
+    return;
+  }
+  const auto taken = std::chrono::steady_clock::now() - since;
+  fastest_opening_ = std::min(fastest_opening_, taken);
+  if (taken >=
+      std::max<std::chrono::steady_clock::duration>(kWaitForTheDisk, 8 * fastest_opening_)) {
+    reading_ahead_ = ++slow_openings_ >= 3;
+  }
 }
 
 // By identity, climbing from the folder: a library inside a walked tree has a walked folder
@@ -75,9 +110,11 @@ bool TreeMending::has_walked(const Folder& folder) const {
 
 // The whole listing is read before any file in the folder is replaced: a new file renamed
 // into a folder being listed may be listed again (btrfs, FAT), and would be mended again.
+// The folders below are offered to be read ahead, those after the one walked into first, as
+// many as are taken; those already offered with a folder above are not offered again.
 void TreeMending::search_config_files(const std::shared_ptr<const Folder>& tree,
                                       const std::shared_ptr<const Folder>& folder,
-                                      std::size_t depth) {
+                                      std::size_t depth, int levels_read_ahead) {
   std::vector<FolderEntry> entries;
   if (!folder->list(entries)) {
     return;
@@ -85,14 +122,33 @@ void TreeMending::search_config_files(const std::shared_ptr<const Folder>& tree,
   if (interruptions_.requested()) {
     return;
   }
-  for (const FolderEntry& entry : entries) {
+  std::vector<bool> offered(entries.size(), false);
+  std::size_t next_offer = 0;
+  const auto offer_after = [&](std::size_t walked) {
+    if (!reading_ahead_ || levels_read_ahead > 1) {
+      return;
+    }
+    for (next_offer = std::max(next_offer, walked + 1); next_offer < entries.size(); ++next_offer) {
+      if (entries[next_offer].kind == EntryKind::kFolder) {
+        if (!read_ahead_.offer(folder, entries[next_offer].name)) {
+          return;
+        }
+        offered[next_offer] = true;
+      }
+    }
+  };
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const FolderEntry& entry = entries[i];
     if (entry.kind == EntryKind::kFolder) {
+      offer_after(i);
       if (depth >= deepest_) {
         pool_.add_folder_too_deep(folder->path_of(entry.name));
         continue;
       }
+      const auto opening = std::chrono::steady_clock::now();
       Folder below =
           folder->open_folder(entry.name, entry.plain ? Follow::kNoLink : Follow::kLinks);
+      note_opening(opening);
       if (!below.is_open() || (!entry.plain && !below.lies_within(*tree))) {
         continue;
       }
@@ -100,7 +156,11 @@ void TreeMending::search_config_files(const std::shared_ptr<const Folder>& tree,
       if (identity && !walked_.insert(*identity).second) {
         continue;
       }
-      search_config_files(tree, std::make_shared<const Folder>(std::move(below)), depth + 1);
+      const int levels_below = levels_read_ahead > 1 ? levels_read_ahead - 1
+                               : offered[i]          ? ReadAhead::kLevels
+                                                     : 0;
+      search_config_files(tree, std::make_shared<const Folder>(std::move(below)), depth + 1,
+                          levels_below);
     } else if (entry.kind == EntryKind::kFile && is_config_file_name(entry.name)) {
       mend_file(tree, folder, entry);
     } else if (entry.kind == EntryKind::kFile && is_replacement_name(entry.name) &&

@@ -1,15 +1,26 @@
 #ifndef CONFMEND_MENDING_TREE_MENDING_H_
 #define CONFMEND_MENDING_TREE_MENDING_H_
 
+#include <chrono>
 #include <memory>
 #include <set>
 
 #include "console/interruptions.h"
 #include "disk/folder.h"
+#include "disk/read_ahead.h"
 #include "mending/config_rewriter.h"
 #include "mending/mending_pool.h"
 #include "mending/mending_report.h"
 #include "settings/setting_table.h"
+
+// How folders are read ahead of the walk: on up to `threads` threads (fewer where the open
+// file limit is low), once the walk has waited for the disk (a warm cache gains nothing from
+// it), or from the first folder on.
+struct ReadingAhead {
+  static constexpr std::size_t kThreads = 8;
+  std::size_t threads = kThreads;
+  bool from_the_start = false;
+};
 
 // Mends the configuration files of folder trees: the Steam folder, then each further
 // library. While it lives, interruptions wait until the files being written are whole; once
@@ -23,7 +34,8 @@ class TreeMending {
   // low; the program's own choice by default.
   // With `undo`, every file whose bytes change is first kept there, to take the run back by.
   TreeMending(const MendingRules& rules, MendingMode mode, MendingReport& report,
-              std::size_t threads = kThreads, UndoStore* undo = nullptr);
+              std::size_t threads = kThreads, UndoStore* undo = nullptr,
+              ReadingAhead reading_ahead = {});
   ~TreeMending() = default;
   TreeMending(const TreeMending&) = delete;
   TreeMending& operator=(const TreeMending&) = delete;
@@ -42,9 +54,14 @@ class TreeMending {
  private:
   // `tree` bounds the walk: nothing that lies elsewhere is read or written, however a link
   // inside leads there (Proton's dosdevices/z: leads to "/"). `depth` counts the folders
-  // held open above.
+  // held open above; `levels_read_ahead`, the levels from this folder down already offered
+  // to be read ahead.
   void search_config_files(const std::shared_ptr<const Folder>& tree,
-                           const std::shared_ptr<const Folder>& folder, std::size_t depth);
+                           const std::shared_ptr<const Folder>& folder, std::size_t depth,
+                           int levels_read_ahead);
+  // Reads ahead from now on once opening folders (this one begun `since`) has waited for the
+  // disk.
+  void note_opening(std::chrono::steady_clock::time_point since);
   void mend_file(const std::shared_ptr<const Folder>& tree,
                  const std::shared_ptr<const Folder>& folder, const FolderEntry& entry);
 
@@ -53,6 +70,10 @@ class TreeMending {
   // Held before the pool's threads start, and let go after they end.
   HeldInterruptions interruptions_;
   const PoolBounds bounds_;
+  ReadAhead read_ahead_;
+  bool reading_ahead_;
+  std::chrono::steady_clock::duration fastest_opening_ = std::chrono::steady_clock::duration::max();
+  std::size_t slow_openings_ = 0;
   // Folders the walk may hold open at once, one a level: what the pool leaves of the limit.
   const std::size_t deepest_;
   MendingPool pool_;
