@@ -66,6 +66,12 @@ endfunction()
 
 add_end_to_end_suite(confmend_tests "$<TARGET_FILE:confmend>" "")
 add_dependencies(confmend_tests confmend)
+# Once more with folders read ahead from the first one, on one thread and on many: what the
+# walk finds, does and shows must not change.
+foreach(threads 1 16)
+  gtest_discover_tests(confmend_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "ReadAhead${threads}."
+    PROPERTIES ENVIRONMENT "CONFMEND_READ_AHEAD_THREADS=${threads}")
+endforeach()
 
 # The same against the Linux download, when it has been unpacked.
 set(CONFMEND_PACKAGED_PROGRAM "" CACHE FILEPATH "confmend from the unpacked Linux download")
@@ -97,6 +103,18 @@ if(CONFMEND_WINDOWS_PROGRAM)
   gtest_discover_tests(confmend_windows_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "Windows."
     PROPERTIES RESOURCE_LOCK wine_registry
                ENVIRONMENT "WINEPREFIX=${CONFMEND_WINEPREFIX};WINEDEBUG=-all")
+  # The walk's cases once more with folders read ahead from the first one.
+  string(JOIN ":" walk_cases Confmend.MendsEveryConfFileBelowTheSteamFolder
+         Confmend.NeverLeavesTheSteamFolderThroughLinks
+         Confmend.WalksEachRealFolderOnceThroughLinksAndCycles
+         Confmend.RootThatCannotBeListedEndsCleanly Confmend.FindsEveryNameTheFileSystemAllows
+         Confmend.MendsTheGamesOfEveryLibrary
+         Confmend.NeverWalksAFolderNamedLikeTheSteamFolderInAnotherCase
+         Confmend.CtrlCWaitsUntilTheFileBeingWrittenIsWhole)
+  gtest_discover_tests(confmend_windows_tests DISCOVERY_MODE PRE_TEST
+    TEST_PREFIX "WindowsReadAhead8." TEST_FILTER "${walk_cases}"
+    PROPERTIES RESOURCE_LOCK wine_registry
+               ENVIRONMENT "WINEPREFIX=${CONFMEND_WINEPREFIX};WINEDEBUG=-all;CONFMEND_READ_AHEAD_THREADS=8")
 endif()
 
 # The fault-injection suite preloads a shim into the program, which the sanitizers' own

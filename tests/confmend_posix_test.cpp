@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -711,6 +712,32 @@ TEST_F(Confmend, NeverFollowsALinkWhoseTargetCannotBeTold) {
   close(bottom);
   close(middle);
   remove_deep_tree(outside);
+}
+
+// Threads reading folders ahead of the walk list none that the walk itself would not: not
+// through a link, not outside the tree. The kernel tells of every listing and opening.
+TEST_F(Confmend, ReadingAheadListsNoFolderOutsideTheTree) {
+  point_registry_at(steam_);
+  const std::string outside = home_ / "outside";
+  make_folders(outside + "/below/further");
+  make_folders(steam_ + "/game/a/b");
+  write_file(steam_ + "/game/a/b/game.conf", "swap34=true\n");
+  for (const char* link : {"/link", "/game/link", "/game/a/link", "/game/a/b/link"}) {
+    ASSERT_EQ(make_link(outside, steam_ + link), 0);
+  }
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  // The walk opens a link to tell where it leads, and lists nothing it finds outside.
+  ASSERT_GE(inotify_add_watch(watch, outside.c_str(), IN_ACCESS), 0);
+  ASSERT_GE(inotify_add_watch(watch, (outside + "/below").c_str(), IN_OPEN | IN_ACCESS), 0);
+  ChildOptions reading_ahead;
+  reading_ahead.environment = {{"CONFMEND_READ_AHEAD_THREADS", "16"}};
+  const auto result = run(reading_ahead);
+  EXPECT_EQ(result.exit_status, 0) << result.output;
+  EXPECT_EQ(read_file(steam_ + "/game/a/b/game.conf"), "swap34=false\n");
+  alignas(inotify_event) char events[4096];
+  EXPECT_EQ(read(watch, events, sizeof events), -1) << "a folder outside was read";
+  close(watch);
 }
 
 // The folder's default ACL, as setfacl -d -m u:nobody:rw,g::-,o::- sets it: in the

@@ -194,7 +194,8 @@ class FaultInjection : public testing::Test {
   };
 
   // Sends one of the signals at a random moment of each run, within the span of an
-  // undisturbed one; after each, every file must hold its old or its new content.
+  // undisturbed one; after each, every file must hold its old or its new content. Every other
+  // run reads folders ahead from its first one, so that signals fall while threads read ahead.
   Interruptions interrupt_at_random(const std::vector<int>& signals, int runs,
                                     const Runner& run_once) {
     const auto start = std::chrono::steady_clock::now();
@@ -211,6 +212,9 @@ class FaultInjection : public testing::Test {
       interrupted.interrupt_signal = signal_number;
       interrupted.interrupt_after = std::chrono::microseconds(random() % (span.count() + 1));
       interrupted.standard_input = "x";  // for the pause, should the signal come after it
+      if (outcome.runs % 2 == 1) {
+        interrupted.environment["CONFMEND_READ_AHEAD_THREADS"] = "8";
+      }
       const int status = run_once(interrupted).exit_status;
       outcome.ended += status == 128 + signal_number ? 1 : 0;
       EXPECT_TRUE(status == 0 || status == 128 + signal_number)

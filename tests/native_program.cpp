@@ -1,5 +1,7 @@
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "tests/program_under_test.h"
 #include "tests/steam_registry.h"
 
@@ -28,6 +30,10 @@ class NativeProgram : public ProgramUnderTest {
     ChildOptions sandboxed = options;
     sandboxed.working_folder = folder;
     sandboxed.environment = {{"HOME", home}, {"PATH", "/usr/bin:/bin"}};
+    // The suite runs again with folders read ahead on so many threads.
+    if (const char* reading_ahead = std::getenv("CONFMEND_READ_AHEAD_THREADS")) {
+      sandboxed.environment["CONFMEND_READ_AHEAD_THREADS"] = reading_ahead;
+    }
     sandboxed.environment.insert(options.environment.begin(), options.environment.end());
     std::vector<std::string> command = {CONFMEND_PROGRAM};
     command.insert(command.end(), arguments.begin(), arguments.end());

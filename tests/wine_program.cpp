@@ -17,11 +17,12 @@ constexpr const char* kSteamKey = "HKCU\\Software\\Valve\\Steam";
 }  // namespace
 
 // Wine keeps its prefix and the registry in it through WINEPREFIX, which the test runner sets.
-// It reads Linux file names in the locale's character set: UTF-8, as on users' machines.
+// It reads Linux file names in the locale's character set: UTF-8, as on users' machines. The
+// walk's cases run again with folders read ahead.
 std::map<std::string, std::string> wine_environment(const std::string& home) {
   std::map<std::string, std::string> environment = {
       {"HOME", home}, {"PATH", "/usr/bin:/bin"}, {"WINEDEBUG", "-all"}, {"LANG", "C.UTF-8"}};
-  for (const char* name : {"WINEPREFIX", "WINESERVER"}) {
+  for (const char* name : {"WINEPREFIX", "WINESERVER", "CONFMEND_READ_AHEAD_THREADS"}) {
     if (const char* value = std::getenv(name)) {
       environment[name] = value;
     }
