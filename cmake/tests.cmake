@@ -43,6 +43,16 @@ if(WIN32)
   return()
 endif()
 
+# Every include points down the rooms; and the check itself fails on one that points up.
+add_test(NAME layers COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
+         -P ${CMAKE_SOURCE_DIR}/cmake/layers.cmake)
+set(upward "${CMAKE_CURRENT_BINARY_DIR}/layers_upward")
+file(WRITE "${upward}/disk/folder.cpp" "#include \"disk/folder.h\"\n#include \"mending/undo_store.h\"\n")
+add_test(NAME layers_refuse_an_include_pointing_up COMMAND ${CMAKE_COMMAND}
+         -DSOURCE_DIR=${upward} -P ${CMAKE_SOURCE_DIR}/cmake/layers.cmake)
+set_tests_properties(layers_refuse_an_include_pointing_up PROPERTIES
+  PASS_REGULAR_EXPRESSION "disk/folder.cpp includes mending/undo_store.h: disk/ may use only")
+
 # What needs child processes, POSIX registries and permissions runs on the native build only.
 target_sources(confmend_test_support PRIVATE tests/child_process.cpp tests/dosbox_program.cpp
                tests/steam_registry.cpp)

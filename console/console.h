@@ -24,14 +24,6 @@ bool output_is_terminal();
 // none (NO_COLOR); on Windows, colours are switched on in the console where it can.
 bool output_shows_colour();
 
-// Whether options may also begin with "/", as on Windows ("/?").
-extern const bool kSlashOptions;
-
-// Readies the process before anything else: a write past the file size limit (ulimit -f) then
-// fails as a full disk does instead of ending the process, and as many files may be open as
-// the system allows, for deep folder trees.
-void prepare_process();
-
 // Shows "Press any key to continue . . ." and waits for one key press. A run in a terminal's
 // background does not wait. Where the output goes to a file or a pipe but the key is read
 // from a terminal (a console), the prompt is shown there, where the user looks.

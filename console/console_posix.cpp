@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -41,20 +40,6 @@ bool output_shows_colour() {
          !(terminal != nullptr && std::string_view(terminal) == "dumb");
 }
 
-const bool kSlashOptions = false;
-
-void prepare_process() {
-  std::signal(SIGXFSZ, SIG_IGN);
-  // Sent when another program opens for writing a file this one holds a read lease on; the
-  // lease's state is asked instead, and the default action would end the process.
-  std::signal(SIGIO, SIG_IGN);
-  rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
-  }
-}
-
 namespace {
 
 // One byte from standard input, waiting as the terminal settings say; false at the end of
@@ -94,7 +79,7 @@ termios saved_terminal{};
 // A termination request or a hang-up while the terminal is raw: the terminal is given back
 // as it was, and the signal then does what it would have done.
 void restore_terminal_and_end(int signal_number) {
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+  (void)tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);  // refused, nothing else would do
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
 }
@@ -115,7 +100,7 @@ void show_prompt() {
       const std::string line = std::string(kPrompt) + "\n";
       const bool shown =
           write(terminal, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-      close(terminal);
+      (void)close(terminal);  // written or not, as `shown` tells
       if (shown) {
         return;
       }
@@ -147,14 +132,15 @@ void pause_console() {
   raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ISIG));
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
-  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  // A terminal that refuses a setting keeps its own: the wait then ends at a line's end.
+  (void)tcsetattr(STDIN_FILENO, TCSANOW, &raw);
   show_prompt();
   if (read_byte(first)) {
     // The rest of the key is there at once, or within a tenth of a second.
     raw.c_cc[VMIN] = 0;
     raw.c_cc[VTIME] = 1;
-    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    (void)tcsetattr(STDIN_FILENO, TCSANOW, &raw);
     read_rest_of_key(first);
   }
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+  (void)tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
 }

@@ -22,7 +22,7 @@ DWORD original_mode = 0;
 // The console's mode goes back as it was; a process ended by force leaves only colours on,
 // which the command interpreter does not mind.
 void restore_console_mode() {
-  SetConsoleMode(coloured_console, original_mode);
+  (void)SetConsoleMode(coloured_console, original_mode);  // at the exit: nothing else to do
 }
 
 }  // namespace
@@ -82,10 +82,6 @@ bool output_shows_colour() {
   return shows;
 }
 
-const bool kSlashOptions = true;
-
-void prepare_process() {}
-
 bool output_is_terminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
@@ -104,7 +100,7 @@ bool write_to_console_window(std::wstring_view text) {
   DWORD written = 0;
   const bool shown =
       WriteConsoleW(console, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0;
-  CloseHandle(console);
+  (void)CloseHandle(console);  // written or not, as `shown` tells
   return shown;
 }
 

@@ -9,33 +9,30 @@
 #include "disk/system_error.h"
 #include "disk/whole_file.h"
 
-// The two ways a file gets its new bytes: replaced by a new file, which no crash or power
-// cut can leave half written, or, where a new file would lose some of what the old one is,
-// written over in place. Both write the bytes exactly, and both first make sure, just before
-// the file is touched, that it is still exactly what was read: the same file, size, times and
-// bytes, with no other program holding it open for writing (one that does is waited out for
-// about two seconds).
-
-// How the platform ends a line in a text file: "\n", or "\r\n" on Windows.
-extern const std::string_view kStoredLineEnd;
+// The two ways a file gets its new bytes: replaced by a temporary file, which no crash or
+// power cut can leave half written, or, where a temporary file could not take on the old
+// one's metadata, written over in place. Both write the bytes exactly, and both first make sure,
+// just before the file is touched, that it is still exactly what was read: the same file, size,
+// times and bytes, with no other program holding it open for writing (one that does is waited out
+// for about two seconds).
 
 enum class ReplaceResult {
   kReplaced,     // the file holds the new bytes, on stable storage; the folder is not yet
                  // flushed
   kNotWritable,  // the file itself may not be written (read-only): left as it was
-  kFailed,       // the new file could not be written whole (a full disk): removed, the old
-                 // file left as it was
+  kFailed,       // the temporary file could not be written whole (a full disk): removed,
+                 // the old file left as it was
   kChanged,      // the file is no longer what was read (another program wrote it): left
   kInUse,        // another program kept the file open past every wait: left
-  kInPlaceOnly,  // a new file could not be what the old one is: nothing was done
+  kInPlaceOnly,  // a temporary file could not take on the old one's metadata: nothing done
 };
 
-// Writes the bytes to a new file in the folder, flushes it to stable storage, and renames it
-// over the file `name` in one step. The new file takes over what the old one is: permission
+// Writes the bytes to a temporary file in the folder, flushes it to stable storage, and renames
+// it over the file `name` in one step. It takes on the old file's metadata: permission
 // bits (set-ID bits included), owner, group and exactly its extended attributes (ACLs among
 // them) on POSIX; attributes, creation time, owner and access control list on Windows. A
 // file with more than one name (hard links), one whose identity cannot be carried over, and
-// one in whose folder no new file can be made are left to write_file_in_place. The caller
+// one in whose folder no temporary file can be made are left to write_file_in_place. The caller
 // flushes the folder.
 // What the system refused, if anything, is told in `error`.
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
@@ -44,12 +41,12 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
 
 enum class WriteResult {
   kWritten,
-  kCannotOpen,  // the file was not touched
-  kChanged,     // no longer what was read: not touched
-  kInUse,       // another program kept it open for writing past every wait: not touched
-  kTooLarge,    // more than the process may write to a file: not touched
-  kPutBack,     // a write failed midway; the old bytes are back, exactly
-  kDamaged,     // a write failed midway, and so did putting the old bytes back
+  kCannotOpen,         // the file was not touched
+  kChanged,            // no longer what was read: not touched
+  kInUse,              // another program kept it open for writing past every wait: not touched
+  kPastFileSizeLimit,  // more than the process may write to a file (ulimit -f): not touched
+  kPutBack,            // a write failed midway; the old bytes are back, exactly
+  kDamaged,            // a write failed midway, and so did putting the old bytes back
 };
 
 // Writes the bytes over the file and flushes them to stable storage, every step checked. The
@@ -62,16 +59,16 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
 // Whether the file itself may be written: a rename would slip past its read-only bit.
 bool may_write_file_in(const Folder& folder, const std::string& name, SystemError& error);
 
-// The new files have names of one exact pattern: ".confmend-", 16 lower-case hexadecimal
+// The temporary files have names of one exact pattern: ".confmend-", 16 lower-case hexadecimal
 // digits, ".tmp". One is held while it is written, so that no other run takes it for a
 // leftover. A run killed, or cut by a power failure, between making one and renaming it
 // leaves it behind, for the next run to remove; no other name is ever removed.
 std::string replacement_name(std::uint64_t number);
 bool is_replacement_name(std::string_view name);
-// A number for the next new file's name that no other run is likely to choose too.
+// A number for the next temporary file's name that no other run is likely to choose too.
 std::uint64_t replacement_number();
 
-// Removes a new file that an earlier run left behind: a regular file that nobody holds.
+// Removes a temporary file that an earlier run left behind: a regular file that nobody holds.
 void remove_leftover_replacement(const Folder& folder, const std::string& name);
 
 #endif  // CONFMEND_DISK_FILE_WRITING_H_

@@ -17,21 +17,19 @@
 #include "disk/file_writing.h"
 #include "disk/posix_file.h"
 
-const std::string_view kStoredLineEnd = "\n";
-
 namespace {
 
 // A descriptor, closed when it goes.
 class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() { close(); }
+  ~Descriptor() { (void)close(); }  // where it matters, the writer closes first and asks
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
 
   int get() const { return fd_; }
   void reset(int fd) {
-    close();
+    (void)close();  // only ever one read through
     fd_ = fd;
   }
   explicit operator bool() const { return fd_ >= 0; }
@@ -47,22 +45,6 @@ class Descriptor {
 
 int at(const Folder& folder) {
   return static_cast<int>(folder.handle());
-}
-
-bool write_all(int fd, std::string_view bytes, off_t at) {
-  while (!bytes.empty()) {
-    const ssize_t put = pwrite(fd, bytes.data(), bytes.size(), at);
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      errno = put == 0 ? EIO : errno;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(put));
-    at += put;
-  }
-  return true;
 }
 
 // More than the process may write to one file (ulimit -f): known before anything is touched.
@@ -168,7 +150,7 @@ std::vector<std::string> attribute_names(int fd, bool& ok) {
   return names;
 }
 
-// Gives the new file exactly the extended attributes of the old one, ACLs included: each of
+// Gives the temporary file exactly the extended attributes of the old one, ACLs included: each of
 // the old file's, and none besides (not the default ACL a folder hands down). False when one
 // cannot be given or taken away (an SELinux label the user may not set, say).
 bool carry_extended_attributes(int from, int to) {
@@ -184,7 +166,7 @@ bool carry_extended_attributes(int from, int to) {
     if (!ok) {
       return false;
     }
-    // The new file may have it already (an SELinux label given by the folder).
+    // The temporary file may have it already (an SELinux label given by the folder).
     std::vector<char> present(value.size() + 1);
     const ssize_t size = fgetxattr(to, name.c_str(), present.data(), present.size());
     if (size == static_cast<ssize_t>(value.size()) &&
@@ -225,7 +207,7 @@ bool carry_mode(const struct stat& old, int to) {
          ((now.st_mode & 07777) == (old.st_mode & 07777) || fchmod(to, old.st_mode & 07777) == 0);
 }
 
-// A folder that takes no new file, for lack of permission, leaves only the in-place write.
+// A folder that takes no temporary file, for lack of permission, leaves only the in-place write.
 bool refuses_new_files(int error) {
   return error == EACCES || error == EPERM || error == EROFS;
 }
@@ -280,7 +262,8 @@ int create_replacement(const Folder& folder, std::string& name, WrittenHere& her
     const int fd = open_retrying(at(folder), name.c_str(),
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
-      flock(fd, LOCK_EX | LOCK_NB);
+      // No other run can hold a file just made; a lock refused only lets one take it as left.
+      (void)flock(fd, LOCK_EX | LOCK_NB);
       return fd;
     }
     if (errno != EEXIST) {
@@ -339,7 +322,7 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
     result = refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
   }
   if (result != ReplaceResult::kReplaced) {
-    unlinkat(at(folder), replacement.c_str(), 0);
+    (void)unlinkat(at(folder), replacement.c_str(), 0);  // left, the next run removes it
   }
   return result;
 }
@@ -385,7 +368,7 @@ WriteResult write_file_in_place(const Folder& folder, const std::string& name,
   }
   if (beyond_file_size_limit(bytes.size())) {
     error = SystemError{EFBIG};
-    return WriteResult::kTooLarge;
+    return WriteResult::kPastFileSizeLimit;
   }
   const std::string_view old_bytes = read.bytes;
   const std::size_t over = std::min(bytes.size(), old_bytes.size());
@@ -415,7 +398,7 @@ bool may_write_file_in(const Folder& folder, const std::string& name, SystemErro
   return false;
 }
 
-// Only what nobody holds: a new file that another run is writing is locked by it.
+// Only what nobody holds: a temporary file that another run is writing is locked by it.
 void remove_leftover_replacement(const Folder& folder, const std::string& name) {
   if (is_being_written(name)) {
     return;
@@ -430,6 +413,6 @@ void remove_leftover_replacement(const Folder& folder, const std::string& name) 
   struct stat named;
   if (fstatat(at(folder), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
       identity_of(named) == identity_of(info)) {
-    unlinkat(at(folder), name.c_str(), 0);
+    (void)unlinkat(at(folder), name.c_str(), 0);  // left, the next run tries again
   }
 }

@@ -13,8 +13,6 @@
 #include "disk/windows_handle.h"
 #include "disk/windows_path.h"
 
-const std::string_view kStoredLineEnd = "\r\n";
-
 namespace {
 
 // SetFileInformationByHandle's class and flags for a rename with POSIX semantics (Windows 10
@@ -108,8 +106,8 @@ class Security {
   bool protected_ = false;
 };
 
-// The new file takes the old one's owner and access control list, or fails. In the usual
-// case, a list inherited from the folder, it has them already. An administrator's new file
+// The temporary file takes the old one's owner and access control list, or fails. In the usual
+// case, a list inherited from the folder, it has them already. An administrator's temporary file
 // belongs to the Administrators group, and is given the old owner with the restore
 // privilege. A list is given only where it differs, and is then read back: Wine, which makes
 // a list up from the Unix mode bits, cannot take every list, and a file whose list cannot be
@@ -121,22 +119,6 @@ bool carry_security(const Security& old, HANDLE fresh) {
     return false;
   }
   return old.same_list(now) || (old.give_list_to(fresh) && old.same_list(Security(fresh)));
-}
-
-bool write_all(HANDLE file, std::string_view bytes, std::uint64_t at) {
-  while (!bytes.empty()) {
-    DWORD put = 0;
-    const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-    OVERLAPPED where{};
-    where.Offset = static_cast<DWORD>(at);
-    where.OffsetHigh = static_cast<DWORD>(at >> 32);
-    if (!WriteFile(file, bytes.data(), size, &put, &where) || put == 0) {
-      return false;
-    }
-    bytes.remove_prefix(put);
-    at += put;
-  }
-  return true;
 }
 
 // Whether the open file holds exactly these bytes, read a piece at a time.
@@ -220,7 +202,7 @@ bool give_attributes(const BY_HANDLE_FILE_INFORMATION& old, HANDLE file) {
   return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
-// The name alone of a new file's extended path.
+// The name alone of a temporary file's extended path.
 std::string replacement_name_of(const std::wstring& path) {
   return utf8_from_wide(path.substr(path.rfind(L'\\') + 1));
 }
@@ -280,7 +262,7 @@ class RenameWays {
   std::map<DWORD, int> first_;
 };
 
-// Renames the new file over the old one in one step. With POSIX semantics it replaces a file
+// Renames the temporary file over the old one in one step. With POSIX semantics it replaces a file
 // that others hold open (sharing its deletion); a file held without that sharing, or a brief
 // scanner's hold, is waited out for about two seconds by the clock, as LLVM's and Go's file
 // functions do.
@@ -325,9 +307,10 @@ bool held_by_others(const Folder& folder, const std::string& name) {
   return file || GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+// Left, a temporary file is removed by the next run.
 void delete_through(HANDLE file) {
   FILE_DISPOSITION_INFO disposition{TRUE};
-  SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+  (void)SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
 }  // namespace

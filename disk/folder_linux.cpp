@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "disk/folder.h"
-#include "disk/posix_file.h"
+#include "disk/linux_file.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ EntryKind kind_of_mode(mode_t mode) {
 // Links are taken for what they lead to; one that leads nowhere counts as a file, so that
 // the rewriter reports it as unreadable.
 FolderEntry entry_of(int folder, const char* name, unsigned char type) {
-  FolderEntry entry{name, EntryKind::kOther, type != DT_LNK};
+  FolderEntry entry{name, EntryKind::kOther, type == DT_LNK};
   switch (type) {
     case DT_DIR:
       entry.kind = EntryKind::kFolder;
@@ -48,8 +48,8 @@ FolderEntry entry_of(int folder, const char* name, unsigned char type) {
   if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
     return entry;  // gone since it was listed
   }
-  entry.plain = !S_ISLNK(info.st_mode);
-  if (entry.plain) {
+  entry.may_be_link = S_ISLNK(info.st_mode);
+  if (!entry.may_be_link) {
     entry.kind = kind_of_mode(info.st_mode);
   } else {
     entry.kind =
@@ -79,7 +79,7 @@ int open_parent(int folder) {
 
 void Folder::close() {
   if (handle_ != kNoHandle) {
-    ::close(descriptor(handle_));
+    (void)::close(descriptor(handle_));  // only read through: nothing to lose
     handle_ = kNoHandle;
   }
 }
@@ -147,7 +147,7 @@ bool climb_from(int folder, const Visit& visit) {
     }
     below = here;
     const int parent = open_parent(fd);
-    ::close(fd);
+    (void)::close(fd);  // opened only to be climbed from, as below
     fd = parent;
     if (fd < 0) {
       told = false;
@@ -155,7 +155,7 @@ bool climb_from(int folder, const Visit& visit) {
     }
   }
   if (fd >= 0) {
-    ::close(fd);
+    (void)::close(fd);
   }
   return told;
 }
@@ -190,7 +190,9 @@ std::size_t most_open_files() {
 }
 
 void Folder::flush() const {
-  fsync(descriptor(handle_));
+  // Its result is not asked, as SQLite does not ask it of folders: some file systems refuse
+  // to flush a folder at all, and a rename that failed to last cannot be taken back by now.
+  (void)fsync(descriptor(handle_));
 }
 
 namespace {
@@ -226,7 +228,7 @@ FilePlace place_of_file(const Folder& folder, std::string_view name) {
   const auto location = location_of_open_file(file);
   struct stat opened;
   const bool known = fstat(file, &opened) == 0 && S_ISREG(opened.st_mode) && location;
-  ::close(file);
+  (void)::close(file);  // opened only to be asked where it lies
   if (!known) {
     return {FilePlaceKind::kUntold, Folder(), entry};
   }

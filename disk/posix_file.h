@@ -1,13 +1,14 @@
 #ifndef CONFMEND_DISK_POSIX_FILE_H_
 #define CONFMEND_DISK_POSIX_FILE_H_
 
-// POSIX only: what disk/'s POSIX files share.
+// POSIX only: what disk/'s POSIX and Linux files share.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 #include "disk/folder.h"
 #include "disk/whole_file.h"
@@ -36,11 +37,22 @@ inline int open_retrying(int folder, const char* name, int flags, mode_t mode = 
   }
 }
 
-// Opened without a new access time where the system lets the owner (or root) ask for that,
-// so that a dry run leaves every time as it was; as usual where it does not.
-inline int open_keeping_access_time(int folder, const char* name, int flags) {
-  const int fd = open_retrying(folder, name, flags | O_NOATIME);
-  return fd >= 0 || errno != EPERM ? fd : open_retrying(folder, name, flags);
+// pwrite until every byte is written at `at`, asked again when a signal cut it short; errno
+// tells why not.
+inline bool write_all(int fd, std::string_view bytes, off_t at) {
+  while (!bytes.empty()) {
+    const ssize_t put = pwrite(fd, bytes.data(), bytes.size(), at);
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    if (put <= 0) {
+      errno = put == 0 ? EIO : errno;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(put));
+    at += put;
+  }
+  return true;
 }
 
 #endif  // CONFMEND_DISK_POSIX_FILE_H_

@@ -27,7 +27,7 @@ LockTaking TreeLock::try_take(const Folder& tree, SystemError&) {
     return LockTaking::kTaken;  // nothing to lock through: no other run can lock it either
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    close(fd);
+    (void)close(fd);  // a lock file only opened
     return LockTaking::kHeld;
   }
   handle_ = fd;
@@ -37,7 +37,7 @@ LockTaking TreeLock::try_take(const Folder& tree, SystemError&) {
 
 void TreeLock::release() {
   if (handle_ >= 0) {
-    close(static_cast<int>(handle_));  // which ends the lock
+    (void)close(static_cast<int>(handle_));  // which ends the lock, failing or not
     handle_ = -1;
   }
   owned_ = false;

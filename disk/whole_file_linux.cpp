@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "disk/posix_file.h"
+#include "disk/linux_file.h"
 #include "disk/read_in_pieces.h"
 #include "disk/whole_file.h"
 
@@ -46,7 +46,7 @@ ReadResult read_whole_file(const std::string& path, std::string& bytes, std::siz
     result =
         read_to_end(fd, static_cast<std::uint64_t>(info.st_size), largest, false, read, ignored);
   }
-  close(fd);
+  (void)close(fd);  // only read through: nothing to lose
   if (result == ReadResult::kRead) {
     bytes.assign(read.view());
   }
@@ -77,7 +77,7 @@ ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& 
   } else if (S_ISDIR(info.st_mode)) {
     error = SystemError{EISDIR};  // a folder has taken the file's name since it was listed
   }
-  close(fd);
+  (void)close(fd);  // as above
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include "disk/folder.h"
 #include "driver/console_report.h"
 #include "driver/options.h"
+#include "driver/process.h"
 #include "driver/reference_warnings.h"
 #include "driver/shown_text.h"
 #include "driver/undo_report.h"

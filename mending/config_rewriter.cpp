@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "disk/file_writing.h"
+#include "mending/line_end.h"
 #include "settings/dosbox_properties.h"
 #include "settings/setting_line.h"
 
@@ -237,15 +238,15 @@ constexpr int kTries = 3;
 
 }  // namespace
 
-// Replaces the file by a new one holding the new bytes; where only an in-place write keeps
-// what the file is, writes over it (which puts the old bytes back should it fail midway).
+// Replaces the file by a temporary file holding the new bytes; where only an in-place write
+// keeps its metadata, writes over it (which puts the old bytes back should it fail midway).
 FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::string_view bytes,
                             const FileAsRead& read, SystemError& error, bool& replaced) {
   error = {};
   switch (replace_file_durably(folder, name, bytes, read, error)) {
     case ReplaceResult::kReplaced:
       replaced = true;
-      return FileOutcome::kMended;
+      return FileOutcome::kChanged;
     case ReplaceResult::kChanged:
       return FileOutcome::kKeptChanging;
     case ReplaceResult::kInUse:
@@ -259,13 +260,13 @@ FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::
   error = {};
   switch (write_file_in_place(folder, name, bytes, read, error)) {
     case WriteResult::kWritten:
-      return FileOutcome::kMended;
+      return FileOutcome::kChanged;
     case WriteResult::kChanged:
       return FileOutcome::kKeptChanging;
     case WriteResult::kInUse:
       return FileOutcome::kInUse;
     case WriteResult::kCannotOpen:
-    case WriteResult::kTooLarge:
+    case WriteResult::kPastFileSizeLimit:
     case WriteResult::kPutBack:
       return FileOutcome::kCannotWrite;
     case WriteResult::kDamaged:
@@ -286,14 +287,14 @@ void mend_config_text(const MendingRules& rules, std::string_view original,
   } else {
     mend_dosbox_text(rules, names, original, line_end, new_text, lacks);
   }
-  // Gives an empty file a block too, so that it is written as the empty text.
+  // Gives an empty file a buffer too, so that it is written as the empty text.
   new_text.append_char('\0');
 }
 
 void rewrite_config_file(const MendingRules& rules, const Folder& folder, const std::string& name,
                          MendingMode mode, RewrittenFile& file, const MendingGuards& guards) {
   for (int attempt = 0; attempt < kTries; ++attempt) {
-    file.outcome = FileOutcome::kMended;
+    file.outcome = FileOutcome::kUnchanged;
     file.error = {};
     file.new_text.clear();
     FileStamp read;
@@ -304,7 +305,7 @@ void rewrite_config_file(const MendingRules& rules, const Folder& folder, const 
         file.outcome = says_in_use(file.error) ? FileOutcome::kInUse : FileOutcome::kCannotRead;
         return;
       case ReadResult::kTooLarge:
-        file.outcome = FileOutcome::kTooLarge;
+        file.outcome = FileOutcome::kOutOfMemory;
         return;
       case ReadResult::kHoldsNul:
         file.outcome = FileOutcome::kHoldsNul;
@@ -319,13 +320,17 @@ void rewrite_config_file(const MendingRules& rules, const Folder& folder, const 
     file.lacks = {};
     mend_config_text(rules, file.original.view(), file.new_text, kStoredLineEnd, &file.lacks);
     if (file.new_text.failed()) {
-      file.outcome = FileOutcome::kTooLarge;
+      file.outcome = FileOutcome::kOutOfMemory;
       return;
     }
+    const std::string_view bytes(file.new_text.text(), file.new_text.size());
+    const bool changes = bytes != file.original.view();
     if (mode == MendingMode::kDryRun) {
       // What a run would find first: a file that may not be written.
       if (!may_write_file_in(folder, name, file.error)) {
         file.outcome = says_in_use(file.error) ? FileOutcome::kInUse : FileOutcome::kCannotWrite;
+      } else {
+        file.outcome = changes ? FileOutcome::kWouldChange : FileOutcome::kUnchanged;
       }
       return;
     }
@@ -333,14 +338,15 @@ void rewrite_config_file(const MendingRules& rules, const Folder& folder, const 
       file.outcome = FileOutcome::kMovedAway;
       return;
     }
-    const std::string_view bytes(file.new_text.text(), file.new_text.size());
-    if (guards.keep_copy && bytes != file.original.view() &&
-        !guards.keep_copy(file.original.view(), bytes, file.error)) {
+    if (guards.keep_copy && changes && !guards.keep_copy(file.original.view(), bytes, file.error)) {
       file.outcome = FileOutcome::kNoCopyKept;
       return;
     }
     file.outcome = give_file_bytes(folder, name, bytes, FileAsRead{read, file.original.view()},
                                    file.error, file.replaced);
+    if (file.outcome == FileOutcome::kChanged && !changes) {
+      file.outcome = FileOutcome::kUnchanged;  // written all the same, as every file is
+    }
     if (file.outcome != FileOutcome::kKeptChanging) {
       return;
     }

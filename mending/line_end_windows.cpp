@@ -1,0 +1,3 @@
+#include "mending/line_end.h"
+
+const std::string_view kStoredLineEnd = "\r\n";
