@@ -32,11 +32,11 @@ HeldInterruptions::HeldInterruptions() {
       sigaddset(&held, signal_number);
     }
   }
-  pthread_sigmask(SIG_BLOCK, &held, &saved_mask);
+  (void)pthread_sigmask(SIG_BLOCK, &held, &saved_mask);  // fails only on a wrong argument
 }
 
 HeldInterruptions::~HeldInterruptions() {
-  pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
+  (void)pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);  // as above
 }
 
 void note_output_closed() {

@@ -25,9 +25,10 @@ enum class EntryKind {
 struct FolderEntry {
   std::string name;
   EntryKind kind = EntryKind::kOther;
-  // Known to be no link, so it lies where its name says. Where the platform cannot tell
-  // (Wine shows a Unix link as what it leads to), where it leads must be judged.
-  bool plain = false;
+  // A link, or, where the platform cannot tell (Wine shows a Unix link as what it leads to),
+  // perhaps one: where it leads must be judged. False only for what is known to lie where
+  // its name says.
+  bool may_be_link = true;
 };
 
 enum class Follow { kNoLink, kLinks };

@@ -40,11 +40,11 @@ bool is_dot_or_dot_dot(std::wstring_view name) {
 }
 
 // Only the directory bit is asked: junctions and folder links carry it and are followed.
-// No entry is known to be plain: under Wine a Unix link shows as what it leads to.
+// Every entry may be a link: under Wine a Unix link shows as what it leads to.
 FolderEntry entry_of(std::wstring_view name, DWORD attributes) {
   return {utf8_from_wide(name),
           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::kFolder : EntryKind::kFile,
-          false};
+          true};
 }
 
 // By name, for file systems whose driver cannot list an open folder.
@@ -62,7 +62,7 @@ bool list_by_name(const std::string& path, std::vector<FolderEntry>& entries) {
       entries.push_back(entry_of(data.cFileName, data.dwFileAttributes));
     }
   } while (FindNextFileW(find, &data));
-  FindClose(find);
+  (void)FindClose(find);  // only read through
   return true;
 }
 
@@ -70,7 +70,7 @@ bool list_by_name(const std::string& path, std::vector<FolderEntry>& entries) {
 
 void Folder::close() {
   if (handle_ != kNoHandle) {
-    CloseHandle(handle_of(handle_));
+    (void)CloseHandle(handle_of(handle_));  // only read through: nothing to lose
     handle_ = kNoHandle;
   }
 }
@@ -141,20 +141,14 @@ bool Folder::lies_within(const Folder& bounds) const {
   if (!location || !folder) {
     return false;
   }
-  switch (match_location(*location, *folder, true)) {
-    case LocationMatch::kNone:
-      return false;
-    case LocationMatch::kExactly:
+  return is_location(*location, *folder, true, [&] {
+    const auto outer = bounds.identity();
+    const auto above = lineage();
+    if (outer && std::find(above.begin(), above.end(), *outer) != above.end()) {
       return true;
-    case LocationMatch::kIgnoringCase:
-      break;
-  }
-  const auto outer = bounds.identity();
-  const auto above = lineage();
-  if (outer && std::find(above.begin(), above.end(), *outer) != above.end()) {
-    return true;
-  }
-  return above.size() <= 1 && is_case_blind(handle_of(bounds.handle_));
+    }
+    return above.size() <= 1 && is_case_blind(handle_of(bounds.handle_));
+  });
 }
 
 // Each folder above, opened by the path of the one below it: Windows opens nothing relative to
@@ -199,7 +193,8 @@ void Folder::flush() const {
                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                        nullptr));
   if (folder) {
-    FlushFileBuffers(folder.get());
+    // Not asked, as on Linux: FAT and network drives refuse it, and nothing could be undone.
+    (void)FlushFileBuffers(folder.get());
   }
 }
 
@@ -229,7 +224,7 @@ HANDLE open_for_questions(const std::string& path) {
 
 }  // namespace
 
-// No entry is known to be plain here, so every file is opened and asked where it lies: in
+// Every entry may be a link here, so every file is opened and asked where it lies: in
 // the folder under its own name, or (a link) elsewhere, where its folder is opened by the
 // final path and must hold that very file. Places compare as location_of tells them, which
 // Wine can tell for long paths too.

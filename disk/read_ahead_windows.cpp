@@ -75,5 +75,5 @@ std::intptr_t start_small_thread(const ThreadStart& start) {
 void wait_for_thread(std::intptr_t thread) {
   const HANDLE handle = reinterpret_cast<HANDLE>(thread);
   WaitForSingleObject(handle, INFINITE);
-  CloseHandle(handle);
+  (void)CloseHandle(handle);  // the thread has ended
 }

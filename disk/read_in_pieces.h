@@ -16,7 +16,7 @@ constexpr std::size_t kPiece = 1 << 20;
 // so that one that proves to hold NUL never takes its whole size.
 constexpr std::uint64_t kRoomAtOnce = 64 << 20;
 
-// Reads to the end into a block of the C heap, which tells when memory is short, with
+// Reads to the end into a buffer on the C heap, which tells when memory is short, with
 // `read_piece(buffer, most)`: the bytes read, 0 at the end, or -1 with `error` set. A file
 // said to be `size` bytes long may have grown since; none may be larger than `largest`. With
 // `stop_at_nul`, a NUL byte ends the reading.

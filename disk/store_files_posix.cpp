@@ -68,7 +68,7 @@ bool create_file_flushed(const Folder& folder, const std::string& name, std::str
     written = false;
   }
   if (!written) {
-    unlinkat(at, name.c_str(), 0);
+    (void)unlinkat(at, name.c_str(), 0);  // left, the store's reader passes over it
   }
   return written;
 }
@@ -78,36 +78,20 @@ void remove_folder_tree(const Folder& folder, const std::string& name) {
   std::vector<FolderEntry> entries;
   if (inner.is_open() && inner.list(entries)) {
     for (const FolderEntry& entry : entries) {
-      if (entry.kind == EntryKind::kFolder && entry.plain) {
+      if (entry.kind == EntryKind::kFolder && !entry.may_be_link) {
         remove_folder_tree(inner, entry.name);
       } else {
-        unlinkat(static_cast<int>(inner.handle()), entry.name.c_str(), 0);
+        (void)unlinkat(static_cast<int>(inner.handle()), entry.name.c_str(), 0);  // see below
       }
     }
   }
-  unlinkat(static_cast<int>(folder.handle()), name.c_str(), AT_REMOVEDIR);
-}
-
-AppendedFile::~AppendedFile() {
-  close();
-}
-
-AppendedFile::AppendedFile(AppendedFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), size_(other.size_), broken_(other.broken_) {}
-
-AppendedFile& AppendedFile::operator=(AppendedFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-    size_ = other.size_;
-    broken_ = other.broken_;
-  }
-  return *this;
+  // What cannot be removed stays, and is tried again with the next run's pruning.
+  (void)unlinkat(static_cast<int>(folder.handle()), name.c_str(), AT_REMOVEDIR);
 }
 
 void AppendedFile::close() {
   if (handle_ != -1) {
-    ::close(static_cast<int>(handle_));  // written and flushed already: nothing is lost
+    (void)::close(static_cast<int>(handle_));  // written and flushed already: nothing is lost
     handle_ = -1;
   }
 }
@@ -130,31 +114,13 @@ bool AppendedFile::append(std::string_view first, std::string_view second, Syste
     error = SystemError{EIO};
     return false;
   }
-  std::uint64_t at = size_;
-  bool written = true;
-  for (std::string_view piece : {first, second}) {
-    while (written && !piece.empty()) {
-      const ssize_t put = pwrite(fd, piece.data(), piece.size(), static_cast<off_t>(at));
-      if (put < 0 && errno == EINTR) {
-        continue;
-      }
-      if (put <= 0) {
-        if (put == 0) {
-          errno = ENOSPC;
-        }
-        written = false;
-        break;
-      }
-      piece.remove_prefix(static_cast<std::size_t>(put));
-      at += static_cast<std::uint64_t>(put);
-    }
-  }
-  written = written && fsync(fd) == 0;
-  if (!written) {
+  const auto at = static_cast<off_t>(size_);
+  if (!write_all(fd, first, at) || !write_all(fd, second, at + static_cast<off_t>(first.size())) ||
+      fsync(fd) != 0) {
     error = last_system_error();
-    broken_ = ftruncate(fd, static_cast<off_t>(size_)) != 0;
+    broken_ = ftruncate(fd, at) != 0;
     return false;
   }
-  size_ = at;
+  size_ += first.size() + second.size();
   return true;
 }

@@ -58,18 +58,13 @@ bool create_file_flushed(const Folder& folder, const std::string& name, std::str
     error = last_system_error();
     return false;
   }
-  bool written = true;
-  for (std::string_view left = bytes; written && !left.empty();) {
-    DWORD put = 0;
-    const auto size = static_cast<DWORD>(std::min<std::size_t>(left.size(), 1u << 30));
-    written = WriteFile(file.get(), left.data(), size, &put, nullptr) && put > 0;
-    left.remove_prefix(put);
-  }
-  written = written && FlushFileBuffers(file.get());
+  const bool written = write_all(file.get(), bytes, 0) && FlushFileBuffers(file.get());
   if (!written) {
     error = last_system_error();
     FILE_DISPOSITION_INFO disposition{TRUE};
-    SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    // Left, it is only an unfinished file in the store, which the store's reader passes over.
+    (void)SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                     sizeof disposition);
   }
   return written;
 }
@@ -84,34 +79,18 @@ void remove_folder_tree(const Folder& folder, const std::string& name) {
         if (entry.kind == EntryKind::kFolder) {
           remove_folder_tree(inner, entry.name);
         } else {
-          DeleteFileW(extended_path(inner.path_of(entry.name)).c_str());
+          (void)DeleteFileW(extended_path(inner.path_of(entry.name)).c_str());  // see below
         }
       }
     }
   }
-  RemoveDirectoryW(extended_path(path).c_str());
-}
-
-AppendedFile::~AppendedFile() {
-  close();
-}
-
-AppendedFile::AppendedFile(AppendedFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), size_(other.size_), broken_(other.broken_) {}
-
-AppendedFile& AppendedFile::operator=(AppendedFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-    size_ = other.size_;
-    broken_ = other.broken_;
-  }
-  return *this;
+  // What cannot be removed stays, and is tried again with the next run's pruning.
+  (void)RemoveDirectoryW(extended_path(path).c_str());
 }
 
 void AppendedFile::close() {
   if (handle_ != -1) {
-    CloseHandle(reinterpret_cast<HANDLE>(handle_));  // written and flushed already
+    (void)CloseHandle(reinterpret_cast<HANDLE>(handle_));  // written and flushed already
     handle_ = -1;
   }
 }
@@ -137,21 +116,8 @@ bool AppendedFile::append(std::string_view first, std::string_view second, Syste
     error = SystemError{ERROR_WRITE_FAULT};
     return false;
   }
-  std::uint64_t at = size_;
-  bool written = true;
-  for (std::string_view piece : {first, second}) {
-    while (written && !piece.empty()) {
-      DWORD put = 0;
-      OVERLAPPED where{};
-      where.Offset = static_cast<DWORD>(at);
-      where.OffsetHigh = static_cast<DWORD>(at >> 32);
-      const auto size = static_cast<DWORD>(std::min<std::size_t>(piece.size(), 1u << 30));
-      written = WriteFile(file, piece.data(), size, &put, &where) && put > 0;
-      piece.remove_prefix(put);
-      at += put;
-    }
-  }
-  written = written && FlushFileBuffers(file);
+  const bool written = write_all(file, first, size_) &&
+                       write_all(file, second, size_ + first.size()) && FlushFileBuffers(file);
   if (!written) {
     error = last_system_error();
     FILE_END_OF_FILE_INFO end{};
@@ -159,6 +125,6 @@ bool AppendedFile::append(std::string_view first, std::string_view second, Syste
     broken_ = !SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
     return false;
   }
-  size_ = at;
+  size_ += first.size() + second.size();
   return true;
 }

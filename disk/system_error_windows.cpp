@@ -14,7 +14,7 @@ std::string system_error_text(SystemError error) {
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, static_cast<DWORD>(error.code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring words = length > 0 ? std::wstring(text, length) : std::wstring();
-  LocalFree(text);
+  (void)LocalFree(text);  // fails only on a handle that is not one
   while (!words.empty() &&
          (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ')) {
     words.pop_back();

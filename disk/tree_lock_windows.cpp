@@ -38,7 +38,7 @@ HANDLE open_shared_mutex(const std::wstring& name) {
     mutex = CreateMutexExW(&attributes, name.c_str(), 0, SYNCHRONIZE);
   }
   const DWORD error = GetLastError();
-  LocalFree(descriptor);
+  (void)LocalFree(descriptor);  // fails only on a handle that is not one
   SetLastError(error);
   return mutex;
 }
@@ -78,9 +78,10 @@ LockTaking TreeLock::try_take(const Folder& tree, SystemError& error) {
 void TreeLock::release() {
   if (handle_ != -1) {
     if (owned_) {
-      ReleaseMutex(reinterpret_cast<HANDLE>(handle_));
+      // Refused, closing the handle abandons the mutex, which the next run takes all the same.
+      (void)ReleaseMutex(reinterpret_cast<HANDLE>(handle_));
     }
-    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    (void)CloseHandle(reinterpret_cast<HANDLE>(handle_));
     handle_ = -1;
     owned_ = false;
   }

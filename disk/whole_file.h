@@ -34,7 +34,7 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-// A file's bytes, in a block of the C heap: a file too large for memory is told, not thrown.
+// A file's bytes, in a buffer on the C heap: a file too large for memory is told, not thrown.
 class FileBytes {
  public:
   FileBytes() = default;

@@ -92,7 +92,7 @@ HANDLE open_file_handle_in(const Folder& folder, const std::string& name, DWORD 
     return file;
   }
   // A reparse point of another kind: opened again as what it holds, by its filter.
-  CloseHandle(file);
+  (void)CloseHandle(file);  // opened to ask what it is, no more
   return CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
@@ -106,23 +106,17 @@ bool is_in_folder(HANDLE file, const Folder& folder, const std::string& name) {
   if (!here->ends_with('\\')) {
     *here += '\\';  // a volume's root has its separator already
   }
-  switch (match_location(*there, *here + name, false)) {
-    case LocationMatch::kNone:
-      return false;
-    case LocationMatch::kExactly:
-      return true;
-    case LocationMatch::kIgnoringCase:
-      break;
-  }
   // Spelled otherwise: the same place only if the file's own folder is this one.
-  const auto target = final_path(file);
-  const auto identity = folder.identity();
-  if (target && identity) {
-    const std::size_t end = target->rfind('\\');
-    const std::string parent = target->substr(0, end == 6 ? 7 : end);  // "\\?\C:\" keeps it
-    return Folder::open(parent).identity() == identity;
-  }
-  return is_case_blind(folder_handle);
+  return is_location(*there, *here + name, false, [&] {
+    const auto target = final_path(file);
+    const auto identity = folder.identity();
+    if (target && identity) {
+      const std::size_t end = target->rfind('\\');
+      const std::string parent = target->substr(0, end == 6 ? 7 : end);  // "\\?\C:\" keeps it
+      return Folder::open(parent).identity() == identity;
+    }
+    return is_case_blind(folder_handle);
+  });
 }
 
 bool refused_by_holder(DWORD error, const Folder& folder, const std::string& name, DWORD access) {
@@ -164,4 +158,20 @@ OwnedHandle open_file_waiting(const Folder& folder, const std::string& name, DWO
     }
     Sleep(10);
   }
+}
+
+bool write_all(HANDLE file, std::string_view bytes, std::uint64_t at) {
+  while (!bytes.empty()) {
+    DWORD put = 0;
+    const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    if (!WriteFile(file, bytes.data(), size, &put, &where) || put == 0) {
+      return false;
+    }
+    bytes.remove_prefix(put);
+    at += put;
+  }
+  return true;
 }

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "disk/folder.h"
 #include "disk/whole_file.h"
@@ -30,7 +32,7 @@ inline FileStamp stamp_of(const BY_HANDLE_FILE_INFORMATION& info) {
 }
 
 // Whether what the handle is open on lies on a FAT or exFAT volume: blind to case, and its
-// file numbers are only where the file's entry stands, not what the file is.
+// file numbers are only where the file's entry stands, not the file itself.
 bool on_fat(HANDLE handle);
 
 // Whether names that differ only in case are one name in this folder: on FAT and exFAT
@@ -75,5 +77,8 @@ bool refused_by_holder(DWORD error, const Folder& folder, const std::string& nam
 // open_file_in, waiting out another program's hold; the last error is the last try's.
 OwnedHandle open_file_waiting(const Folder& folder, const std::string& name, DWORD access,
                               DWORD flags = 0);
+
+// WriteFile until every byte is written at `at`; GetLastError tells why not.
+bool write_all(HANDLE file, std::string_view bytes, std::uint64_t at);
 
 #endif  // CONFMEND_DISK_WINDOWS_FILE_H_

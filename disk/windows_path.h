@@ -35,4 +35,21 @@ std::optional<std::string> location_of(HANDLE handle);
 enum class LocationMatch { kNone, kExactly, kIgnoringCase };
 LocationMatch match_location(std::string_view location, std::string_view folder, bool below_too);
 
+// Whether the location is the folder (or, with `below_too`, below it): not when they differ
+// even ignoring case, yes when spelled exactly alike, and what `judge_twin()` says when they
+// differ only in case, which may be the same place or a twin.
+template <typename JudgeTwin>
+bool is_location(std::string_view location, std::string_view folder, bool below_too,
+                 const JudgeTwin& judge_twin) {
+  switch (match_location(location, folder, below_too)) {
+    case LocationMatch::kNone:
+      return false;
+    case LocationMatch::kExactly:
+      return true;
+    case LocationMatch::kIgnoringCase:
+      break;
+  }
+  return judge_twin();
+}
+
 #endif  // CONFMEND_DISK_WINDOWS_PATH_H_

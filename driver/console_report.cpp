@@ -50,14 +50,17 @@ void ConsoleReport::file_done(const FoundFile& file) {
   const bool first_name = file.same_file_as.empty();
   if (first_name) {
     ++found_;
-    unmended_ += file.outcome == FileOutcome::kMended ? 0 : 1;
+    unmended_ += is_mended(file.outcome) ? 0 : 1;
     count_what_it_lacks(file);
   } else if (dry_run_) {
     print_line("The same file as " + shown_path(file.same_file_as) + ", shown there");
   }
   switch (file.outcome) {
-    case FileOutcome::kMended:
-      if (dry_run_ && first_name && file.old_bytes != file.new_bytes) {
+    case FileOutcome::kChanged:
+    case FileOutcome::kUnchanged:
+      return;
+    case FileOutcome::kWouldChange:
+      if (first_name) {
         ++changing_;
         if (diff_fits_in_memory(file.old_bytes, file.new_bytes)) {
           print_bytes(unified_diff(file.old_bytes, file.new_bytes, diff_label(file.path), colour_));
@@ -72,7 +75,7 @@ void ConsoleReport::file_done(const FoundFile& file) {
     case FileOutcome::kHoldsNul:
       print_line("Left unchanged, it holds NUL bytes: " + path);
       break;
-    case FileOutcome::kTooLarge:
+    case FileOutcome::kOutOfMemory:
       print_line("Not enough memory, left unchanged: " + path);
       break;
     case FileOutcome::kCannotWrite:

@@ -53,8 +53,8 @@ struct MendingGuards {
 
 // What rewriting one file came to.
 struct RewrittenFile {
-  FileOutcome outcome = FileOutcome::kMended;
-  bool replaced = false;  // a new file took its place: its folder wants flushing
+  FileOutcome outcome = FileOutcome::kUnchanged;
+  bool replaced = false;  // a temporary file took its place: its folder wants flushing
   SystemError error;      // what the system refused, where it refused something
   // What the file held, and the bytes it was given (or, in a dry run, would be given).
   FileBytes original;
@@ -62,18 +62,20 @@ struct RewrittenFile {
   FileLacks lacks;
 };
 
-// Gives the file `name` in the folder its mended text, with the platform's line ends: a new
-// file takes its place in one step (see replace_file_durably), or, where only that keeps what
-// the file is, the text is written over it, and put back as it was should that fail midway.
-// A file that cannot be read to its end, that holds NUL bytes or that cannot be written is
-// left as it is. A file that another program writes meanwhile is mended again from what it
-// then holds, a few times at most. In a dry run nothing is written.
-// Gives the file exactly these bytes as a run gives a file its new text, once: kMended, or
+// Gives the file exactly these bytes as a run gives a file its new text, once: kChanged, or
 // kKeptChanging when it is no longer what was read, or why it was left; `replaced` when a
-// new file took its place (its folder wants flushing).
+// temporary file took its place (its folder wants flushing).
 FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::string_view bytes,
                             const FileAsRead& read, SystemError& error, bool& replaced);
 
+// Gives the file `name` in the folder its mended text, with the platform's line ends: a
+// temporary file takes its place in one step (see replace_file_durably), or, where only that
+// keeps the file's metadata, the text is written over it, and put back as it was should that
+// fail midway. A file that cannot be read to its end, that holds NUL bytes or that cannot be
+// written is left as it is. A file that another program writes meanwhile is mended again from
+// what it then holds, a few times at most. In a dry run nothing is written. The outcome tells
+// whether the bytes changed: kChanged, kUnchanged (written all the same) or, in a dry run,
+// kWouldChange.
 void rewrite_config_file(const MendingRules& rules, const Folder& folder, const std::string& name,
                          MendingMode mode, RewrittenFile& result, const MendingGuards& guards = {});
 

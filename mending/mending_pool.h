@@ -87,7 +87,7 @@ class MendingPool {
 
   std::deque<std::unique_ptr<Slot>> slots_;  // not yet reported, in the order handed in
   std::uint64_t bytes_in_hand_ = 0;
-  // Folders that new files were renamed into, not yet flushed.
+  // Folders that temporary files were renamed into, not yet flushed.
   std::vector<std::shared_ptr<const Folder>> to_flush_;
   // What became of each file reported so far, for the later names that lead to it.
   std::map<FileIdentity, FoundFile> first_names_;  // without their bytes

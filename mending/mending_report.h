@@ -10,10 +10,12 @@
 
 // What became of one configuration file found.
 enum class FileOutcome {
-  kMended,        // it holds its new text (or, in a dry run, would be given it)
+  kChanged,       // it holds its new text, which differs from what it held
+  kUnchanged,     // its new text is what it held (and, but in a dry run, it was written)
+  kWouldChange,   // a dry run's: it would be given a new text that differs
   kCannotRead,    // it could not be read: left alone
   kHoldsNul,      // it holds NUL bytes (UTF-16 text): left alone
-  kTooLarge,      // its text does not fit in memory: left alone
+  kOutOfMemory,   // its text does not fit in memory: left alone
   kCannotWrite,   // it could not be written: left as it was
   kDamaged,       // an in-place write failed and its old bytes could not be put back
   kKeptChanging,  // another program kept writing it while it was mended: left as it is
@@ -21,6 +23,12 @@ enum class FileOutcome {
   kMovedAway,     // its folder was moved out of the tree being walked: left as it is
   kNoCopyKept,    // no copy to take the run back by could be kept: left as it is
 };
+
+// Whether the file has, or in a dry run would have, the text the run gives it.
+inline bool is_mended(FileOutcome outcome) {
+  return outcome == FileOutcome::kChanged || outcome == FileOutcome::kUnchanged ||
+         outcome == FileOutcome::kWouldChange;
+}
 
 // What a DOSBox configuration file lacked of the settings kept in sections, before any was
 // added: their places in the list of them, of those that may be added.
@@ -31,7 +39,7 @@ struct FileLacks {
 
 struct FoundFile {
   std::string path;  // as it is announced: the walked folder's path, "/" and its name
-  FileOutcome outcome = FileOutcome::kMended;
+  FileOutcome outcome = FileOutcome::kUnchanged;
   SystemError error;  // what the system refused, where the outcome is its refusal
   // A dry run's: the file's bytes, and those a run would give it; empty otherwise.
   std::string_view old_bytes, new_bytes;

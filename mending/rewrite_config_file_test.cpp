@@ -42,7 +42,8 @@ std::string folder_names(const std::string& folder) {
 // What became of the file, in the words the console shows for it, each with the file's name.
 std::string outcome_of(FileOutcome outcome, const std::string& name) {
   switch (outcome) {
-    case FileOutcome::kMended:
+    case FileOutcome::kChanged:
+    case FileOutcome::kUnchanged:
       return "";
     case FileOutcome::kCannotRead:
       return "Cannot read file " + name + "\n";

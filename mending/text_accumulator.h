@@ -7,7 +7,7 @@
 
 // A growable, NUL-terminated byte buffer that collects the new text of one file. It has no
 // block until the first append. Appends cost time in proportion to the piece, not to the
-// text already held: the length is kept and the block grows geometrically.
+// text already held: the length is kept and the buffer grows geometrically.
 //
 // When memory runs out the accumulator reports failed(): its text then misses pieces and
 // must never be written over a file.
@@ -23,14 +23,14 @@ class TextAccumulator {
   // Adds the bytes exactly, sparing the search for a NUL: for pieces known to hold none,
   // since the text never holds one.
   TextAccumulator& append_bytes(std::string_view bytes) {
-    // Inline while the block has room: this runs for every piece of every line.
+    // Inline while the buffer has room: this runs for every piece of every line.
     if (block_ != nullptr && bytes.size() <= capacity_ - length_) {
       copy_in(bytes);
       return *this;
     }
     return append_growing(bytes);
   }
-  // Adds one byte; the NUL byte leaves the text unchanged but makes sure a block exists.
+  // Adds one byte; the NUL byte leaves the text unchanged but makes sure a buffer exists.
   TextAccumulator& append_char(char c) {
     if (block_ != nullptr && length_ < capacity_ && c != '\0') {
       block_[length_++] = c;
@@ -41,7 +41,7 @@ class TextAccumulator {
   }
   // Makes room for `capacity` bytes of text ahead of time.
   void reserve(std::size_t capacity);
-  // Gives the block back: as new, with no block.
+  // Gives the buffer back: as new, with none.
   void clear();
 
   // The text, or nullptr while nothing has been appended.
@@ -63,7 +63,7 @@ class TextAccumulator {
 
   char* block_ = nullptr;
   std::size_t length_ = 0;
-  std::size_t capacity_ = 0;  // bytes of text the block holds, without its terminator
+  std::size_t capacity_ = 0;  // bytes of text the buffer holds, without its terminator
   bool failed_ = false;
 };
 

@@ -108,7 +108,7 @@ bool TreeMending::has_walked(const Folder& folder) const {
   return false;
 }
 
-// The whole listing is read before any file in the folder is replaced: a new file renamed
+// The whole listing is read before any file in the folder is replaced: a temporary file renamed
 // into a folder being listed may be listed again (btrfs, FAT), and would be mended again.
 // The folders below are offered to be read ahead, those after the one walked into first, as
 // many as are taken; those already offered with a folder above are not offered again.
@@ -147,9 +147,9 @@ void TreeMending::search_config_files(const std::shared_ptr<const Folder>& tree,
       }
       const auto opening = std::chrono::steady_clock::now();
       Folder below =
-          folder->open_folder(entry.name, entry.plain ? Follow::kNoLink : Follow::kLinks);
+          folder->open_folder(entry.name, entry.may_be_link ? Follow::kLinks : Follow::kNoLink);
       note_opening(opening);
-      if (!below.is_open() || (!entry.plain && !below.lies_within(*tree))) {
+      if (!below.is_open() || (entry.may_be_link && !below.lies_within(*tree))) {
         continue;
       }
       const auto identity = below.identity();
@@ -175,8 +175,8 @@ void TreeMending::search_config_files(const std::shared_ptr<const Folder>& tree,
 void TreeMending::mend_file(const std::shared_ptr<const Folder>& tree,
                             const std::shared_ptr<const Folder>& folder, const FolderEntry& entry) {
   FileToMend file{folder, entry.name, folder->path_of(entry.name), std::nullopt, tree};
-  FilePlace place = entry.plain ? FilePlace{FilePlaceKind::kHere, Folder(), entry.name}
-                                : place_of_file(*folder, entry.name);
+  FilePlace place = entry.may_be_link ? place_of_file(*folder, entry.name)
+                                      : FilePlace{FilePlaceKind::kHere, Folder(), entry.name};
   switch (place.kind) {
     case FilePlaceKind::kHere:
     case FilePlaceKind::kNowhere:

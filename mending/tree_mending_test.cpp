@@ -85,7 +85,7 @@ TEST(TreeMending, ReportsAsOneThreadDoesWhateverTheThreads) {
     EXPECT_FALSE(file_exists(root / "game1/data/.confmend-0123456789abcdef.tmp"));
   }
   EXPECT_EQ(reports[1], reports[0]);
-  for (const FileOutcome outcome : {FileOutcome::kMended, FileOutcome::kCannotRead,
+  for (const FileOutcome outcome : {FileOutcome::kChanged, FileOutcome::kCannotRead,
                                     FileOutcome::kHoldsNul, FileOutcome::kCannotWrite}) {
     EXPECT_NE(reports[0].find(" " + std::to_string(static_cast<int>(outcome)) + "\n"),
               std::string::npos)

@@ -55,7 +55,7 @@ void take_back(const KeptCopy& copy, MendingMode mode, UndoingReport& report) {
   bool replaced = false;
   const FileOutcome outcome =
       give_file_bytes(folder, copy.name, copy.old_bytes, FileAsRead{stamp, bytes}, error, replaced);
-  if (outcome != FileOutcome::kMended) {
+  if (outcome != FileOutcome::kChanged) {
     report.not_restored(copy.path, outcome, error);
     return;
   }

@@ -110,15 +110,11 @@ class Tokenizer {
   std::size_t at_ = 0;
 };
 
-bool matches(std::string_view key, const KeyPattern& pattern) {
-  return pattern.any_number ? is_number_key(key) : same_key(key, pattern.name);
-}
-
 // Walks the nodes of the text without recursion: the blocks open are only counted, as is how
 // many of them, from the outside in, follow the path.
 class PathReader {
  public:
-  PathReader(std::string_view text, const std::vector<KeyPattern>& path, KeyValuesReader& reader)
+  PathReader(std::string_view text, const std::vector<std::string>& path, KeyValuesReader& reader)
       : tokens_(text), path_(path), reader_(reader) {}
 
   bool read() {
@@ -193,7 +189,7 @@ class PathReader {
       reader_.block_begins(depth_ - path_.size(), key);
     }
     ++depth_;
-    if (matched_ + 1 == depth_ && depth_ <= path_.size() && matches(key, path_[depth_ - 1])) {
+    if (matched_ + 1 == depth_ && depth_ <= path_.size() && same_key(key, path_[depth_ - 1])) {
       matched_ = depth_;
     }
     advance();
@@ -201,7 +197,7 @@ class PathReader {
   }
 
   Tokenizer tokens_;
-  const std::vector<KeyPattern>& path_;
+  const std::vector<std::string>& path_;
   KeyValuesReader& reader_;
   Token current_;
   std::size_t depth_ = 0;
@@ -240,19 +236,15 @@ bool is_number_key(std::string_view key) {
   return !key.empty() && key.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-bool read_key_values(std::string_view text, const std::vector<KeyPattern>& path,
+bool read_key_values(std::string_view text, const std::vector<std::string>& path,
                      KeyValuesReader& reader) {
   return PathReader(text, path, reader).read();
 }
 
 KeyValuesLookup look_up_key_value(std::string_view text, const std::vector<std::string>& path,
                                   std::string_view key) {
-  std::vector<KeyPattern> patterns;
-  for (const std::string& name : path) {
-    patterns.push_back({name});
-  }
   ValueLookup lookup(key);
-  if (!read_key_values(text, patterns, lookup)) {
+  if (!read_key_values(text, path, lookup)) {
     return {};
   }
   return std::move(lookup).found();

@@ -11,12 +11,6 @@
 // keeping nothing but what the reader asks for and how deep it is, so that no text, however
 // deeply nested, costs more than a small multiple of its size.
 
-// A key a block on a path may have.
-struct KeyPattern {
-  std::string name;         // compared without regard to ASCII case
-  bool any_number = false;  // instead of a name: any key made of digits alone
-};
-
 // What is asked of a text: told what lies inside each block that a path of key patterns
 // leads to, from the outside in. Depth 0 is directly inside such a block.
 class KeyValuesReader {
@@ -29,9 +23,10 @@ class KeyValuesReader {
   virtual void sought_block_ends() {}
 };
 
-// Reads the whole text, telling `reader` what the blocks on `path` hold. False when the text
-// is malformed; what was told before the fault stands.
-bool read_key_values(std::string_view text, const std::vector<KeyPattern>& path,
+// Reads the whole text, telling `reader` what the blocks on `path` hold, its keys compared
+// without regard to ASCII case. False when the text is malformed; what was told before the
+// fault stands.
+bool read_key_values(std::string_view text, const std::vector<std::string>& path,
                      KeyValuesReader& reader);
 
 // The text value of one key in the first block a path of names leads to.

@@ -66,7 +66,7 @@ bool is_steamapps(std::string_view name) {
 
 std::vector<std::string> library_paths_in(std::string_view text) {
   LibraryList list;
-  if (!read_key_values(text, {{"libraryfolders"}}, list)) {
+  if (!read_key_values(text, {"libraryfolders"}, list)) {
     return {};
   }
   return std::move(list).paths();
