@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +69,10 @@ class ReadAhead {
   const ThreadStart start_;
   std::vector<std::intptr_t> running_;
 };
+
+// How many blocks the calling thread has read from disks so far, where the system counts
+// them (Linux); none where it does not.
+std::optional<std::uint64_t> blocks_read_by_this_thread();
 
 // The platform's part, for read_ahead.cpp alone.
 

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -108,4 +109,12 @@ std::intptr_t start_small_thread(const ThreadStart& start) {
 
 void wait_for_thread(std::intptr_t thread) {
   pthread_join(static_cast<pthread_t>(thread), nullptr);
+}
+
+std::optional<std::uint64_t> blocks_read_by_this_thread() {
+  rusage usage{};
+  if (getrusage(RUSAGE_THREAD, &usage) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(usage.ru_inblock);
 }

@@ -77,3 +77,8 @@ void wait_for_thread(std::intptr_t thread) {
   WaitForSingleObject(handle, INFINITE);
   (void)CloseHandle(handle);  // the thread has ended
 }
+
+// Windows counts a process's reads, cached or not, and no thread's.
+std::optional<std::uint64_t> blocks_read_by_this_thread() {
+  return std::nullopt;
+}

@@ -82,11 +82,17 @@ bool TreeMending::mend_tree(Folder tree) {
   return !interruptions_.requested();
 }
 
-// Opening a folder takes much the same time every time where its metadata is cached: a few
-// microseconds on Linux, several hundred under Wine. One that takes far longer than the
-// fastest waited for the disk; a few such, and the cache is cold.
+// Where the system counts the walk's reads from disks, one read while opening folders tells
+// the cache is cold. Elsewhere, opening a folder takes much the same time every time where its
+// metadata is cached (several hundred microseconds under Wine); one that takes far longer
+// than the fastest waited for the disk, and a few such tell it.
 void TreeMending::note_opening(std::chrono::steady_clock::time_point since) {
   if (reading_ahead_) {
+    return;
+  }
+  const auto blocks = blocks_read_by_this_thread();
+  if (blocks && blocks_read_before_ && *blocks > *blocks_read_before_) {
+    reading_ahead_ = true;  // told exactly: the disk was read
     return;
   }
   const auto taken = std::chrono::steady_clock::now() - since;

@@ -74,6 +74,7 @@ class TreeMending {
   bool reading_ahead_;
   std::chrono::steady_clock::duration fastest_opening_ = std::chrono::steady_clock::duration::max();
   std::size_t slow_openings_ = 0;
+  const std::optional<std::uint64_t> blocks_read_before_ = blocks_read_by_this_thread();
   // Folders the walk may hold open at once, one a level: what the pool leaves of the limit.
   const std::size_t deepest_;
   MendingPool pool_;
