@@ -506,25 +506,32 @@ TEST_F(FaultInjection, AFolderSwappedForALinkLeadsNowhere) {
       {"swapped after its parent was listed", "", nullptr},
       {"swapped after it was listed", "game", "game.moved/dosbox.conf"},
   };
-  for (const auto& c : cases) {
-    fs::remove_all(steam_);
-    TempDir outside;
-    write_file(outside / "dosbox.conf", "fullscreen = false\n");
-    lay_out(
-        {{"game/dosbox.conf", "fullscreen = false\n"}, {"other/dosbox.conf", " cycles = 1 \n"}});
-    const std::string listed = *c.listed == '\0' ? steam_ : path_of(c.listed);
-    const auto result = run(with_shim({{"CONFMEND_WHEN_LISTED", listed},
-                                       {"CONFMEND_DO", "swap"},
-                                       {"CONFMEND_TARGET", path_of("game")},
-                                       {"CONFMEND_LINK_TO", outside.path()}}));
-    EXPECT_EQ(result.exit_status, 0) << c.what;
-    EXPECT_EQ(read_file(outside / "dosbox.conf"), "fullscreen = false\n") << c.what;
-    if (c.mended != nullptr) {
-      EXPECT_EQ(read_file(path_of(c.mended)), "fullscreen=true\n") << c.what;
-    } else {
-      EXPECT_EQ(result.output.find("game/dosbox.conf"), std::string::npos) << result.output;
+  // And again with folders read ahead, which must not lead there either.
+  for (const std::string reading_ahead : {"", "8"}) {
+    for (const auto& c : cases) {
+      fs::remove_all(steam_);
+      TempDir outside;
+      write_file(outside / "dosbox.conf", "fullscreen = false\n");
+      lay_out(
+          {{"game/dosbox.conf", "fullscreen = false\n"}, {"other/dosbox.conf", " cycles = 1 \n"}});
+      const std::string listed = *c.listed == '\0' ? steam_ : path_of(c.listed);
+      ChildOptions options = with_shim({{"CONFMEND_WHEN_LISTED", listed},
+                                        {"CONFMEND_DO", "swap"},
+                                        {"CONFMEND_TARGET", path_of("game")},
+                                        {"CONFMEND_LINK_TO", outside.path()}});
+      if (!reading_ahead.empty()) {
+        options.environment["CONFMEND_READ_AHEAD_THREADS"] = reading_ahead;
+      }
+      const auto result = run(options);
+      EXPECT_EQ(result.exit_status, 0) << c.what;
+      EXPECT_EQ(read_file(outside / "dosbox.conf"), "fullscreen = false\n") << c.what;
+      if (c.mended != nullptr) {
+        EXPECT_EQ(read_file(path_of(c.mended)), "fullscreen=true\n") << c.what;
+      } else {
+        EXPECT_EQ(result.output.find("game/dosbox.conf"), std::string::npos) << result.output;
+      }
+      EXPECT_EQ(read_file(path_of("other/dosbox.conf")), "cycles=max\n") << c.what;
     }
-    EXPECT_EQ(read_file(path_of("other/dosbox.conf")), "cycles=max\n") << c.what;
   }
 }
 
