@@ -278,7 +278,7 @@ int create_replacement(const Folder& folder, std::string& name, WrittenHere& her
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
                                    std::string_view bytes, const FileAsRead& read,
                                    SystemError& error) {
-  // The old file, read again for what it is: never through a link.
+  // The old file, read again for its metadata: never through a link.
   const Descriptor old_file(
       open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat old;

@@ -79,7 +79,7 @@ std::vector<std::string> entry_names(const Folder& store) {
   return names;
 }
 
-// What stands before a copy's old bytes: where the file was, what it is, what it was given.
+// What stands before a copy's old bytes: where the file was, its identity, what it was given.
 std::string copy_header(std::uint64_t number, const std::string& tree, const std::string& path,
                         const Folder& folder, const std::string& name, std::string_view old_bytes,
                         std::string_view new_bytes) {
