@@ -38,8 +38,10 @@ class ReadAhead {
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // Descriptors it holds at most with `threads` threads, the folders offered to it included.
+  // Descriptors it holds at most with `threads` threads, the folders offered to it included;
+  // and with its own.
   static std::size_t descriptors(std::size_t threads);
+  std::size_t descriptors() const { return descriptors(threads_); }
 
   // Has the folder `name` in `folder`, and those below it, listed soon. False when as many
   // are waiting as it will hold: offer it again later, or let the walk read it.

@@ -33,10 +33,9 @@ std::size_t read_ahead_threads(std::size_t wanted, const PoolBounds& bounds) {
   return threads;
 }
 
-std::size_t deepest_walk(const PoolBounds& bounds, std::size_t read_ahead_threads) {
+std::size_t deepest_walk(const PoolBounds& bounds, const ReadAhead& read_ahead) {
   const std::size_t limit = most_open_files();
-  const std::size_t taken =
-      kOtherDescriptors + bounds.descriptors() + ReadAhead::descriptors(read_ahead_threads);
+  const std::size_t taken = kOtherDescriptors + bounds.descriptors() + read_ahead.descriptors();
   return limit > taken + 1 ? limit - taken : 1;
 }
 
@@ -49,7 +48,7 @@ TreeMending::TreeMending(const MendingRules& rules, MendingMode mode, MendingRep
       bounds_(pool_bounds(most_open_files(), threads)),
       read_ahead_(read_ahead_threads(reading_ahead.threads, bounds_)),
       reading_ahead_(reading_ahead.from_the_start),
-      deepest_(deepest_walk(bounds_, read_ahead_threads(reading_ahead.threads, bounds_))),
+      deepest_(deepest_walk(bounds_, read_ahead_)),
       pool_(rules, mode, report, interruptions_, bounds_, undo) {}
 
 bool TreeMending::mend_tree(Folder tree) {
