@@ -163,7 +163,7 @@ TEST_F(Confmend, FindsEveryNameWithoutTheManifest) {
   ChildOptions options;
   options.working_folder = work_;
   options.environment = wine_environment(home_.path());
-  const auto result = run_program({"/usr/lib/wine/wine64", CONFMEND_WITHOUT_MANIFEST}, options);
+  const auto result = run_under_wine({"/usr/lib/wine/wine64", CONFMEND_WITHOUT_MANIFEST}, options);
   EXPECT_EQ(result.exit_status, 0);
   for (const auto& path : files) {
     EXPECT_EQ(count_of("Found: " + spelled(path) + "\r\n", result.output), 1u) << path << " in:\n"
@@ -384,7 +384,7 @@ TEST_F(Confmend, TakesTheLastRunBackWithTheCommandBesideTheProgram) {
   options.working_folder = home_.path();
   options.environment = wine_environment(home_.path());
   options.standard_input = "x";
-  const auto result = run_program(
+  const auto result = run_under_wine(
       {"/usr/lib/wine/wine64", "cmd", "/c", windows_spelling(beside + "/Undo last run.cmd")},
       options);
   EXPECT_EQ(result.exit_status, 0) << result.output << result.errors;

@@ -44,6 +44,9 @@ const ProgramUnderTest& program_under_test();
 // Under Wine only: the environment a program runs in, with this HOME.
 std::map<std::string, std::string> wine_environment(const std::string& home);
 
+// Under Wine only: runs a command through Wine, again should Wine say it could not start it.
+ChildResult run_under_wine(const std::vector<std::string>& command, const ChildOptions& options);
+
 // Under Wine only: the Steam key with a "SteamPath" value of this type (REG_SZ, REG_DWORD...),
 // as `reg add` takes it.
 void set_steam_value_under_wine(const std::string& type, const std::string& data);
