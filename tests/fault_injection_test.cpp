@@ -701,7 +701,7 @@ TEST_F(FaultInjection, WindowsProgramKilledAtRandomMoments) {
     bytes = with_crlf_line_ends(bytes);
   }
   const ProgramUnderTest& wine = program_under_test();
-  wine.set_steam_path(home_.path(), wine.spelled(steam_));
+  ASSERT_NO_FATAL_FAILURE(wine.set_steam_path(home_.path(), wine.spelled(steam_)));
   const Runner under_wine = [&](ChildOptions options) {
     ++tally.faults;
     return wine.run(home_.path(), work_, options);
