@@ -169,18 +169,28 @@ std::string undo_store_folder() {
 }
 
 // Eight bytes at a time, each word mixed in by a multiplication and a rotation: any change of
-// a byte changes it, as far as a run's files go, at the speed of memory.
+// a byte changes it, as far as a run's files go. Four words go into four lanes, which the
+// processor mixes side by side rather than waiting on each multiplication in turn.
 std::uint64_t bytes_digest(std::string_view bytes) {
   constexpr std::uint64_t kPrime = 0x9e3779b97f4a7c15ull;
-  std::uint64_t digest = 0xcbf29ce484222325ull ^ bytes.size();
+  const auto mixed = [](std::uint64_t digest, std::uint64_t word) {
+    return std::rotl((digest ^ word) * kPrime, 29);
+  };
+  std::uint64_t lanes[4] = {0xcbf29ce484222325ull ^ bytes.size(), 1, 2, 3};
   std::size_t at = 0;
-  for (; at + 8 <= bytes.size(); at += 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, bytes.data() + at, 8);
-    digest = std::rotl((digest ^ word) * kPrime, 29);
+  for (; at + 32 <= bytes.size(); at += 32) {
+    std::uint64_t words[4];
+    std::memcpy(words, bytes.data() + at, 32);
+    for (int lane = 0; lane < 4; ++lane) {
+      lanes[lane] = mixed(lanes[lane], words[lane]);
+    }
+  }
+  std::uint64_t digest = lanes[0];
+  for (int lane = 1; lane < 4; ++lane) {
+    digest = mixed(digest, lanes[lane]);
   }
   for (; at < bytes.size(); ++at) {
-    digest = std::rotl((digest ^ static_cast<unsigned char>(bytes[at])) * kPrime, 29);
+    digest = mixed(digest, static_cast<unsigned char>(bytes[at]));
   }
   return digest;
 }

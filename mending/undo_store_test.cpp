@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/temp_files.h"
 
 namespace {
@@ -51,6 +53,36 @@ TEST(UndoStore, KeepsEachCopyWholeAndTheLastRunsOnly) {
   SystemError error;
   EXPECT_TRUE(mark_taken_back(store, entries.front().name, error));
   EXPECT_TRUE(undo_entries(store).front().taken_back);
+}
+
+// The digest is what tells, at undo, that a file still holds what the run wrote: a byte
+// changed anywhere, words swapped between its lanes, or a byte more, must change it.
+TEST(UndoStore, EveryChangeOfTheBytesChangesTheirDigest) {
+  std::string text;
+  for (int i = 0; i < 100; ++i) {
+    text += static_cast<char>('a' + i % 26);
+  }
+  const std::uint64_t digest = bytes_digest(text);
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    std::string changed = text;
+    changed[at] ^= 1;
+    EXPECT_NE(bytes_digest(changed), digest) << "byte " << at;
+  }
+  for (std::size_t first = 0; first + 16 <= text.size(); first += 8) {
+    for (std::size_t second = first + 8; second + 8 <= text.size(); second += 8) {
+      std::string swapped = text;
+      std::swap_ranges(swapped.begin() + static_cast<long>(first),
+                       swapped.begin() + static_cast<long>(first + 8),
+                       swapped.begin() + static_cast<long>(second));
+      if (swapped != text) {
+        EXPECT_NE(bytes_digest(swapped), digest) << "words at " << first << " and " << second;
+      }
+    }
+  }
+  for (std::size_t size = 0; size < text.size(); ++size) {
+    EXPECT_NE(bytes_digest(std::string_view(text).substr(0, size)), digest) << size << " bytes";
+    EXPECT_NE(bytes_digest(text.substr(0, size) + '\0'), bytes_digest(text.substr(0, size)));
+  }
 }
 
 TEST(UndoStore, SaysWhyWhenNoCopyCanBeKept) {
