@@ -2,6 +2,7 @@
 #define CONFMEND_DISK_FILE_WRITING_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,10 @@
 // times and bytes, with no other program holding it open for writing (one that does is waited out
 // for about two seconds).
 
+// What a caller asks just before a file is changed, its new bytes written and flushed:
+// whether it may be; false, with the reason in `error`, leaves it as it was.
+using BeforeChanging = std::function<bool(SystemError& error)>;
+
 enum class ReplaceResult {
   kReplaced,     // the file holds the new bytes, on stable storage; the folder is not yet
                  // flushed
@@ -25,6 +30,7 @@ enum class ReplaceResult {
   kChanged,      // the file is no longer what was read (another program wrote it): left
   kInUse,        // another program kept the file open past every wait: left
   kInPlaceOnly,  // a temporary file could not take on the old one's metadata: nothing done
+  kRefused,      // `before_changing` said no: the temporary file removed, the old file left
 };
 
 // Writes the bytes to a temporary file in the folder, flushes it to stable storage, and renames
@@ -32,12 +38,13 @@ enum class ReplaceResult {
 // bits (set-ID bits included), owner, group and exactly its extended attributes (ACLs among
 // them) on POSIX; attributes, creation time, owner and access control list on Windows. A
 // file with more than one name (hard links), one whose identity cannot be carried over, and
-// one in whose folder no temporary file can be made are left to write_file_in_place. The caller
-// flushes the folder.
+// one in whose folder no temporary file can be made are left to write_file_in_place. Once the
+// temporary file is on stable storage, and before the last look at the file, it asks
+// `before_changing`, when there is one. The caller flushes the folder.
 // What the system refused, if anything, is told in `error`.
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
                                    std::string_view bytes, const FileAsRead& read,
-                                   SystemError& error);
+                                   SystemError& error, const BeforeChanging& before_changing = {});
 
 enum class WriteResult {
   kWritten,

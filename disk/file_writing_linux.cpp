@@ -277,7 +277,7 @@ int create_replacement(const Folder& folder, std::string& name, WrittenHere& her
 
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
                                    std::string_view bytes, const FileAsRead& read,
-                                   SystemError& error) {
+                                   SystemError& error, const BeforeChanging& before_changing) {
   // The old file, read again for its metadata: never through a link.
   const Descriptor old_file(
       open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
@@ -313,6 +313,8 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
              fsync(fresh.get()) != 0) {
     error = last_system_error();
     result = ReplaceResult::kFailed;
+  } else if (before_changing && !before_changing(error)) {
+    result = ReplaceResult::kRefused;
   } else if (const Recheck now = recheck(folder, name, read, look); now != Recheck::kAsRead) {
     result = now == Recheck::kInUse ? ReplaceResult::kInUse : ReplaceResult::kChanged;
   } else if (!look.undisturbed()) {

@@ -317,7 +317,7 @@ void delete_through(HANDLE file) {
 
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
                                    std::string_view bytes, const FileAsRead& read,
-                                   SystemError& error) {
+                                   SystemError& error, const BeforeChanging& before_changing) {
   OwnedHandle old = open_file_in(folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION info;
   if (!old || !GetFileInformationByHandle(old.get(), &info) || is_folder_or_link(old.get(), info) ||
@@ -352,6 +352,8 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
              !FlushFileBuffers(fresh.get())) {
     error = last_system_error();
     result = ReplaceResult::kFailed;
+  } else if (before_changing && !before_changing(error)) {
+    result = ReplaceResult::kRefused;
   } else if (!still_as_read(folder, name, read)) {
     result = ReplaceResult::kChanged;
   } else if (const DWORD refused = rename_over(fresh.get(), folder, name);

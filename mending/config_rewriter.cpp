@@ -5,6 +5,8 @@
 #include <map>
 #include <optional>
 
+#include <pthread.h>
+
 #include "disk/file_writing.h"
 #include "mending/line_end.h"
 #include "settings/dosbox_properties.h"
@@ -241,9 +243,10 @@ constexpr int kTries = 3;
 // Replaces the file by a temporary file holding the new bytes; where only an in-place write
 // keeps its metadata, writes over it (which puts the old bytes back should it fail midway).
 FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::string_view bytes,
-                            const FileAsRead& read, SystemError& error, bool& replaced) {
+                            const FileAsRead& read, SystemError& error, bool& replaced,
+                            const BeforeChanging& keep_copy) {
   error = {};
-  switch (replace_file_durably(folder, name, bytes, read, error)) {
+  switch (replace_file_durably(folder, name, bytes, read, error, keep_copy)) {
     case ReplaceResult::kReplaced:
       replaced = true;
       return FileOutcome::kChanged;
@@ -254,10 +257,15 @@ FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::
     case ReplaceResult::kNotWritable:
     case ReplaceResult::kFailed:
       return FileOutcome::kCannotWrite;
+    case ReplaceResult::kRefused:
+      return FileOutcome::kNoCopyKept;
     case ReplaceResult::kInPlaceOnly:
       break;
   }
   error = {};
+  if (keep_copy && !keep_copy(error)) {
+    return FileOutcome::kNoCopyKept;
+  }
   switch (write_file_in_place(folder, name, bytes, read, error)) {
     case WriteResult::kWritten:
       return FileOutcome::kChanged;
@@ -274,6 +282,78 @@ FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::
   }
   return FileOutcome::kCannotWrite;
 }
+
+namespace {
+
+// The undo copy of a file whose bytes change, to be kept before the file is. A large file's
+// is kept on a thread of its own while its temporary file is written: both writes, and both
+// flushes, then go on at once. A small file's is kept at once, where a thread would cost
+// more than it saves, and the file is not touched when it cannot be.
+class CopyKeeping {
+ public:
+  using Keep = std::function<bool(std::string_view, std::string_view, SystemError&)>;
+  static constexpr std::size_t kAlongsideFrom = 1 << 20;
+
+  CopyKeeping(const Keep& keep_copy, std::string_view old_bytes, std::string_view new_bytes)
+      : keep_(keep_copy), old_bytes_(old_bytes), new_bytes_(new_bytes) {
+    if (!keep_) {
+      return;
+    }
+    if (old_bytes.size() >= kAlongsideFrom) {
+      pthread_attr_t small;
+      started_ = pthread_attr_init(&small) == 0 &&
+                 pthread_attr_setstacksize(&small, 512 * 1024) == 0 &&
+                 pthread_create(&thread_, &small, keep_on_thread, this) == 0;
+      (void)pthread_attr_destroy(&small);  // fails only on a wrong argument
+    }
+    if (!started_) {
+      keep();
+    }
+  }
+  ~CopyKeeping() {
+    if (started_) {
+      (void)pthread_join(thread_, nullptr);  // fails only on a wrong argument
+    }
+  }
+  CopyKeeping(const CopyKeeping&) = delete;
+  CopyKeeping& operator=(const CopyKeeping&) = delete;
+
+  // Whether the copy is known already not to be kept; why in `error`.
+  bool refused(SystemError& error) const {
+    if (!started_ && !kept_) {
+      error = error_;
+    }
+    return !started_ && !kept_;
+  }
+  // Whether the copy is kept, on stable storage (or none is wanted); why not in `error`.
+  bool kept(SystemError& error) {
+    if (started_) {
+      (void)pthread_join(thread_, nullptr);  // as above
+      started_ = false;
+    }
+    if (!kept_) {
+      error = error_;
+    }
+    return kept_;
+  }
+
+ private:
+  static void* keep_on_thread(void* copy) {
+    static_cast<CopyKeeping*>(copy)->keep();
+    return nullptr;
+  }
+  void keep() { kept_ = keep_(old_bytes_, new_bytes_, error_); }
+
+  const Keep& keep_;
+  const std::string_view old_bytes_;
+  const std::string_view new_bytes_;
+  bool started_ = false;
+  pthread_t thread_{};
+  bool kept_ = true;  // with nothing to keep
+  SystemError error_;
+};
+
+}  // namespace
 
 void mend_config_text(const MendingRules& rules, std::string_view original,
                       TextAccumulator& new_text, std::string_view line_end, FileLacks* lacks) {
@@ -338,12 +418,15 @@ void rewrite_config_file(const MendingRules& rules, const Folder& folder, const 
       file.outcome = FileOutcome::kMovedAway;
       return;
     }
-    if (guards.keep_copy && changes && !guards.keep_copy(file.original.view(), bytes, file.error)) {
+    const CopyKeeping::Keep no_copy;
+    CopyKeeping copy(changes ? guards.keep_copy : no_copy, file.original.view(), bytes);
+    if (copy.refused(file.error)) {
       file.outcome = FileOutcome::kNoCopyKept;
       return;
     }
-    file.outcome = give_file_bytes(folder, name, bytes, FileAsRead{read, file.original.view()},
-                                   file.error, file.replaced);
+    file.outcome =
+        give_file_bytes(folder, name, bytes, FileAsRead{read, file.original.view()}, file.error,
+                        file.replaced, [&copy](SystemError& error) { return copy.kept(error); });
     if (file.outcome == FileOutcome::kChanged && !changes) {
       file.outcome = FileOutcome::kUnchanged;  // written all the same, as every file is
     }

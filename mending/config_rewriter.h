@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "disk/file_writing.h"
 #include "disk/folder.h"
 #include "disk/whole_file.h"
 #include "mending/mending_report.h"
@@ -46,7 +47,8 @@ struct MendingGuards {
   // Whether the file read is this rewriter's to mend: no other thread's, no other name's.
   std::function<bool(const FileIdentity&)> is_ours;
   // Keeps what the file holds, and a digest of what it is given, to take the run back by,
-  // before a file whose bytes change is written; false, with the reason, when it cannot.
+  // before a file whose bytes change is changed; false, with the reason, when it cannot. A
+  // large file's is asked on a thread of its own, while the file's new bytes are written.
   std::function<bool(std::string_view old_bytes, std::string_view new_bytes, SystemError& error)>
       keep_copy;
 };
@@ -64,9 +66,11 @@ struct RewrittenFile {
 
 // Gives the file exactly these bytes as a run gives a file its new text, once: kChanged, or
 // kKeptChanging when it is no longer what was read, or why it was left; `replaced` when a
-// temporary file took its place (its folder wants flushing).
+// temporary file took its place (its folder wants flushing). `keep_copy`, when given, is asked
+// just before the file is changed, and kNoCopyKept is the outcome when it says no.
 FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::string_view bytes,
-                            const FileAsRead& read, SystemError& error, bool& replaced);
+                            const FileAsRead& read, SystemError& error, bool& replaced,
+                            const BeforeChanging& keep_copy = {});
 
 // Gives the file `name` in the folder its mended text, with the platform's line ends: a
 // temporary file takes its place in one step (see replace_file_durably), or, where only that

@@ -202,12 +202,19 @@ TEST_F(Confmend, NewFilesTakeNoAccessTheOldOnesLacked) {
 }
 
 // Where no copy can be kept to take the run back by, no file is changed: each is left and
-// said, with the reason, and a file whose bytes would not change needs none.
+// said, with the reason, and a file whose bytes would not change needs none. A large file's
+// copy is kept while its new bytes are written, which are then thrown away.
 TEST_F(Confmend, ChangesNothingItCouldNotTakeBack) {
   point_registry_at(steam_);
   write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
   write_file(steam_ + "/a.conf", "fullscreen=false\n");
   write_file(steam_ + "/same.conf", "fullscreen=true\n");
+  std::string large = "fullscreen=false\n";
+  while (large.size() < (3 << 20)) {
+    large += "# " + std::string(60, 'x') + "\n";
+  }
+  make_folders(steam_ + "/large");
+  write_file(steam_ + "/large/dosbox.conf", large);
   write_file(home_ / "state", "a file where the state folder would be");
   ChildOptions options;
   options.environment = {{"XDG_STATE_HOME", home_ / "state"}};
@@ -219,8 +226,20 @@ TEST_F(Confmend, ChangesNothingItCouldNotTakeBack) {
                                steam_ + "/a.conf\n  Not a directory\n"),
             std::string::npos)
       << result.output;
+  EXPECT_NE(result.output.find("Found: " + steam_ +
+                               "/large/dosbox.conf\n"
+                               "Left unchanged, no copy could be kept to undo it: " +
+                               steam_ + "/large/dosbox.conf\n  Not a directory\n"),
+            std::string::npos)
+      << result.output;
   EXPECT_EQ(result.output.find("undo it: " + steam_ + "/same.conf"), std::string::npos);
   EXPECT_EQ(read_file(steam_ + "/a.conf"), "fullscreen=false\n");
+  EXPECT_TRUE(read_file(steam_ + "/large/dosbox.conf") == large);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(steam_ + "/large")) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"dosbox.conf"}) << "its temporary file is removed";
   // A relative XDG_STATE_HOME is none: the store is under the home folder.
   options.environment = {{"XDG_STATE_HOME", "state"}};
   EXPECT_EQ(run(options).exit_status, 0);
