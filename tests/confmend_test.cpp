@@ -367,6 +367,13 @@ TEST_F(Confmend, TakesEachRunBackNewestFirst) {
   write_file(b, "cycles=auto \n");
   write_file(same, lines({"output=surface"}));
   chmod(a.c_str(), 0640);
+  // Large enough that its copy is kept while its new bytes are written.
+  const std::string large = game + "/large.conf";
+  std::string large_text = " fullscreen = false \n";
+  while (large_text.size() < (2 << 20)) {
+    large_text += "# " + std::string(70, 'x') + " \n";
+  }
+  write_file(large, large_text);
   write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
   EXPECT_EQ(run_with({"--dry-run"}).exit_status, 0);
   EXPECT_FALSE(fs::exists(store)) << "a dry run keeps nothing";
@@ -388,8 +395,11 @@ TEST_F(Confmend, TakesEachRunBackNewestFirst) {
   EXPECT_EQ(read_file(b), lines({"cycles=auto"}));
   const auto first = run_with({"--undo"});
   EXPECT_EQ(first.exit_status, 0);
-  EXPECT_EQ(first.output, lines({"Restored: " + spelled(a), "Restored: " + spelled(b)}) + prompt());
+  EXPECT_EQ(first.output, lines({"Restored: " + spelled(a), "Restored: " + spelled(b),
+                                 "Restored: " + spelled(large)}) +
+                              prompt());
   EXPECT_EQ(read_file(a), " fullscreen = false \r\ncycles=auto\n");
+  EXPECT_TRUE(read_file(large) == large_text);
   EXPECT_EQ(read_file(b), "cycles=auto \n");
   EXPECT_EQ(read_file(same), lines({"output=surface"}));
   struct stat info {};
@@ -406,10 +416,10 @@ TEST_F(Confmend, TakesEachRunBackNewestFirst) {
   write_file(a, "mine=1\n");
   const auto left = run_with({"--undo"});
   EXPECT_EQ(left.exit_status, 1);
-  EXPECT_EQ(left.output,
-            lines({"Left as it is, changed since the run: " + spelled(a), "Restored: " + spelled(b),
-                   "1 file was left as it is; its copy stays in the undo store."}) +
-                prompt());
+  EXPECT_EQ(left.output, lines({"Left as it is, changed since the run: " + spelled(a),
+                                "Restored: " + spelled(b), "Restored: " + spelled(large),
+                                "1 file was left as it is; its copy stays in the undo store."}) +
+                             prompt());
   EXPECT_EQ(read_file(a), "mine=1\n");
   EXPECT_EQ(read_file(b), "cycles=auto \n");
   fs::remove_all(store);
