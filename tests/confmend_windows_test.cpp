@@ -143,7 +143,7 @@ TEST_F(Confmend, LeavesTheConsoleCodePageAsItFoundIt) {
     ChildOptions options;
     options.working_folder = work_;
     options.environment = wine_environment(home_.path());
-    const auto result = run_program(
+    const auto result = run_under_wine(
         {"script", "-qec", "/usr/lib/wine/wine64 cmd /c '" + commands + "'", "/dev/null"}, options);
     EXPECT_EQ(code_pages_shown(result.output), "437 437") << c.what;
   }
@@ -219,13 +219,13 @@ ChildResult run_beside(const std::string& home, const std::string& work,
   for (const auto& word : other) {
     command += " '" + word + "'";
   }
-  return run_program({"/bin/sh", "-c",
-                      "rm -f beside.txt took.txt; " + command +
-                          " >beside.txt & while [ ! -s beside.txt ]; do sleep 0.05; done; "
-                          "start=$(date +%s%3N); \"$0\" \"$1\" </dev/null; status=$?; "
-                          "echo $(( $(date +%s%3N) - start )) >took.txt; wait; exit $status",
-                      "/usr/lib/wine/wine64", CONFMEND_WINDOWS_PROGRAM},
-                     options);
+  return run_under_wine({"/bin/sh", "-c",
+                         "rm -f beside.txt took.txt; " + command +
+                             " >beside.txt & while [ ! -s beside.txt ]; do sleep 0.05; done; "
+                             "start=$(date +%s%3N); \"$0\" \"$1\" </dev/null; status=$?; "
+                             "echo $(( $(date +%s%3N) - start )) >took.txt; wait; exit $status",
+                         "/usr/lib/wine/wine64", CONFMEND_WINDOWS_PROGRAM},
+                        options);
 }
 
 std::vector<std::string> names_in(const std::string& folder) {

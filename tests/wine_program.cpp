@@ -47,8 +47,12 @@ std::map<std::string, std::string> wine_environment(const std::string& home) {
 
 ChildResult run_under_wine(const std::vector<std::string>& command, const ChildOptions& options) {
   ChildResult result = run_program(command, options);
+  // The program's name, whether Wine is given it or a shell that starts Wine.
+  const auto program = std::find_if(command.begin() + 1, command.end(),
+                                    [](const std::string& w) { return w.ends_with(".exe"); });
+  const std::string& name = program != command.end() ? *program : command[1];
   for (int again = 0; again < 2 && wine_could_not_start(result); ++again) {
-    std::printf("Wine did not start %s (status %d), starting it again: %s%s\n", command[1].c_str(),
+    std::printf("Wine did not start %s (status %d), starting it again: %s%s\n", name.c_str(),
                 result.exit_status, result.output.c_str(), result.errors.c_str());
     (void)std::fflush(stdout);
     result = run_program(command, options);
