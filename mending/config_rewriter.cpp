@@ -287,8 +287,9 @@ namespace {
 
 // The undo copy of a file whose bytes change, to be kept before the file is. A large file's
 // is kept on a thread of its own while its temporary file is written: both writes, and both
-// flushes, then go on at once. A small file's is kept at once, where a thread would cost
-// more than it saves, and the file is not touched when it cannot be.
+// flushes, then go on at once (on a thread of ordinary priority: the read-ahead's idle ones
+// would let a busy machine hold the run back). A small file's is kept at once, where a thread
+// would cost more than it saves, and the file is not touched when it cannot be.
 class CopyKeeping {
  public:
   using Keep = std::function<bool(std::string_view, std::string_view, SystemError&)>;
@@ -318,13 +319,8 @@ class CopyKeeping {
   CopyKeeping(const CopyKeeping&) = delete;
   CopyKeeping& operator=(const CopyKeeping&) = delete;
 
-  // Whether the copy is known already not to be kept; why in `error`.
-  bool refused(SystemError& error) const {
-    if (!started_ && !kept_) {
-      error = error_;
-    }
-    return !started_ && !kept_;
-  }
+  // Whether the copy, kept at once, is known already not to be kept; why in `error`.
+  bool refused(SystemError& error) { return !started_ && !kept(error); }
   // Whether the copy is kept, on stable storage (or none is wanted); why not in `error`.
   bool kept(SystemError& error) {
     if (started_) {
