@@ -18,3 +18,13 @@ AppendedFile& AppendedFile::operator=(AppendedFile&& other) noexcept {
   }
   return *this;
 }
+
+HeldFile::HeldFile(HeldFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
+  if (this != &other) {
+    HeldFile gone(std::move(*this));
+    handle_ = std::exchange(other.handle_, -1);
+  }
+  return *this;
+}

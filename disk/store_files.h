@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "disk/folder.h"
 #include "disk/system_error.h"
@@ -15,8 +16,64 @@
 // when neither can be told.
 std::string user_state_folder();
 
-// Makes the folder, and every folder above it that is missing. True when it is there.
-bool make_folders(const std::string& path, SystemError& error);
+// Whom the store belongs to: the user running confmend or, for a run as root in another user's
+// home (sudo -E keeps HOME), that user, who is given everything the run makes there so
+// that their own runs can read and prune it. Windows: the user running confmend.
+struct StoreOwner {
+  std::uint32_t user = 0;
+  std::uint32_t group = 0;
+  bool given = false;  // what the store makes is given to `user`
+};
+StoreOwner store_owner_for(const std::string& store);
+
+// Makes the folder, and every folder above it that is missing, each given to `owner`. True
+// when it is there.
+bool make_folders(const std::string& path, SystemError& error, const StoreOwner& owner = {});
+
+// Gives the file or folder `name` in the folder to the store's owner, where it is to be given.
+void give_to_owner(const Folder& folder, const std::string& name, const StoreOwner& owner);
+
+// Whether only the store's owner could have put what is in the store there: the store and
+// every folder and link on its path belong to that user or to root (the administrator), and
+// the store and what it holds may be written by nobody else. Where it may not, what and why.
+enum class Trust { kPrivate, kOtherOwner, kOthersMayWrite, kCannotTell };
+struct StoreTrust {
+  Trust trust = Trust::kPrivate;
+  std::string path;         // what is not private
+  std::uint32_t owner = 0;  // whom it belongs to
+  SystemError error;        // kCannotTell: why
+};
+StoreTrust trust_in_store(const std::string& store, const StoreOwner& owner);
+// The same of the file or folder `name` in a folder of the store, never through a link.
+StoreTrust trust_in_store_item(const Folder& folder, const std::string& name,
+                               const StoreOwner& owner);
+
+// A file that this process holds for as long as it lives, so that another process can tell
+// whether it still does: the mark of a run that goes on, as against one that ended or was
+// killed.
+//
+//   HeldFile mark = HeldFile::create(entry, "run", error);  // held until it is destroyed
+//   is_file_held(entry, "run");                              // in another process: true
+class HeldFile {
+ public:
+  HeldFile() = default;
+  ~HeldFile();
+  HeldFile(HeldFile&& other) noexcept;
+  HeldFile& operator=(HeldFile&& other) noexcept;
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+
+  // Makes the empty file `name` in the folder, which must not be there, and holds it.
+  static HeldFile create(const Folder& folder, const std::string& name, SystemError& error);
+  bool is_open() const { return handle_ != -1; }
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+bool is_file_held(const Folder& folder, const std::string& name);
+
+// The local date and time of a moment given in seconds since 1970, as "2026-12-09 14:03".
+std::string local_date_time(std::int64_t seconds);
 
 // Makes the file `name` in the folder, which must not be there, with exactly these bytes,
 // and flushes them to stable storage; the caller flushes the folder. A file that cannot be

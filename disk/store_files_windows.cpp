@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <ctime>
 #include <utility>
 #include <vector>
 
@@ -25,7 +26,63 @@ std::string user_state_folder() {
   }
 }
 
-bool make_folders(const std::string& path, SystemError& error) {
+// Made by the user running confmend, the store is that user's; what an elevated run makes
+// is not yet given to the user who started it.
+StoreOwner store_owner_for(const std::string&) {
+  return {};
+}
+
+void give_to_owner(const Folder&, const std::string&, const StoreOwner&) {}
+
+// The store's access control lists are not yet read: a folder in %LOCALAPPDATA% is the user's
+// own unless the user or an administrator shared it.
+StoreTrust trust_in_store(const std::string&, const StoreOwner&) {
+  return {};
+}
+
+StoreTrust trust_in_store_item(const Folder&, const std::string&, const StoreOwner&) {
+  return {};
+}
+
+// Held without sharing its writing: another process that asks to write it is refused, for as
+// long as this handle is open, and no longer, however the process ends.
+HeldFile::~HeldFile() {
+  if (handle_ != -1) {
+    (void)CloseHandle(reinterpret_cast<HANDLE>(handle_));  // which lets the file go
+  }
+}
+
+HeldFile HeldFile::create(const Folder& folder, const std::string& name, SystemError& error) {
+  HeldFile file;
+  const HANDLE handle = CreateFileW(extended_path(folder.path_of(name)).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = last_system_error();
+    return file;
+  }
+  file.handle_ = reinterpret_cast<std::intptr_t>(handle);
+  return file;
+}
+
+bool is_file_held(const Folder& folder, const std::string& name) {
+  OwnedHandle file(CreateFileW(extended_path(folder.path_of(name)).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return !file && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+std::string local_date_time(std::int64_t seconds) {
+  const auto moment = static_cast<time_t>(seconds);
+  struct tm local {};
+  char text[32] = "";
+  if (localtime_s(&local, &moment) == 0) {
+    (void)std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);  // always fits
+  }
+  return text;
+}
+
+bool make_folders(const std::string& path, SystemError& error, const StoreOwner&) {
   const std::wstring extended = extended_path(path);
   // Past "\\?\C:\" (or "\\?\UNC\server\share\"), each folder in turn.
   std::size_t start = extended.find(L'\\', 4);

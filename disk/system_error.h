@@ -21,6 +21,10 @@ std::string system_error_text(SystemError error);
 // read-only disk), as against a denial of some other kind.
 bool says_read_only(SystemError error);
 
+// Whether it says the file, or a folder on its path, is not there (a drive or card that is
+// out among the causes).
+bool says_not_found(SystemError error);
+
 // Whether it says another program holds the file in a way that keeps this one out (Windows'
 // share modes and locks); never on POSIX, where holding a file keeps nobody out.
 bool says_in_use(SystemError error);

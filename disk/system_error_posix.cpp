@@ -30,6 +30,10 @@ bool says_read_only(SystemError error) {
   return error.code == EACCES || error.code == EPERM || error.code == EROFS;
 }
 
+bool says_not_found(SystemError error) {
+  return error.code == ENOENT || error.code == ENOTDIR;
+}
+
 bool says_in_use(SystemError) {
   return false;
 }

@@ -25,6 +25,12 @@ std::string system_error_text(SystemError error) {
   return utf8_from_wide(words);
 }
 
+bool says_not_found(SystemError error) {
+  return error.code == ERROR_FILE_NOT_FOUND || error.code == ERROR_PATH_NOT_FOUND ||
+         error.code == ERROR_NOT_READY || error.code == ERROR_BAD_NETPATH ||
+         error.code == ERROR_BAD_NET_NAME || error.code == ERROR_DIRECTORY;
+}
+
 bool says_in_use(SystemError error) {
   return error.code == ERROR_SHARING_VIOLATION || error.code == ERROR_LOCK_VIOLATION;
 }
