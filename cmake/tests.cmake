@@ -70,7 +70,7 @@ function(add_end_to_end_suite name program prefix)
                  tests/dry_run_posix_test.cpp tests/file_metadata_test.cpp
                  tests/links_and_paths_test.cpp tests/nothing_lost_test.cpp
                  tests/steam_registry_posix_test.cpp tests/terminal_test.cpp
-                 tests/two_runs_test.cpp tests/native_program.cpp ${ARGN})
+                 tests/two_runs_test.cpp tests/undo_test.cpp tests/native_program.cpp ${ARGN})
   target_compile_definitions(${name} PRIVATE CONFMEND_PROGRAM="${program}")
   target_link_libraries(${name} PRIVATE confmend_test_support GTest::gtest_main util)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${prefix}")

@@ -34,6 +34,8 @@ void ConsoleReport::print_reason(const FoundFile& file) const {
   if (!file.error) {
     if (file.outcome == FileOutcome::kInUse) {
       print_line("  Another program holds it open for writing.");
+    } else if (file.outcome == FileOutcome::kNoCopyKept) {
+      print_line("  The undo store cannot be used, as said above.");
     }
     return;
   }

@@ -46,6 +46,10 @@ int answer_without_running(const Options& options) {
       print_error_line("confmend: '" + options.refused + "' cannot be used together");
       print_error_line("Try 'confmend --help'.");
       return 2;
+    case Action::kRefuseAlone:
+      print_error_line("confmend: '" + options.refused + "' goes only with '--undo'");
+      print_error_line("Try 'confmend --help'.");
+      return 2;
     case Action::kRun:
       break;
   }
@@ -90,17 +94,42 @@ void tell_of_missing_settings(const LoadedReference& loaded) {
   }
 }
 
-// --undo: the last run not yet taken back, taken back (with --dry-run, shown).
-int take_back_last_run(bool dry_run) {
-  ConsoleUndoReport report(dry_run);
-  const UndoResult result = undo_last_run(
-      undo_store_folder(), dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report);
-  if (result == UndoResult::kNothingToUndo || result == UndoResult::kNoStore) {
-    print_line("Nothing to undo.");
+// The Steam folder and the steamapps folder of each further library, as a run opens them.
+std::vector<Folder> steam_trees(const std::string& steam_folder) {
+  std::vector<Folder> trees;
+  trees.push_back(Folder::open(steam_folder));
+  for (const std::string& library :
+       further_steam_libraries(steam_folder, steam_sandbox_paths(steam_folder))) {
+    if (Folder steamapps = open_steamapps_folder(library); steamapps.is_open()) {
+      trees.push_back(std::move(steamapps));
+    }
   }
-  report.print_summary();
+  return trees;
+}
+
+// --undo: the newest run not wholly taken back, taken back (with --dry-run, shown).
+int take_back_last_run(bool dry_run, bool skip) {
+  const std::string folder = undo_store_folder();
+  const OpenStore store = open_undo_store(folder, false);
+  int status = 1;
+  if (store.state.kind == StoreState::kCannotMake || store.state.kind == StoreState::kNotPrivate) {
+    print_store_state(folder, store.state, true);
+  } else {
+    UndoCount count;
+    ConsoleUndoReport report(dry_run);
+    if (has_run_to_undo(store)) {
+      // Copies go back only within today's Steam folder and libraries.
+      const std::vector<Folder> trees = steam_trees(get_steam_path());
+      count = undo_last_run(store, trees, dry_run ? MendingMode::kDryRun : MendingMode::kWrite,
+                            skip, report);
+    }
+    report.print_summary(count);
+    const bool whole = count.result == UndoCount::kNothingToUndo ||
+                       (count.result == UndoCount::kTakenBack && count.changed_since == 0);
+    status = whole ? 0 : 1;
+  }
   pause_console();
-  return report.left_anything() ? 1 : 0;
+  return status;
 }
 
 // --check: the reference's warnings and what it holds, nothing read beyond it.
@@ -166,7 +195,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.undo) {
-    return take_back_last_run(options.dry_run);
+    return take_back_last_run(options.dry_run, options.skip);
   }
   const LoadedReference loaded = read_reference_file("dosbox.conf");
   if (loaded.file == ReferenceFile::kTooLarge) {
@@ -193,8 +222,17 @@ int main(int argc, char** argv) {
   const std::string steam_folder = get_steam_path();
   print_line(shown_path(steam_folder));
   ConsoleReport report(options.dry_run, options.add_missing ? nullptr : &kept);
-  // What every changed file held is kept first, so that the run can be taken back.
+  // What every changed file held is kept first, so that the run can be taken back; where it
+  // cannot be, no file is changed, and that is said once, before the files.
   UndoStore undo(undo_store_folder());
+  bool store_refused = false;
+  if (!options.dry_run) {
+    const StoreState store = undo.prepare();
+    store_refused = store.kind != StoreState::kReady;
+    if (store_refused) {
+      print_store_state(undo_store_folder(), store, false);
+    }
+  }
   mend_every_library(rules, steam_folder,
                      options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report,
                      options.dry_run ? nullptr : &undo);
@@ -204,5 +242,5 @@ int main(int argc, char** argv) {
     print_line("dosbox.conf: " + counted(warnings, "warning") + ", shown at the top.");
   }
   pause_console();
-  return report.left_anything() ? 1 : 0;
+  return report.left_anything() || store_refused ? 1 : 0;
 }

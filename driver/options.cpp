@@ -3,11 +3,11 @@
 namespace {
 
 Options decided(Action action, const std::string& argument = "") {
-  return Options{action, false, false, false, false, argument, {}};
+  return Options{action, false, false, false, false, false, argument, {}};
 }
 
-constexpr const char* kLongOptions[] = {"add-missing", "check", "dry-run",
-                                        "help",        "undo",  "version"};
+constexpr const char* kLongOptions[] = {"add-missing", "check", "dry-run", "help",
+                                        "skip",        "undo",  "version"};
 
 // A check reads only dosbox.conf: asked to write too, or to preview, it would do neither.
 Options refusing_what_conflicts(Options options) {
@@ -20,6 +20,9 @@ Options refusing_what_conflicts(Options options) {
   if (options.action == Action::kRun && options.undo && (options.check || options.add_missing)) {
     return decided(Action::kRefuseTogether,
                    options.check ? "--undo --check" : "--undo --add-missing");
+  }
+  if (options.action == Action::kRun && options.skip && !options.undo) {
+    return decided(Action::kRefuseAlone, "--skip");
   }
   return options;
 }
@@ -58,6 +61,10 @@ Options read_options(const std::vector<std::string>& arguments, bool slash_optio
     }
     if (argument == "--undo") {
       options.undo = true;
+      continue;
+    }
+    if (argument == "--skip") {
+      options.skip = true;
       continue;
     }
     const bool is_option =
@@ -108,7 +115,11 @@ std::string usage_text(bool slash_options) {
       "                     without it, a run changes only the lines each file has\n"
       "  -n, --dry-run      show what would change, as a unified diff, and change nothing\n"
       "      --check        check dosbox.conf against what DOSBox takes, and change nothing\n"
-      "      --undo         take back the last run not yet taken back (with -n, show how)\n"
+      "      --undo         take back the newest run not wholly taken back (with -n, show\n"
+      "                     how); a run an earlier undo had to leave files of is finished\n"
+      "      --skip         with --undo, pass the newest run not wholly taken back over\n"
+      "                     (one that cannot be finished: its game gone, its record\n"
+      "                     unreadable) and take back the run before it\n"
       "  -h, --help         show this help and end\n";
   if (slash_options) {
     text += "  /?                 the same\n";
@@ -123,6 +134,17 @@ std::string usage_text(bool slash_options) {
       "Exit status: 0 when every file found was mended (in a dry run, could be); 1 when a\n"
       "file was left unmended, the reason shown under it; 2 for a command line it does not\n"
       "take; 255 when Steam cannot be found. With --check: 0 when dosbox.conf gives no\n"
-      "warning, 1 when it gives one or is missing.\n";
+      "warning, 1 when it gives one or is missing. With --undo: 0 when every file of the\n"
+      "run was given back, or there was nothing to undo; 1 when a file was left, or the\n"
+      "run's record could not be read.\n"
+      "\n"
+      "Each run first keeps the files it changes, as they were, in the undo store (";
+  text += slash_options ? "%LOCALAPPDATA%\\confmend"
+                        : "$XDG_STATE_HOME/confmend, else ~/.local/state/confmend";
+  text +=
+      "),\n"
+      "which must be yours alone: a store another user could write to is refused, and then\n"
+      "no file is changed. It keeps the last 20 runs in 256 MiB at most, letting the oldest\n"
+      "go first; the newest run is always kept whole.\n";
   return text;
 }

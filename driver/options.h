@@ -10,6 +10,7 @@ enum class Action {
   kShowVersion,
   kRefuse,          // an option that is none of the program's
   kRefuseTogether,  // two options that make no sense together
+  kRefuseAlone,     // an option that goes only with another
 };
 
 struct Options {
@@ -18,6 +19,7 @@ struct Options {
   bool check = false;              // only check dosbox.conf
   bool add_missing = false;        // add what DOSBox files lack
   bool undo = false;               // take the last run back
+  bool skip = false;               // with undo: pass the newest run over
   std::string refused;             // the argument refused; both, for kRefuseTogether
   std::vector<std::string> words;  // the arguments that are no options, in order
 };

@@ -2,19 +2,21 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "disk/file_writing.h"
 #include "disk/store_files.h"
+#include "disk/tree_lock.h"
 #include "disk/whole_file.h"
 
 namespace {
 
 constexpr std::string_view kCopyHeader = "confmend undo copy 1\n";
 constexpr std::string_view kEntryPrefix = "run-";
-constexpr const char* kTakenBack = "taken-back";
 
 std::string hex_of(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -46,37 +48,49 @@ std::optional<std::string> bytes_of_hex(std::string_view hex) {
   return bytes;
 }
 
-// "run-", when it was made (UTC, to the microsecond: names sort by age) and a random number,
-// so that two runs at once make two entries.
-std::string new_entry_name() {
-  using namespace std::chrono;
-  const auto now = floor<microseconds>(system_clock::now());
-  const auto day = floor<days>(now);
-  const year_month_day date{day};
-  const hh_mm_ss time{now - day};
-  char name[80];
-  std::snprintf(name, sizeof name, "run-%04d%02u%02uT%02ld%02ld%02ld.%06ld-%016llx",
-                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                static_cast<unsigned>(date.day()), static_cast<long>(time.hours().count()),
-                static_cast<long>(time.minutes().count()),
-                static_cast<long>(time.seconds().count()),
-                static_cast<long>(time.subseconds().count()),
-                static_cast<unsigned long long>(replacement_number()));
-  return name;
+// "run-", its number and when it began: "run-42-1765289000". Runs of the first version named
+// theirs by when they began, in UTC: "run-20261209T140300.123456-<random number>".
+std::string entry_name(std::uint64_t number, std::int64_t made) {
+  return std::string(kEntryPrefix) + std::to_string(number) + "-" + std::to_string(made);
 }
 
-std::vector<std::string> entry_names(const Folder& store) {
-  std::vector<FolderEntry> entries;
-  std::vector<std::string> names;
-  if (store.list(entries)) {
-    for (const FolderEntry& entry : entries) {
-      if (entry.kind == EntryKind::kFolder && entry.name.starts_with(kEntryPrefix)) {
-        names.push_back(entry.name);
-      }
-    }
+std::optional<std::uint64_t> number_in(std::string_view text) {
+  std::uint64_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
+    return std::nullopt;
   }
-  std::sort(names.begin(), names.end());
-  return names;
+  return number;
+}
+
+std::optional<UndoEntry> entry_named(const std::string& name) {
+  if (!name.starts_with(kEntryPrefix)) {
+    return std::nullopt;
+  }
+  const std::string_view rest = std::string_view(name).substr(kEntryPrefix.size());
+  const auto dash = rest.find('-');
+  if (dash == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const auto number = number_in(rest.substr(0, dash));
+  const auto made = number_in(rest.substr(dash + 1));
+  if (number && made) {
+    return UndoEntry{name, *number, static_cast<std::int64_t>(*made), UndoEntry::kOpen};
+  }
+  int year = 0;
+  unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (std::sscanf(name.c_str(), "run-%4d%2u%2uT%2u%2u%2u", &year, &month, &day, &hour, &minute,
+                  &second) != 6) {
+    return std::nullopt;
+  }
+  using namespace std::chrono;
+  const sys_days date{std::chrono::year(year) / std::chrono::month(month) / std::chrono::day(day)};
+  const sys_seconds time = date + hours(hour) + minutes(minute) + seconds(second);
+  return UndoEntry{name, 0, time.time_since_epoch().count(), UndoEntry::kOpen};
+}
+
+bool is_newer(const UndoEntry& a, const UndoEntry& b) {
+  return a.number != b.number ? a.number > b.number : a.name > b.name;
 }
 
 // What stands before a copy's old bytes: where the file was, its identity, what it was given.
@@ -161,6 +175,84 @@ std::string journal_name(std::size_t number) {
   return "journal-" + std::to_string(number);
 }
 
+constexpr std::string_view kJournalPrefix = "journal-";
+constexpr std::string_view kLogPrefix = "undone-";
+constexpr const char* kRunMark = "run";
+constexpr const char* kTakenBack = "taken-back";
+// Marks of runs passed over stand in a folder of the store, not in the entries: one that
+// cannot be read or written can be passed over all the same.
+constexpr const char* kSkipped = "skipped";
+constexpr std::string_view kGivenBackRecord = "given-back ";
+constexpr std::string_view kChangedRecord = "changed ";
+
+// What the entry's files take on the disk.
+std::uint64_t entry_size(const Folder& store, const std::string& name) {
+  const Folder entry = store.open_folder(name, Follow::kNoLink);
+  std::vector<FolderEntry> files;
+  std::uint64_t size = 0;
+  if (entry.is_open() && entry.list(files)) {
+    for (const FolderEntry& file : files) {
+      if (const auto stamp = stamp_of_file_in(entry, file.name)) {
+        size += stamp->size;
+      }
+    }
+  }
+  return size;
+}
+
+// Makes room beside the run that keeps its first copy, `made`. An entry whose run goes on is
+// never removed.
+void let_oldest_go(const Folder& store, const std::string& made) {
+  std::vector<UndoEntry> others;
+  std::vector<std::uint64_t> sizes;
+  for (UndoEntry& entry : undo_entries(store)) {
+    if (entry.name != made && !is_run_going(store, entry)) {
+      sizes.push_back(entry_size(store, entry.name));
+      others.push_back(std::move(entry));
+    }
+  }
+  for (const std::size_t at : entries_to_let_go(others, sizes)) {
+    remove_folder_tree(store, others[at].name);
+  }
+}
+
+// The last copy of each file, in the order they were kept.
+std::vector<KeptCopy> last_copy_of_each_file(std::vector<KeptCopy> copies) {
+  std::sort(copies.begin(), copies.end(),
+            [](const KeptCopy& a, const KeptCopy& b) { return a.number < b.number; });
+  std::map<std::pair<std::string, std::string>, std::size_t> last;
+  for (std::size_t at = 0; at < copies.size(); ++at) {
+    last[{copies[at].folder_path, copies[at].name}] = at;
+  }
+  std::vector<KeptCopy> kept;
+  for (std::size_t at = 0; at < copies.size(); ++at) {
+    if (last[{copies[at].folder_path, copies[at].name}] == at) {
+      kept.push_back(std::move(copies[at]));
+    }
+  }
+  return kept;
+}
+
+// The files an undo's records say are settled; a record cut short (the undo was killed while
+// writing it) is none.
+void read_log(std::string_view text, std::set<std::uint64_t>& settled) {
+  for (std::size_t end; (end = text.find('\n')) != std::string_view::npos;) {
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    for (const std::string_view kind : {kGivenBackRecord, kChangedRecord}) {
+      if (line.starts_with(kind)) {
+        if (const auto number = number_in(line.substr(kind.size()))) {
+          settled.insert(*number);
+        }
+      }
+    }
+  }
+}
+
+StoreTrust cannot_read(const std::string& path) {
+  return {Trust::kCannotTell, path, 0, last_system_error()};
+}
+
 }  // namespace
 
 std::string undo_store_folder() {
@@ -195,41 +287,78 @@ std::uint64_t bytes_digest(std::string_view bytes) {
   return digest;
 }
 
-bool UndoStore::make_entry(SystemError& error) {
-  const std::lock_guard<std::mutex> hold(making_);
-  if (entry_) {
-    return true;
+OpenStore open_undo_store(const std::string& folder, bool make) {
+  OpenStore store;
+  if (folder.empty()) {
+    store.state.kind = StoreState::kNone;
+    return store;
   }
-  if (entry_error_) {
-    error = entry_error_;
-    return false;
+  store.owner = store_owner_for(folder);
+  if (make && !make_folders(folder, store.state.error, store.owner)) {
+    store.state.kind = StoreState::kCannotMake;
+    return store;
   }
-  if (folder_.empty()) {
-    entry_error_ = SystemError{2};  // no home folder: ENOENT, ERROR_FILE_NOT_FOUND alike
-    error = entry_error_;
-    return false;
+  store.state.trust = trust_in_store(folder, store.owner);
+  if (store.state.trust.trust == Trust::kCannotTell && !make &&
+      says_not_found(store.state.trust.error)) {
+    store.state.kind = StoreState::kNone;  // no run has kept anything yet
+    return store;
   }
-  const Folder store = make_folders(folder_, entry_error_) ? Folder::open(folder_) : Folder();
-  const std::string name = new_entry_name();
-  if (store.is_open() && make_folders(store.path_of(name), entry_error_)) {
-    Folder entry = store.open_folder(name, Follow::kNoLink);
-    if (entry.is_open()) {
-      store.flush();
-      // The oldest go, beyond the last kKeptRuns with this one.
-      const std::vector<std::string> names = entry_names(store);
-      for (std::size_t at = 0; at + kKeptRuns < names.size(); ++at) {
-        remove_folder_tree(store, names[at]);
-      }
-      entry_ = std::move(entry);
-      return true;
-    }
-    entry_error_ = last_system_error();
+  if (store.state.trust.trust != Trust::kPrivate) {
+    store.state.kind = StoreState::kNotPrivate;
+    return store;
   }
-  if (!entry_error_) {
-    entry_error_ = last_system_error();
+  store.folder = Folder::open(folder);
+  if (!store.folder.is_open()) {
+    store.state = {StoreState::kCannotMake, last_system_error(), {}};
   }
-  error = entry_error_;
-  return false;
+  return store;
+}
+
+StoreState UndoStore::prepare() {
+  store_ = open_undo_store(folder_, true);
+  if (store_.state.kind != StoreState::kReady) {
+    return store_.state;
+  }
+  // Numbered and pruned under the store's lock, which is held for moments only: runs hold
+  // their trees' locks before it, never while waiting for it.
+  TreeLock lock;
+  SystemError error;
+  if (lock.take(
+          store_.folder, [] { return true; }, error) == LockTaking::kNotAllowed) {
+    store_.state = {StoreState::kCannotMake, error, {}};
+    return store_.state;
+  }
+  std::uint64_t number = 1;
+  for (const UndoEntry& entry : undo_entries(store_.folder)) {
+    number = std::max(number, entry.number + 1);
+  }
+  const auto made = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  entry_name_ = entry_name(number, made.count());
+  if (make_folders(store_.folder.path_of(entry_name_), error, store_.owner)) {
+    entry_ = store_.folder.open_folder(entry_name_, Follow::kNoLink);
+    error = entry_.is_open() ? SystemError{} : last_system_error();
+  }
+  if (entry_.is_open()) {
+    running_ = HeldFile::create(entry_, kRunMark, error);
+    give_to_owner(entry_, kRunMark, store_.owner);
+  }
+  if (!running_.is_open()) {
+    entry_ = Folder();
+    remove_folder_tree(store_.folder, entry_name_);
+    store_.state = {StoreState::kCannotMake, error, {}};
+  }
+  return store_.state;
+}
+
+UndoStore::~UndoStore() {
+  if (entry_.is_open() && copies_ == 0) {
+    free_journals_.clear();
+    entry_ = Folder();
+    running_ = HeldFile();
+    remove_folder_tree(store_.folder, entry_name_);
+  }
 }
 
 AppendedFile UndoStore::take_journal(SystemError& error) {
@@ -243,9 +372,22 @@ AppendedFile UndoStore::take_journal(SystemError& error) {
     }
     number = ++journals_made_;
   }
-  AppendedFile journal = AppendedFile::create(*entry_, journal_name(number), error);
+  AppendedFile journal = AppendedFile::create(entry_, journal_name(number), error);
   if (journal.is_open()) {
-    entry_->flush();  // its name lasts from now on; its records are flushed with it
+    give_to_owner(entry_, journal_name(number), store_.owner);
+    // Its name lasts from now on, and the entry's with the first; its records are flushed
+    // with it.
+    entry_.flush();
+    if (number == 1) {
+      store_.folder.flush();
+      // Only a run that keeps something makes room for itself.
+      TreeLock lock;
+      SystemError locking;
+      if (lock.take(
+              store_.folder, [] { return true; }, locking) == LockTaking::kTaken) {
+        let_oldest_go(store_.folder, entry_name_);
+      }
+    }
   }
   return journal;
 }
@@ -258,7 +400,8 @@ void UndoStore::give_back(AppendedFile journal) {
 bool UndoStore::keep(const std::string& tree, const std::string& path, const Folder& folder,
                      const std::string& name, std::string_view old_bytes,
                      std::string_view new_bytes, SystemError& error) {
-  if (!make_entry(error)) {
+  if (!entry_.is_open()) {
+    error = store_.state.error;  // said once already, naming the store
     return false;
   }
   AppendedFile journal = take_journal(error);
@@ -271,49 +414,148 @@ bool UndoStore::keep(const std::string& tree, const std::string& path, const Fol
   return kept;
 }
 
-std::vector<UndoEntry> undo_entries(const std::string& store) {
-  const Folder folder = Folder::open(store);
+std::vector<UndoEntry> undo_entries(const Folder& store) {
+  std::vector<FolderEntry> found;
   std::vector<UndoEntry> entries;
-  const std::vector<std::string> names = entry_names(folder);
-  for (auto name = names.rbegin(); name != names.rend(); ++name) {
-    entries.push_back({*name, path_exists(folder.path_of(*name) + "/" + kTakenBack)});
+  if (!store.is_open() || !store.list(found)) {
+    return entries;
   }
+  for (const FolderEntry& item : found) {
+    auto entry = item.kind == EntryKind::kFolder ? entry_named(item.name) : std::nullopt;
+    if (entry) {
+      entry->state = path_exists(store.path_of(item.name) + "/" + kTakenBack)
+                         ? UndoEntry::kTakenBack
+                     : path_exists(store.path_of(kSkipped) + "/" + item.name) ? UndoEntry::kSkipped
+                                                                              : UndoEntry::kOpen;
+      entries.push_back(std::move(*entry));
+    }
+  }
+  std::sort(entries.begin(), entries.end(), is_newer);
   return entries;
 }
 
-std::vector<KeptCopy> kept_copies(const std::string& store, const std::string& entry) {
-  const Folder folder = Folder::open(store).open_folder(entry, Follow::kNoLink);
-  std::vector<FolderEntry> entries;
-  std::vector<KeptCopy> copies;
-  if (!folder.is_open() || !folder.list(entries)) {
-    return copies;
+std::vector<std::size_t> entries_to_let_go(const std::vector<UndoEntry>& others,
+                                           const std::vector<std::uint64_t>& sizes) {
+  std::uint64_t total = 0;
+  for (const std::uint64_t size : sizes) {
+    total += size;
   }
-  for (const FolderEntry& found : entries) {
-    std::string text;
-    if (found.kind != EntryKind::kFile || !found.name.starts_with("journal-") ||
-        read_whole_file(folder.path_of(found.name), text, SIZE_MAX / 4) != ReadResult::kRead) {
-      continue;
-    }
-    // Up to the first copy not written whole: a run killed while appending it.
-    std::string_view rest = text;
-    while (auto copy = read_copy(rest)) {
-      copies.push_back(std::move(*copy));
+  std::size_t count = others.size() + 1;
+  std::vector<bool> going(others.size());
+  std::vector<std::size_t> gone;
+  for (const bool settled_only : {true, false}) {
+    for (std::size_t at = others.size(); at-- > 0;) {
+      if (count <= kKeptRuns && total <= kKeptBytes) {
+        return gone;
+      }
+      if (!going[at] && (!settled_only || others[at].state != UndoEntry::kOpen)) {
+        going[at] = true;
+        gone.push_back(at);
+        total -= sizes[at];
+        --count;
+      }
     }
   }
-  std::sort(copies.begin(), copies.end(),
-            [](const KeptCopy& a, const KeptCopy& b) { return a.number < b.number; });
-  return copies;
+  return gone;
 }
 
-bool mark_taken_back(const std::string& store, const std::string& entry, SystemError& error) {
-  const Folder folder = Folder::open(store).open_folder(entry, Follow::kNoLink);
+bool has_run_to_undo(const OpenStore& store) {
+  const std::vector<UndoEntry> entries = undo_entries(store.folder);
+  return std::any_of(entries.begin(), entries.end(),
+                     [](const UndoEntry& entry) { return entry.state == UndoEntry::kOpen; });
+}
+
+bool is_run_going(const Folder& store, const UndoEntry& entry) {
+  const Folder folder = store.open_folder(entry.name, Follow::kNoLink);
+  return folder.is_open() && is_file_held(folder, kRunMark);
+}
+
+EntryRecords read_entry(const OpenStore& store, const UndoEntry& entry) {
+  EntryRecords records;
+  records.problem = trust_in_store_item(store.folder, entry.name, store.owner);
+  if (records.problem.trust != Trust::kPrivate) {
+    return records;
+  }
+  const Folder folder = store.folder.open_folder(entry.name, Follow::kNoLink);
+  std::vector<FolderEntry> files;
+  if (!folder.is_open() || !folder.list(files)) {
+    records.problem = cannot_read(store.folder.path_of(entry.name));
+    return records;
+  }
+  std::vector<KeptCopy> copies;
+  for (const FolderEntry& file : files) {
+    const bool journal = file.name.starts_with(kJournalPrefix);
+    if (!journal && !file.name.starts_with(kLogPrefix)) {
+      continue;
+    }
+    records.problem = trust_in_store_item(folder, file.name, store.owner);
+    std::string text;
+    if (records.problem.trust == Trust::kPrivate &&
+        read_whole_file(folder.path_of(file.name), text, SIZE_MAX / 4) != ReadResult::kRead) {
+      records.problem = cannot_read(folder.path_of(file.name));
+    }
+    if (records.problem.trust != Trust::kPrivate) {
+      return records;
+    }
+    if (journal) {
+      // Up to the first copy not written whole: a run killed while appending it.
+      std::string_view rest = text;
+      while (auto copy = read_copy(rest)) {
+        copies.push_back(std::move(*copy));
+      }
+    } else {
+      read_log(text, records.settled);
+    }
+  }
+  records.copies = last_copy_of_each_file(std::move(copies));
+  return records;
+}
+
+bool UndoLog::record(const std::vector<std::pair<std::uint64_t, Settled>>& files,
+                     SystemError& error) {
+  if (files.empty()) {
+    return true;
+  }
+  if (!log_.is_open()) {
+    const Folder entry = store_.folder.open_folder(entry_, Follow::kNoLink);
+    char name[40];
+    std::snprintf(name, sizeof name, "%s%016llx", std::string(kLogPrefix).c_str(),
+                  static_cast<unsigned long long>(replacement_number()));
+    log_ = entry.is_open() ? AppendedFile::create(entry, name, error) : AppendedFile();
+    if (!log_.is_open()) {
+      if (!entry.is_open()) {
+        error = last_system_error();
+      }
+      return false;
+    }
+    give_to_owner(entry, name, store_.owner);
+    entry.flush();
+  }
+  std::string text;
+  for (const auto& [number, settled] : files) {
+    text += settled == Settled::kGivenBack ? kGivenBackRecord : kChangedRecord;
+    text += std::to_string(number) + "\n";
+  }
+  return log_.append(text, "", error);
+}
+
+bool mark_entry(const OpenStore& store, const UndoEntry& entry, UndoEntry::State state,
+                SystemError& error) {
+  const bool skipped = state == UndoEntry::kSkipped;
+  if (skipped && !make_folders(store.folder.path_of(kSkipped), error, store.owner)) {
+    return false;
+  }
+  const Folder folder = skipped ? store.folder.open_folder(kSkipped, Follow::kNoLink)
+                                : store.folder.open_folder(entry.name, Follow::kNoLink);
+  const std::string mark = skipped ? entry.name : kTakenBack;
   if (!folder.is_open()) {
     error = last_system_error();
     return false;
   }
-  if (!create_file_flushed(folder, kTakenBack, "", error)) {
+  if (!create_file_flushed(folder, mark, "", error)) {
     return false;
   }
+  give_to_owner(folder, mark, store.owner);
   folder.flush();
   return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,17 +16,23 @@
 
 // What lets every run be taken back: before a run changes a file, the file's old bytes are
 // kept, durably, in an entry of the user's undo store (user_state_folder()/confmend), one
-// entry a run, the last kKeptRuns of them. Copies are appended to a few journals of the
-// entry, one for each thread keeping one at a time, each copy flushed before keep() returns;
-// a copy cut short is never taken for one, so that a run killed at any moment can be taken
-// back for what it did.
+// entry a run. Entries are numbered by the store, under its lock, so that runs are taken back
+// in the order they began whatever the clock said. Copies are appended to a few journals of
+// the entry, one for each thread keeping one at a time, each copy flushed before keep()
+// returns; a copy cut short is never taken for one, so that a run killed at any moment can
+// be taken back for what it did. An undo records each file it gives back as it goes, so that
+// a run is only ever marked taken back once every file of it is.
 //
 //   UndoStore store(undo_store_folder());
-//   store.keep(...);  // before each file is changed; on any thread
+//   store.prepare(...);  // before the run changes anything: makes its entry
+//   store.keep(...);     // before each file is changed; on any thread
 //   ...
-//   for (const UndoEntry& entry : undo_entries(folder)) ...  // newest first
+//   for (const UndoEntry& entry : undo_entries(store_folder)) ...  // newest first
 
+// What the store keeps at most, besides the newest run, which is kept whole: the oldest go
+// first, those wholly taken back before the others.
 constexpr std::size_t kKeptRuns = 20;
+constexpr std::uint64_t kKeptBytes = std::uint64_t{256} << 20;
 
 // The store of this user: "confmend" in the user's state folder; empty when there is none.
 std::string undo_store_folder();
@@ -33,28 +40,57 @@ std::string undo_store_folder();
 // A digest of bytes, to know a file still holds what a run wrote without keeping it.
 std::uint64_t bytes_digest(std::string_view bytes);
 
+// Whether the store could be made ready for a run, or opened for an undo.
+struct StoreState {
+  enum Kind {
+    kReady,
+    kNone,        // no home folder to keep it in
+    kCannotMake,  // `error` says why
+    kNotPrivate,  // `trust` says what and why
+  } kind = kReady;
+  SystemError error;
+  StoreTrust trust;
+};
+
+// The store opened, and checked to be the user's own.
+struct OpenStore {
+  StoreState state;
+  StoreOwner owner;
+  Folder folder;
+};
+// With `make`, makes it where it is not there yet.
+OpenStore open_undo_store(const std::string& folder, bool make);
+
 class UndoStore {
  public:
   explicit UndoStore(std::string folder) : folder_(std::move(folder)) {}
+  // A run that kept nothing leaves no entry.
+  ~UndoStore();
+  UndoStore(const UndoStore&) = delete;
+  UndoStore& operator=(const UndoStore&) = delete;
+
+  // Makes this run's entry, numbered after every other, and lets the oldest go beyond what
+  // the store keeps. Until it is ready, no copy is kept, and so no file changed.
+  StoreState prepare();
 
   // Keeps the old bytes of `name` in `folder` (announced as `path`, in the tree announced as
   // `tree`), and a digest of the new ones, flushed to stable storage with their name before
-  // it returns. The run's first copy makes its entry, and removes entries beyond the last
-  // kKeptRuns. False, with what the system refused, when the copy cannot be kept.
+  // it returns. False, with what the system refused, when the copy cannot be kept (where the
+  // store was not ready, what it refused then, if anything).
   bool keep(const std::string& tree, const std::string& path, const Folder& folder,
             const std::string& name, std::string_view old_bytes, std::string_view new_bytes,
             SystemError& error);
 
  private:
-  bool make_entry(SystemError& error);
   // A journal no other thread appends to: one left free, or a new one.
   AppendedFile take_journal(SystemError& error);
   void give_back(AppendedFile journal);
 
   const std::string folder_;
-  std::mutex making_;
-  std::optional<Folder> entry_;
-  SystemError entry_error_;
+  OpenStore store_;
+  std::string entry_name_;
+  Folder entry_;
+  HeldFile running_;  // held while the run goes on
   std::atomic<std::uint64_t> copies_{0};
   std::mutex journals_;
   std::vector<AppendedFile> free_journals_;  // under journals_
@@ -68,25 +104,65 @@ struct KeptCopy {
   std::string path;          // the file, as announced
   std::string folder_path;   // its folder, as the run opened it
   std::string name;          // its name there
-  FileIdentity folder;       // what that folder is
+  FileIdentity folder;       // what that folder was
   std::uint64_t new_size = 0;
   std::uint64_t new_digest = 0;
   std::string old_bytes;
 };
 
 struct UndoEntry {
-  std::string name;  // the entry's folder in the store
-  bool taken_back = false;
+  enum State { kOpen, kTakenBack, kSkipped };
+  std::string name;          // the entry's folder in the store
+  std::uint64_t number = 0;  // its place among the runs; 0 for an entry named by its time
+  std::int64_t made = 0;     // when its run began, in seconds since 1970
+  State state = kOpen;
 };
 
-// The store's entries, newest first.
-std::vector<UndoEntry> undo_entries(const std::string& store);
+// The store's entries, newest first: by their numbers, those named by their time after all.
+std::vector<UndoEntry> undo_entries(const Folder& store);
 
-// The copies of an entry, in the order they were kept; a copy not kept whole (its run was
-// killed while writing it) is none.
-std::vector<KeptCopy> kept_copies(const std::string& store, const std::string& entry);
+// Which of the entries must go for the store to keep within its bounds beside the run that
+// makes room: their places in `others` (the other entries, newest first) and `sizes`.
+std::vector<std::size_t> entries_to_let_go(const std::vector<UndoEntry>& others,
+                                           const std::vector<std::uint64_t>& sizes);
 
-// Marks the entry taken back, so that the next undo goes one run further back.
-bool mark_taken_back(const std::string& store, const std::string& entry, SystemError& error);
+// Whether any run is not wholly taken back, nor passed over.
+bool has_run_to_undo(const OpenStore& store);
+
+// Whether the entry's run still goes on.
+bool is_run_going(const Folder& store, const UndoEntry& entry);
+
+// What an undo knows of an entry: its copies, the last of each file only (a file mended again
+// because it changed under the run was kept again), in the order they were kept, and those an
+// undo has settled already (given back, or found changed since). A copy not kept whole (its
+// run was killed while writing it) is none. When an entry, journal or record cannot be read,
+// or could be another user's doing, `problem` says which and why.
+struct EntryRecords {
+  std::vector<KeptCopy> copies;
+  std::set<std::uint64_t> settled;
+  StoreTrust problem;
+};
+EntryRecords read_entry(const OpenStore& store, const UndoEntry& entry);
+
+// How an undo settled a file, recorded as it goes.
+enum class Settled { kGivenBack, kChangedSince };
+
+// The records an undo appends to an entry: each batch flushed to stable storage before
+// record() returns.
+class UndoLog {
+ public:
+  UndoLog(const OpenStore& store, const std::string& entry) : store_(store), entry_(entry) {}
+  bool record(const std::vector<std::pair<std::uint64_t, Settled>>& files, SystemError& error);
+
+ private:
+  const OpenStore& store_;
+  const std::string entry_;
+  AppendedFile log_;
+};
+
+// Marks the entry taken back whole, or passed over, so that the next undo goes one run
+// further back.
+bool mark_entry(const OpenStore& store, const UndoEntry& entry, UndoEntry::State state,
+                SystemError& error);
 
 #endif  // CONFMEND_MENDING_UNDO_STORE_H_

@@ -386,17 +386,22 @@ TEST_F(Confmend, TakesEachRunBackNewestFirst) {
   const auto preview = run_with({"--undo", "--dry-run"});
   EXPECT_EQ(preview.exit_status, 0);
   EXPECT_NE(preview.output.find("-cycles=max"), std::string::npos) << preview.output;
+  EXPECT_EQ(count_of("Would restore: ", preview.output), 2u) << preview.output;
+  EXPECT_NE(preview.output.find(lines({"2 of 2 files would be restored."}) + prompt()),
+            std::string::npos)
+      << preview.output;
   EXPECT_EQ(read_file(b), lines({"cycles=max"})) << "a dry run changes nothing";
   const auto second = run_with({"--undo"});
   EXPECT_EQ(second.exit_status, 0);
-  EXPECT_EQ(second.output,
-            lines({"Restored: " + spelled(a), "Restored: " + spelled(b)}) + prompt());
+  EXPECT_EQ(second.output, lines({"Restored: " + spelled(a), "Restored: " + spelled(b),
+                                  "2 of 2 files were restored."}) +
+                               prompt());
   EXPECT_EQ(read_file(a), after_first);
   EXPECT_EQ(read_file(b), lines({"cycles=auto"}));
   const auto first = run_with({"--undo"});
   EXPECT_EQ(first.exit_status, 0);
   EXPECT_EQ(first.output, lines({"Restored: " + spelled(a), "Restored: " + spelled(b),
-                                 "Restored: " + spelled(large)}) +
+                                 "Restored: " + spelled(large), "3 of 3 files were restored."}) +
                               prompt());
   EXPECT_EQ(read_file(a), " fullscreen = false \r\ncycles=auto\n");
   EXPECT_TRUE(read_file(large) == large_text);
@@ -416,10 +421,11 @@ TEST_F(Confmend, TakesEachRunBackNewestFirst) {
   write_file(a, "mine=1\n");
   const auto left = run_with({"--undo"});
   EXPECT_EQ(left.exit_status, 1);
-  EXPECT_EQ(left.output, lines({"Left as it is, changed since the run: " + spelled(a),
-                                "Restored: " + spelled(b), "Restored: " + spelled(large),
-                                "1 file was left as it is; its copy stays in the undo store."}) +
-                             prompt());
+  EXPECT_EQ(left.output,
+            lines({"Left as it is, changed since the run: " + spelled(a), "Restored: " + spelled(b),
+                   "Restored: " + spelled(large), "2 of 3 files were restored.",
+                   "1 file was left as it is; its copy stays in the undo store."}) +
+                prompt());
   EXPECT_EQ(read_file(a), "mine=1\n");
   EXPECT_EQ(read_file(b), "cycles=auto \n");
   fs::remove_all(store);

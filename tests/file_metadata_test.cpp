@@ -220,6 +220,12 @@ TEST_F(Confmend, ChangesNothingItCouldNotTakeBack) {
   options.environment = {{"XDG_STATE_HOME", home_ / "state"}};
   const auto result = run(options);
   EXPECT_EQ(result.exit_status, 1);
+  EXPECT_TRUE(result.output.starts_with(
+      lines({steam_,
+             "Cannot keep copies to undo this run in " + home_ / "state/confmend" +
+                 ", so no file will be changed:",
+             "  Not a directory"})))
+      << result.output;
   for (const std::string name : {"a.conf", "large/dosbox.conf"}) {
     const std::string path = steam_ + "/" + name;
     EXPECT_NE(result.output.find("Found: " + path +
