@@ -184,6 +184,7 @@ constexpr const char* kTakenBack = "taken-back";
 constexpr const char* kSkipped = "skipped";
 constexpr std::string_view kGivenBackRecord = "given-back ";
 constexpr std::string_view kChangedRecord = "changed ";
+constexpr std::string_view kLeftRecord = "left ";
 
 // What the entry's files take on the disk.
 std::uint64_t entry_size(const Folder& store, const std::string& name) {
@@ -235,14 +236,15 @@ std::vector<KeptCopy> last_copy_of_each_file(std::vector<KeptCopy> copies) {
 
 // The files an undo's records say are settled; a record cut short (the undo was killed while
 // writing it) is none.
-void read_log(std::string_view text, std::set<std::uint64_t>& settled) {
+void read_log(std::string_view text, EntryRecords& records) {
   for (std::size_t end; (end = text.find('\n')) != std::string_view::npos;) {
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end + 1);
+    records.undone_before = records.undone_before || line.starts_with(kLeftRecord);
     for (const std::string_view kind : {kGivenBackRecord, kChangedRecord}) {
       if (line.starts_with(kind)) {
         if (const auto number = number_in(line.substr(kind.size()))) {
-          settled.insert(*number);
+          records.settled.insert(*number);
         }
       }
     }
@@ -504,7 +506,7 @@ EntryRecords read_entry(const OpenStore& store, const UndoEntry& entry) {
         copies.push_back(std::move(*copy));
       }
     } else {
-      read_log(text, records.settled);
+      read_log(text, records);
     }
   }
   records.copies = last_copy_of_each_file(std::move(copies));
@@ -533,7 +535,9 @@ bool UndoLog::record(const std::vector<std::pair<std::uint64_t, Settled>>& files
   }
   std::string text;
   for (const auto& [number, settled] : files) {
-    text += settled == Settled::kGivenBack ? kGivenBackRecord : kChangedRecord;
+    text += settled == Settled::kGivenBack      ? kGivenBackRecord
+            : settled == Settled::kChangedSince ? kChangedRecord
+                                                : kLeftRecord;
     text += std::to_string(number) + "\n";
   }
   return log_.append(text, "", error);

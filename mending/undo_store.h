@@ -134,18 +134,20 @@ bool is_run_going(const Folder& store, const UndoEntry& entry);
 
 // What an undo knows of an entry: its copies, the last of each file only (a file mended again
 // because it changed under the run was kept again), in the order they were kept, and those an
-// undo has settled already (given back, or found changed since). A copy not kept whole (its
+// undo has settled already (given back, or found changed since), and whether an undo had to
+// leave some. A copy not kept whole (its
 // run was killed while writing it) is none. When an entry, journal or record cannot be read,
 // or could be another user's doing, `problem` says which and why.
 struct EntryRecords {
   std::vector<KeptCopy> copies;
   std::set<std::uint64_t> settled;
+  bool undone_before = false;  // an undo began it, and had to leave some
   StoreTrust problem;
 };
 EntryRecords read_entry(const OpenStore& store, const UndoEntry& entry);
 
-// How an undo settled a file, recorded as it goes.
-enum class Settled { kGivenBack, kChangedSince };
+// How an undo settled a file, recorded as it goes; or that it had to leave it for now.
+enum class Settled { kGivenBack, kChangedSince, kLeft };
 
 // The records an undo appends to an entry: each batch flushed to stable storage before
 // record() returns.

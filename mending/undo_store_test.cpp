@@ -79,6 +79,14 @@ TEST(UndoStore, KeepsEachCopyWholeAndTheLastRunsOnly) {
   }
   write_file(home / "two" + "/" + entry.name + "/undone-cut", "given-back 9");
   EXPECT_EQ(read_entry(after, entry).settled, (std::set<std::uint64_t>{left.copies[0].number, 7}));
+  EXPECT_FALSE(read_entry(after, entry).undone_before);
+  {
+    UndoLog log(after, entry.name);
+    SystemError error;
+    ASSERT_TRUE(log.record({{8, Settled::kLeft}}, error));
+  }
+  EXPECT_TRUE(read_entry(after, entry).undone_before) << "an undo had to leave a file";
+  EXPECT_EQ(read_entry(after, entry).settled.count(8), 0u);
 
   SystemError error;
   EXPECT_TRUE(mark_entry(open, entries.front(), UndoEntry::kTakenBack, error));

@@ -213,12 +213,14 @@ class RunUndoing {
         case FileSettling::kNotThere:
           ++count_.left;
           report_.not_there(path);
+          settled_.emplace_back(file.copy->number, Settled::kLeft);
           break;
         case FileSettling::kLeft:
           ++count_.left;
           if (!settling.unlocked) {
             report_.not_restored(path, file.outcome, file.error);
           }
+          settled_.emplace_back(file.copy->number, Settled::kLeft);
           break;
       }
     }
@@ -244,7 +246,7 @@ class RunUndoing {
   UndoingReport& report_;
   UndoCount& count_;
   UndoLog log_;
-  std::vector<std::pair<std::uint64_t, Settled>> settled_;  // not yet recorded
+  std::vector<std::pair<std::uint64_t, Settled>> settled_;  // not yet recorded, left ones too
   bool interrupted_ = false;
   std::deque<std::unique_ptr<FolderSettling>> in_hand_;  // in the order handed in
   OrderedJobs jobs_;  // last: its threads end before what they use
@@ -411,7 +413,7 @@ UndoCount undo_last_run(const OpenStore& store, const std::vector<Folder>& trees
       }
     }
     const std::vector<const KeptCopy*> copies = copies_to_settle(records);
-    if (!records.settled.empty() && !copies.empty()) {
+    if (records.undone_before && !copies.empty()) {
       report.finishing(entry->made, copies.size());
     }
     RunUndoing undoing(store, *entry, trees, mode, interruptions, report, count);

@@ -187,7 +187,8 @@ TEST_F(Undo, ALibraryNotThereIsSaidAndGivenBackOnceItIs) {
   const auto back = run_with({"--undo"});
   EXPECT_EQ(back.exit_status, 0);
   EXPECT_EQ(back.output,
-            lines({"Restored: " + game + "0/dosbox.conf", "Restored: " + game + "1/dosbox.conf",
+            lines({"Finishing " + run_of(entries().back()) + " first: 2 files were left last time.",
+                   "Restored: " + game + "0/dosbox.conf", "Restored: " + game + "1/dosbox.conf",
                    "2 of 2 files were restored."}) +
                 prompt());
   expect_bytes(files);
