@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -392,6 +393,103 @@ TEST_F(Confmend, TakesTheLastRunBackWithTheCommandBesideTheProgram) {
       << result.output;
   EXPECT_EQ(read_file(steam_ + "/game.conf"), "fullscreen=false\n");
   std::filesystem::remove_all(program().undo_store(home_.path()));
+}
+
+// Without confmend.exe beside it, the command says so and waits for a key: a window that
+// closed at once would say nothing.
+TEST_F(Confmend, TheUndoCommandWaitsForAKeyWithoutTheProgram) {
+  const std::string beside = home_ / "download";
+  make_folders(beside);
+  std::filesystem::copy_file(CONFMEND_UNDO_COMMAND, beside + "/Undo last run.cmd");
+  ChildOptions options;
+  options.working_folder = home_.path();
+  options.environment = wine_environment(home_.path());
+  options.standard_input = "x";
+  const auto result = run_under_wine(
+      {"/usr/lib/wine/wine64", "cmd", "/c", windows_spelling(beside + "/Undo last run.cmd")},
+      options);
+  EXPECT_EQ(result.exit_status, 1) << result.output << result.errors;
+  EXPECT_NE(result.output.find("confmend.exe is not in this folder"), std::string::npos)
+      << result.output;
+  EXPECT_NE(result.output.find("Press any key to continue"), std::string::npos) << result.output;
+}
+
+// The name of the newest run in the store, as the program gives it.
+std::string newest_run(const std::string& store) {
+  std::string newest;
+  unsigned long number = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(store)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("run-") && std::stoul(name.substr(4)) >= number) {
+      number = std::stoul(name.substr(4));
+      newest = name;
+    }
+  }
+  const time_t made = std::stol(newest.substr(newest.rfind('-') + 1));
+  struct tm local {};
+  localtime_r(&made, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+  return std::string("the run of ") + text;
+}
+
+// An undo started while a run waits for its turn waits for that run to end, then takes back
+// every file it changed; a file that could not be written keeps the run open, and the next
+// undo finishes it first.
+TEST_F(Confmend, AnUndoDuringARunWaitsAndTakesBackEveryFile) {
+  point_registry_at(steam_);
+  const std::string store = program().undo_store(home_.path());
+  std::filesystem::remove_all(store);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  for (int game = 0; game < 20; ++game) {
+    make_folders(steam_ + "/game" + std::to_string(game));
+    write_file(steam_ + "/game" + std::to_string(game) + "/dosbox.conf", "fullscreen=false\r\n");
+  }
+  ChildOptions options;
+  options.working_folder = work_;
+  options.environment = wine_environment(home_.path());
+  options.time_limit = std::chrono::seconds(60);
+  // The run waits while another holds the tree; the undo, started then, waits for the run.
+  const auto result =
+      run_under_wine({"/bin/sh", "-c",
+                      "\"$0\" \"$2\" \"$3\" 'D:(A;;0x00100001;;;WD)' 3000 >held.txt & "
+                      "while [ ! -s held.txt ]; do sleep 0.05; done; "
+                      "\"$0\" \"$1\" </dev/null >run.txt & "
+                      "while ! grep -q Waiting run.txt; do sleep 0.05; done; "
+                      "\"$0\" \"$1\" --undo </dev/null >undo.txt; echo $? >status.txt; wait",
+                      "/usr/lib/wine/wine64", CONFMEND_WINDOWS_PROGRAM, CONFMEND_HOLD_MUTEX,
+                      windows_spelling(steam_)},
+                     options);
+  ASSERT_EQ(result.exit_status, 0) << result.output << result.errors;
+  const std::string undo = read_file(work_ + "/undo.txt");
+  EXPECT_EQ(read_file(work_ + "/status.txt"), "0\n") << undo;
+  EXPECT_TRUE(undo.starts_with(lines({"Waiting for " + newest_run(store) + " to finish"}))) << undo;
+  EXPECT_EQ(count_of("Restored: ", undo), 20u) << undo;
+  EXPECT_NE(undo.find(lines({"20 of 20 files were restored."})), std::string::npos) << undo;
+  for (int game = 0; game < 20; ++game) {
+    EXPECT_EQ(read_file(steam_ + "/game" + std::to_string(game) + "/dosbox.conf"),
+              "fullscreen=false\r\n");
+  }
+
+  // A read-only file is left, and the run stays open until it is given back.
+  ASSERT_EQ(run().exit_status, 0);
+  const std::string locked = steam_ + "/game3/dosbox.conf";
+  chmod(locked.c_str(), 0444);
+  const auto left = run_with({"--undo"});
+  chmod(locked.c_str(), 0644);
+  EXPECT_EQ(left.exit_status, 1);
+  EXPECT_NE(left.output.find(lines({"Cannot write to file " + spelled(locked)})), std::string::npos)
+      << left.output;
+  EXPECT_NE(left.output.find(lines({"19 of 20 files were restored."})), std::string::npos)
+      << left.output;
+  const auto finished = run_with({"--undo"});
+  EXPECT_EQ(finished.exit_status, 0);
+  EXPECT_EQ(finished.output,
+            lines({"Finishing " + newest_run(store) + " first: 1 file was left last time.",
+                   "Restored: " + spelled(locked), "1 of 1 file was restored."}) +
+                prompt());
+  EXPECT_EQ(read_file(locked), "fullscreen=false\r\n");
+  std::filesystem::remove_all(store);
 }
 
 // Written to a file, the output is the UTF-8 bytes of every name, whatever the console's
