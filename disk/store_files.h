@@ -36,7 +36,13 @@ void give_to_owner(const Folder& folder, const std::string& name, const StoreOwn
 // Whether only the store's owner could have put what is in the store there: the store and
 // every folder and link on its path belong to that user or to root (the administrator), and
 // the store and what it holds may be written by nobody else. Where it may not, what and why.
-enum class Trust { kPrivate, kOtherOwner, kOthersMayWrite, kCannotTell };
+enum class Trust {
+  kPrivate,
+  kOtherOwner,
+  kOthersMayWrite,
+  kCannotTell,
+  kAltered,  // a kept old file no longer holds what it held when it was kept
+};
 struct StoreTrust {
   Trust trust = Trust::kPrivate;
   std::string path;         // what is not private
