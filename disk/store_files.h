@@ -33,9 +33,11 @@ bool make_folders(const std::string& path, SystemError& error, const StoreOwner&
 // Gives the file or folder `name` in the folder to the store's owner, where it is to be given.
 void give_to_owner(const Folder& folder, const std::string& name, const StoreOwner& owner);
 
-// Whether only the store's owner could have put what is in the store there: the store and
-// every folder and link on its path belong to that user or to root (the administrator), and
-// the store and what it holds may be written by nobody else. Where it may not, what and why.
+// Whether only the store's owner could have put what is in the store there. On POSIX: the
+// store and every folder and link on its path belong to that user or to root, and the store
+// and what it holds may be written by nobody else. On Windows: the store and what it holds
+// belong to the user (or to SYSTEM or the Administrators), and their access control lists let
+// nobody else write. Where it may not, what and why.
 enum class Trust {
   kPrivate,
   kOtherOwner,
@@ -46,7 +48,8 @@ enum class Trust {
 struct StoreTrust {
   Trust trust = Trust::kPrivate;
   std::string path;         // what is not private
-  std::uint32_t owner = 0;  // whom it belongs to
+  std::uint32_t owner = 0;  // whom it belongs to (POSIX: the user's number, 0 for root)
+  std::string owner_name;   // Windows: the account it belongs to, as Windows names it
   SystemError error;        // kCannotTell: why
 };
 StoreTrust trust_in_store(const std::string& store, const StoreOwner& owner);

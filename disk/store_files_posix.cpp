@@ -108,11 +108,11 @@ namespace {
 StoreTrust trust_in(const struct stat& info, const std::string& path, const StoreOwner& owner,
                     bool written_by_store) {
   if (info.st_uid != 0 && info.st_uid != owner.user) {
-    return {Trust::kOtherOwner, path, static_cast<std::uint32_t>(info.st_uid), {}};
+    return {Trust::kOtherOwner, path, static_cast<std::uint32_t>(info.st_uid), "", {}};
   }
   // A link's own mode means nothing; a folder above the store may be shared, as /home is.
   if (written_by_store && !S_ISLNK(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return {Trust::kOthersMayWrite, path, static_cast<std::uint32_t>(info.st_uid), {}};
+    return {Trust::kOthersMayWrite, path, static_cast<std::uint32_t>(info.st_uid), "", {}};
   }
   return {};
 }
@@ -123,7 +123,7 @@ StoreTrust trust_in_path(const std::string& path, const StoreOwner& owner) {
     const std::string part = path.substr(0, end);
     struct stat info {};
     if (lstat(part.c_str(), &info) != 0) {
-      return {Trust::kCannotTell, part, 0, last_system_error()};
+      return {Trust::kCannotTell, part, 0, "", last_system_error()};
     }
     StoreTrust trust = trust_in(info, part, owner, end == std::string::npos);
     if (trust.trust != Trust::kPrivate || end == std::string::npos) {
@@ -142,7 +142,7 @@ StoreTrust trust_in_store(const std::string& store, const StoreOwner& owner) {
   // And where its links lead, folder by folder.
   char* resolved = realpath(store.c_str(), nullptr);
   if (resolved == nullptr) {
-    return {Trust::kCannotTell, store, 0, last_system_error()};
+    return {Trust::kCannotTell, store, 0, "", last_system_error()};
   }
   const std::string real(resolved);
   std::free(resolved);
@@ -153,7 +153,7 @@ StoreTrust trust_in_store_item(const Folder& folder, const std::string& name,
                                const StoreOwner& owner) {
   struct stat info {};
   if (fstatat(static_cast<int>(folder.handle()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    return {Trust::kCannotTell, folder.path_of(name), 0, last_system_error()};
+    return {Trust::kCannotTell, folder.path_of(name), 0, "", last_system_error()};
   }
   return trust_in(info, folder.path_of(name), owner, true);
 }

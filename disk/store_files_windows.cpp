@@ -1,4 +1,7 @@
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <ctime>
@@ -26,22 +29,103 @@ std::string user_state_folder() {
   }
 }
 
-// Made by the user running confmend, the store is that user's; what an elevated run makes
-// is not yet given to the user who started it.
+// Made by the user running confmend, the store is that user's. What an elevated run makes is
+// not yet given to the user who started it; the Administrators, who own it, are trusted.
 StoreOwner store_owner_for(const std::string&) {
   return {};
 }
 
 void give_to_owner(const Folder&, const std::string&, const StoreOwner&) {}
 
-// The store's access control lists are not yet read: a folder in %LOCALAPPDATA% is the user's
-// own unless the user or an administrator shared it.
-StoreTrust trust_in_store(const std::string&, const StoreOwner&) {
-  return {};
+namespace {
+
+// The user this process runs as; empty when it cannot be told.
+std::vector<BYTE> user_of_process() {
+  HANDLE token = nullptr;
+  std::vector<BYTE> user;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    return user;
+  }
+  DWORD size = 0;
+  (void)GetTokenInformation(token, TokenUser, nullptr, 0, &size);  // tells the size
+  user.resize(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
+    user.clear();
+  }
+  (void)CloseHandle(token);  // a handle only queried
+  return user;
 }
 
-StoreTrust trust_in_store_item(const Folder&, const std::string&, const StoreOwner&) {
-  return {};
+// The user, SYSTEM and the Administrators may own and write the store; nobody else.
+bool is_trusted(PSID sid, PSID user) {
+  return (user != nullptr && EqualSid(sid, user)) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+         IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+         IsWellKnownSid(sid, WinCreatorOwnerSid);
+}
+
+std::string account_name(PSID sid) {
+  wchar_t name[256], domain[256];
+  DWORD name_size = 256, domain_size = 256;
+  SID_NAME_USE use;
+  if (!LookupAccountSidW(nullptr, sid, name, &name_size, domain, &domain_size, &use)) {
+    wchar_t* text = nullptr;
+    std::string shown = ConvertSidToStringSidW(sid, &text) ? utf8_from_wide(text) : "unknown";
+    (void)LocalFree(text);  // fails only on a handle that is not one
+    return shown;
+  }
+  return utf8_from_wide(domain_size > 0 ? std::wstring(domain) + L"\\" + name : name);
+}
+
+// Rights that let another account change what the store holds.
+constexpr ACCESS_MASK kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                 FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                 WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+StoreTrust trust_in_path(const std::string& path) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::wstring wide = extended_path(path);
+  const DWORD refused = GetNamedSecurityInfoW(
+      wide.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+      nullptr, &dacl, nullptr, &descriptor);
+  if (refused != ERROR_SUCCESS) {
+    return {Trust::kCannotTell, path, 0, "", SystemError{static_cast<int>(refused)}};
+  }
+  std::vector<BYTE> user = user_of_process();
+  const PSID me = user.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  StoreTrust trust;
+  if (owner == nullptr || !is_trusted(owner, me)) {
+    trust = {Trust::kOtherOwner, path, 0, owner ? account_name(owner) : "nobody", {}};
+  } else if (dacl == nullptr) {
+    trust = {Trust::kOthersMayWrite, path, 0, account_name(owner), {}};  // no list: all may
+  } else {
+    for (DWORD at = 0; at < dacl->AceCount; ++at) {
+      void* entry = nullptr;
+      if (!GetAce(dacl, at, &entry)) {
+        continue;
+      }
+      const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+      const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+      if (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && (allowed->Mask & kWriting) != 0 &&
+          (allowed->Header.AceFlags & INHERIT_ONLY_ACE) == 0 && !is_trusted(sid, me)) {
+        trust = {Trust::kOthersMayWrite, path, 0, account_name(owner), {}};
+        break;
+      }
+    }
+  }
+  (void)LocalFree(descriptor);  // fails only on a handle that is not one
+  return trust;
+}
+
+}  // namespace
+
+StoreTrust trust_in_store(const std::string& store, const StoreOwner&) {
+  return trust_in_path(store);
+}
+
+StoreTrust trust_in_store_item(const Folder& folder, const std::string& name, const StoreOwner&) {
+  return trust_in_path(folder.path_of(name));
 }
 
 // Held without sharing its writing: another process that asks to write it is refused, for as

@@ -24,7 +24,9 @@ std::string files_of(std::size_t done, std::size_t files, bool dry_run) {
 }  // namespace
 
 std::string store_problem_text(const StoreTrust& trust) {
-  const std::string owner = trust.owner == 0 ? "root" : "user " + std::to_string(trust.owner);
+  const std::string owner = !trust.owner_name.empty() ? trust.owner_name
+                            : trust.owner == 0        ? "root"
+                                                      : "user " + std::to_string(trust.owner);
   switch (trust.trust) {
     case Trust::kOtherOwner:
       return shown_path(trust.path) + " belongs to " + owner + ", not to you";

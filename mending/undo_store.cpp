@@ -267,7 +267,7 @@ void read_log(std::string_view text, EntryRecords& records) {
 }
 
 StoreTrust cannot_read(const std::string& path) {
-  return {Trust::kCannotTell, path, 0, last_system_error()};
+  return {Trust::kCannotTell, path, 0, "", last_system_error()};
 }
 
 }  // namespace
@@ -568,7 +568,7 @@ EntryRecords read_entry(const OpenStore& store, const UndoEntry& entry) {
                                                SIZE_MAX / 4) != ReadResult::kRead ||
                                copy.old_bytes.size() != copy.old_size ||
                                bytes_digest(copy.old_bytes) != copy.old_digest)) {
-      records.problem = {Trust::kAltered, folder.path_of(copy.link), 0, {}};
+      records.problem = {Trust::kAltered, folder.path_of(copy.link), 0, "", {}};
       return records;
     }
   }

@@ -359,7 +359,7 @@ UndoCount undo_last_run(const OpenStore& store, const std::vector<Folder>& trees
       SystemError error;
       if (mode == MendingMode::kWrite && !mark_entry(store, *entry, UndoEntry::kSkipped, error)) {
         report.cannot_read(entry->made,
-                           {Trust::kCannotTell, store.folder.path_of(entry->name), 0, error});
+                           {Trust::kCannotTell, store.folder.path_of(entry->name), 0, "", error});
         count.result = UndoCount::kUnreadable;
         return count;
       }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <initializer_list>
 #include <string>
 
@@ -24,6 +25,17 @@ inline std::size_t count_of(const std::string& part, const std::string& text) {
     ++count;
   }
   return count;
+}
+
+// How the program names the run whose undo store entry is `entry` ("run-7-1796824980"): "the
+// run of 2026-12-09 14:03", in local time.
+inline std::string run_of_entry(const std::string& entry) {
+  const time_t made = std::stol(entry.substr(entry.rfind('-') + 1));
+  struct tm local {};
+  localtime_r(&made, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+  return std::string("the run of ") + text;
 }
 
 // A sandbox for one run: a HOME, a working folder and an empty Steam library inside it. The

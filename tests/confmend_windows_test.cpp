@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -369,6 +368,18 @@ TEST_F(Confmend, MendsEveryFileBesideAScannerThatHoldsNewFiles) {
   EXPECT_NE(read_file(work_ + "/beside.txt").find("held"), std::string::npos);
 }
 
+// The undo command, put in `beside`, run by the command interpreter as a double-click runs it.
+ChildResult run_undo_command(const std::string& home, const std::string& beside) {
+  std::filesystem::copy_file(CONFMEND_UNDO_COMMAND, beside + "/Undo last run.cmd");
+  ChildOptions options;
+  options.working_folder = home;
+  options.environment = wine_environment(home);
+  options.standard_input = "x";
+  return run_under_wine(
+      {"/usr/lib/wine/wine64", "cmd", "/c", windows_spelling(beside + "/Undo last run.cmd")},
+      options);
+}
+
 // The command the zip holds beside the program takes the last run back by a double-click:
 // the command interpreter runs the program from the command's own folder.
 TEST_F(Confmend, TakesTheLastRunBackWithTheCommandBesideTheProgram) {
@@ -380,14 +391,7 @@ TEST_F(Confmend, TakesTheLastRunBackWithTheCommandBesideTheProgram) {
   const std::string beside = home_ / "download";
   make_folders(beside);
   std::filesystem::copy_file(CONFMEND_WINDOWS_PROGRAM, beside + "/confmend.exe");
-  std::filesystem::copy_file(CONFMEND_UNDO_COMMAND, beside + "/Undo last run.cmd");
-  ChildOptions options;
-  options.working_folder = home_.path();
-  options.environment = wine_environment(home_.path());
-  options.standard_input = "x";
-  const auto result = run_under_wine(
-      {"/usr/lib/wine/wine64", "cmd", "/c", windows_spelling(beside + "/Undo last run.cmd")},
-      options);
+  const auto result = run_undo_command(home_.path(), beside);
   EXPECT_EQ(result.exit_status, 0) << result.output << result.errors;
   EXPECT_NE(result.output.find("Restored: " + spelled(steam_ + "/game.conf")), std::string::npos)
       << result.output;
@@ -395,19 +399,34 @@ TEST_F(Confmend, TakesTheLastRunBackWithTheCommandBesideTheProgram) {
   std::filesystem::remove_all(program().undo_store(home_.path()));
 }
 
+// A store whose access control list lets others write to it (Wine gives a folder open to every
+// Unix user such a list) is refused: the run changes no file, the undo gives nothing back.
+TEST_F(Confmend, RefusesAnUndoStoreOthersMayWriteTo) {
+  point_registry_at(steam_);
+  const std::string store = program().undo_store(home_.path());
+  std::filesystem::remove_all(store);
+  make_folders(store);
+  chmod(store.c_str(), 0777);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  write_file(steam_ + "/game.conf", "fullscreen=false\n");
+  const auto result = run();
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.output.find("Cannot keep copies to undo this run in "), std::string::npos)
+      << result.output;
+  EXPECT_NE(result.output.find("  other users may write to "), std::string::npos) << result.output;
+  EXPECT_EQ(read_file(steam_ + "/game.conf"), "fullscreen=false\n");
+  const auto undo = run_with({"--undo"});
+  EXPECT_EQ(undo.exit_status, 1);
+  EXPECT_TRUE(undo.output.starts_with("Cannot use the undo store ")) << undo.output;
+  std::filesystem::remove_all(store);
+}
+
 // Without confmend.exe beside it, the command says so and waits for a key: a window that
 // closed at once would say nothing.
 TEST_F(Confmend, TheUndoCommandWaitsForAKeyWithoutTheProgram) {
   const std::string beside = home_ / "download";
   make_folders(beside);
-  std::filesystem::copy_file(CONFMEND_UNDO_COMMAND, beside + "/Undo last run.cmd");
-  ChildOptions options;
-  options.working_folder = home_.path();
-  options.environment = wine_environment(home_.path());
-  options.standard_input = "x";
-  const auto result = run_under_wine(
-      {"/usr/lib/wine/wine64", "cmd", "/c", windows_spelling(beside + "/Undo last run.cmd")},
-      options);
+  const auto result = run_undo_command(home_.path(), beside);
   EXPECT_EQ(result.exit_status, 1) << result.output << result.errors;
   EXPECT_NE(result.output.find("confmend.exe is not in this folder"), std::string::npos)
       << result.output;
@@ -425,12 +444,7 @@ std::string newest_run(const std::string& store) {
       newest = name;
     }
   }
-  const time_t made = std::stol(newest.substr(newest.rfind('-') + 1));
-  struct tm local {};
-  localtime_r(&made, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-  return std::string("the run of ") + text;
+  return run_of_entry(newest);
 }
 
 // An undo started while a run waits for its turn waits for that run to end, then takes back

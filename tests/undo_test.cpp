@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -41,16 +40,6 @@ class Undo : public Confmend {
       names.push_back(name);
     }
     return names;
-  }
-
-  // When the entry's run began, as the program names it: "the run of 2026-12-09 14:03".
-  static std::string run_of(const std::string& entry) {
-    const time_t made = std::stol(entry.substr(entry.rfind('-') + 1));
-    struct tm local {};
-    localtime_r(&made, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-    return std::string("the run of ") + text;
   }
 
   // `count` games, each with one file, its bytes by its number.
@@ -96,7 +85,8 @@ TEST_F(Undo, AnUndoDuringARunTakesBackEveryFile) {
   const std::string undo = read_file(work_ + "/undo");
   EXPECT_EQ(read_file(work_ + "/status"), "0\n") << undo;
   ASSERT_EQ(entries().size(), 1u);
-  EXPECT_TRUE(undo.starts_with("Waiting for " + run_of(entries()[0]) + " to finish\n")) << undo;
+  EXPECT_TRUE(undo.starts_with("Waiting for " + run_of_entry(entries()[0]) + " to finish\n"))
+      << undo;
   EXPECT_EQ(count_of("Restored: ", undo), 3000u);
   EXPECT_TRUE(undo.ends_with(lines({"3000 of 3000 files were restored."}) + prompt())) << undo;
   expect_bytes(files);
@@ -150,7 +140,7 @@ TEST_F(Undo, AFileLeftIsGivenBackByTheNextUndoBeforeAnyOlderRun) {
   const auto finished = run_with({"--undo"});
   EXPECT_EQ(finished.exit_status, 0);
   EXPECT_EQ(finished.output,
-            lines({"Finishing " + run_of(newest) + " first: 1 file was left last time.",
+            lines({"Finishing " + run_of_entry(newest) + " first: 1 file was left last time.",
                    "Restored: " + kept, "1 of 1 file was restored."}) +
                 prompt());
   EXPECT_EQ(read_file(kept), "fullscreen=false\n");
@@ -186,11 +176,12 @@ TEST_F(Undo, ALibraryNotThereIsSaidAndGivenBackOnceItIs) {
   write_file(leftover, "what an undo killed while writing left");
   const auto back = run_with({"--undo"});
   EXPECT_EQ(back.exit_status, 0);
-  EXPECT_EQ(back.output,
-            lines({"Finishing " + run_of(entries().back()) + " first: 2 files were left last time.",
-                   "Restored: " + game + "0/dosbox.conf", "Restored: " + game + "1/dosbox.conf",
-                   "2 of 2 files were restored."}) +
-                prompt());
+  EXPECT_EQ(
+      back.output,
+      lines({"Finishing " + run_of_entry(entries().back()) + " first: 2 files were left last time.",
+             "Restored: " + game + "0/dosbox.conf", "Restored: " + game + "1/dosbox.conf",
+             "2 of 2 files were restored."}) +
+          prompt());
   expect_bytes(files);
   EXPECT_FALSE(fs::exists(leftover));
 }
@@ -237,7 +228,7 @@ TEST_F(Undo, AnEntryThatCannotBeReadIsSaidAndPassedOverOnlyWithSkip) {
   const auto refused = run_with({"--undo"}, as_nobody);
   EXPECT_EQ(refused.exit_status, 1);
   EXPECT_EQ(refused.output,
-            lines({"Cannot read the undo record of " + run_of(entries().back()) + ":",
+            lines({"Cannot read the undo record of " + run_of_entry(entries().back()) + ":",
                    "  " + entry + ": Permission denied",
                    "Nothing was changed. To pass that run over and take back the one before it: "
                    "confmend --undo --skip"}) +
@@ -246,7 +237,7 @@ TEST_F(Undo, AnEntryThatCannotBeReadIsSaidAndPassedOverOnlyWithSkip) {
   const auto skipped = run_with({"--undo", "--skip"}, as_nobody);
   EXPECT_EQ(skipped.exit_status, 1);
   EXPECT_EQ(skipped.output,
-            lines({"Passed over " + run_of(entries().back()) +
+            lines({"Passed over " + run_of_entry(entries().back()) +
                        "; its copies stay in the undo store until it ages out.",
                    "Left as it is, changed since the run: " + game, "0 of 1 file was restored.",
                    "1 file was left as it is; its copy stays in the undo store."}) +
