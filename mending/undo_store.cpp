@@ -327,7 +327,9 @@ OpenStore open_undo_store(const std::string& folder, bool make) {
   }
   store.folder = Folder::open(folder);
   if (!store.folder.is_open()) {
-    store.state = {StoreState::kCannotMake, last_system_error(), {}};
+    const SystemError error = last_system_error();
+    store.state = {
+        !make && says_not_found(error) ? StoreState::kNone : StoreState::kCannotMake, error, {}};
   }
   return store;
 }

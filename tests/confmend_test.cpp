@@ -360,6 +360,8 @@ TEST_F(Confmend, TakesEachRunBackNewestFirst) {
   point_registry_at(steam_);
   const std::string store = program().undo_store(home_.path());
   fs::remove_all(store);
+  EXPECT_EQ(run_with({"--undo"}).output, lines({"Nothing to undo."}) + prompt())
+      << "before any run";
   const std::string game = steam_ + "/game";
   make_folders(game);
   const std::string a = game + "/a.conf", b = game + "/b.conf", same = game + "/same.conf";
