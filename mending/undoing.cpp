@@ -263,6 +263,19 @@ std::optional<UndoEntry> newest_open_entry(const OpenStore& store,
   return std::nullopt;
 }
 
+// Whether the entry is still the newest one not wholly taken back, and its run has ended:
+// asked under the store's lock, under which runs number their entries, held for a moment.
+bool is_still_newest(const OpenStore& store, const UndoEntry& entry,
+                     const std::set<std::string>& passed_over) {
+  TreeLock lock;
+  SystemError error;
+  // Where this process may not take it, no run can number an entry under it either.
+  (void)lock.take(
+      store.folder, [] { return true; }, error);
+  const auto newest = newest_open_entry(store, passed_over);
+  return newest && newest->name == entry.name && !is_run_going(store.folder, entry);
+}
+
 enum class Taking { kTaken, kInterrupted };
 
 // Takes the locks of the trees in the order given; a tree this process may not lock is said,
@@ -395,16 +408,10 @@ UndoCount undo_last_run(const OpenStore& store, const std::vector<Folder>& trees
         count.result = UndoCount::kInterrupted;
         return count;
       }
-      // Under the store's lock, held for a moment: had a newer run ended, or another undo
-      // settled this one, while the trees were waited for, start over.
-      TreeLock store_lock;
-      SystemError error;
-      (void)store_lock.take(
-          store.folder, [] { return true; }, error);  // see the next line
-      const auto newest = newest_open_entry(store, passed_over);
-      if (!newest || newest->name != entry->name || is_run_going(store.folder, *entry)) {
-        continue;
+      if (!is_still_newest(store, *entry, passed_over)) {
+        continue;  // a newer run ended, or another undo settled this one, meanwhile
       }
+      // Its run has ended, and its trees are held: no other undo can settle any of it now.
       records = read_entry(store, *entry);
       if (records.problem.trust != Trust::kPrivate) {
         report.cannot_read(entry->made, records.problem);
