@@ -339,8 +339,8 @@ StoreState UndoStore::prepare() {
   if (store_.state.kind != StoreState::kReady) {
     return store_.state;
   }
-  // Numbered and pruned under the store's lock, which is held for moments only: runs hold
-  // their trees' locks before it, never while waiting for it.
+  // Numbered under the store's lock, held for a moment and never while waiting for another:
+  // an undo that holds trees' locks may wait for it, so it must never wait for theirs.
   TreeLock lock;
   SystemError error;
   if (lock.take(
