@@ -38,13 +38,7 @@ void give_to_owner(const Folder& folder, const std::string& name, const StoreOwn
 // and what it holds may be written by nobody else. On Windows: the store and what it holds
 // belong to the user (or to SYSTEM or the Administrators), and their access control lists let
 // nobody else write. Where it may not, what and why.
-enum class Trust {
-  kPrivate,
-  kOtherOwner,
-  kOthersMayWrite,
-  kCannotTell,
-  kAltered,  // a kept old file no longer holds what it held when it was kept
-};
+enum class Trust { kPrivate, kOtherOwner, kOthersMayWrite, kCannotTell };
 struct StoreTrust {
   Trust trust = Trust::kPrivate;
   std::string path;         // what is not private
