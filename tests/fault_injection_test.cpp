@@ -421,6 +421,10 @@ TEST_F(FaultInjection, KilledRunsAndUndosAreTakenBackExactly) {
       tally.damaged += given_back ? 0 : 1;
       EXPECT_TRUE(given_back) << path << " after round " << round << ":\n" << undone.output;
     }
+    // What a killed undo was writing is removed by the next.
+    if (kill_the_undo) {
+      EXPECT_EQ(every_file(steam_).size(), old_.size()) << "after round " << round;
+    }
   }
   tally.killed += killed_runs + killed_undos;
   std::printf("%d runs and %d undos killed, every file given back after each\n", killed_runs,
