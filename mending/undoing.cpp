@@ -35,19 +35,27 @@ const Folder* tree_named(const std::vector<Folder>& trees, const std::string& pa
   return tree == trees.end() ? nullptr : &*tree;
 }
 
+// The trees the copies lie in, in the order the run walked them.
+std::vector<std::string> trees_of(const std::vector<const KeptCopy*>& copies) {
+  std::vector<std::string> trees;
+  for (const KeptCopy* copy : copies) {
+    if (std::find(trees.begin(), trees.end(), copy->tree) == trees.end()) {
+      trees.push_back(copy->tree);
+    }
+  }
+  return trees;
+}
+
 // The copies left to settle, tree by tree in the order the run walked them, and in each the
 // order of their paths, so that the files of a folder come together.
 std::vector<const KeptCopy*> copies_to_settle(const EntryRecords& records) {
-  std::vector<std::string> trees;
   std::vector<const KeptCopy*> copies;
   for (const KeptCopy& copy : records.copies) {
     if (records.settled.count(copy.number) == 0) {
-      if (std::find(trees.begin(), trees.end(), copy.tree) == trees.end()) {
-        trees.push_back(copy.tree);
-      }
       copies.push_back(&copy);
     }
   }
+  const std::vector<std::string> trees = trees_of(copies);
   const auto tree_order = [&](const KeptCopy* copy) {
     return std::find(trees.begin(), trees.end(), copy->tree) - trees.begin();
   };
@@ -308,16 +316,6 @@ Taking take_tree_locks(const std::vector<std::string>& paths, const std::vector<
     locks.push_back(std::move(lock));
   }
   return Taking::kTaken;
-}
-
-std::vector<std::string> trees_of(const std::vector<const KeptCopy*>& copies) {
-  std::vector<std::string> trees;
-  for (const KeptCopy* copy : copies) {
-    if (std::find(trees.begin(), trees.end(), copy->tree) == trees.end()) {
-      trees.push_back(copy->tree);
-    }
-  }
-  return trees;
 }
 
 }  // namespace
