@@ -27,7 +27,7 @@ struct ReadingAhead {
 // it is gone, one that came meanwhile ends the process.
 class TreeMending {
  public:
-  // Threads mending at once, at most (the benchmark's figures are in the README).
+  // Threads mending at once, at most (the benchmark's figures are in docs/design.md).
   static constexpr std::size_t kThreads = 32;
 
   // Files are mended on up to `threads` threads at once, fewer where the open file limit is
