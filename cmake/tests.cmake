@@ -6,6 +6,7 @@ target_include_directories(confmend_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_D
 
 add_executable(confmend_unit_tests
   disk/file_writing_test.cpp
+  disk/ordered_jobs_test.cpp
   driver/options_test.cpp
   driver/unified_diff_test.cpp
   encoding/utf16_test.cpp
@@ -15,7 +16,6 @@ add_executable(confmend_unit_tests
   settings/setting_line_test.cpp
   settings/setting_table_test.cpp
   mending/config_rewriter_test.cpp
-  mending/ordered_jobs_test.cpp
   mending/text_accumulator_test.cpp
   mending/undo_store_test.cpp
   steam/key_values_test.cpp

@@ -10,6 +10,7 @@
 
 #include "disk/folder.h"
 #include "disk/linux_file.h"
+#include "disk/read_ahead.h"
 
 namespace {
 
@@ -62,6 +63,31 @@ bool is_dot_or_dot_dot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// Gives `visit` the name and type of each entry of the open folder but "." and "..", for as
+// long as it says to go on. False when the folder cannot be read.
+template <typename Visit>
+bool for_each_entry(int fd, char* buffer, std::size_t size, const Visit& visit) {
+  for (;;) {
+    const ssize_t got = getdents64(fd, buffer, size);
+    if (got == 0) {
+      return true;
+    }
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    for (ssize_t at = 0; at < got;) {
+      const auto* found = reinterpret_cast<const dirent64*>(buffer + at);
+      at += found->d_reclen;
+      if (!is_dot_or_dot_dot(found->d_name) && !visit(found->d_name, found->d_type)) {
+        return true;
+      }
+    }
+  }
+}
+
 std::optional<FileIdentity> identity_of(int fd) {
   struct stat info;
   if (fstat(fd, &info) != 0) {
@@ -104,27 +130,44 @@ bool Folder::list(std::vector<FolderEntry>& entries) const {
   if (lseek(fd, 0, SEEK_SET) != 0) {
     return false;
   }
-  constexpr std::size_t kBuffer = 64 * 1024;
-  alignas(dirent64) static thread_local char buffer[kBuffer];
-  for (;;) {
-    const ssize_t got = getdents64(fd, buffer, kBuffer);
-    if (got == 0) {
-      return true;
-    }
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    for (ssize_t at = 0; at < got;) {
-      const auto* found = reinterpret_cast<const dirent64*>(buffer + at);
-      at += found->d_reclen;
-      if (!is_dot_or_dot_dot(found->d_name)) {
-        entries.push_back(entry_of(fd, found->d_name, found->d_type));
-      }
-    }
+  alignas(dirent64) static thread_local char buffer[64 * 1024];
+  return for_each_entry(fd, buffer, sizeof buffer, [&](const char* name, unsigned char type) {
+    entries.push_back(entry_of(fd, name, type));
+    return true;
+  });
+}
+
+namespace {
+
+// Listed through the walk's folders, and never through a link. What is listed is not kept:
+// listing it is the point, so that the walk finds it in the cache.
+void list_below(int at, const char* name, int levels, const std::atomic<bool>& stop) {
+  const int fd =
+      open_keeping_access_time(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    return;
   }
+  alignas(dirent64) char buffer[8192];
+  (void)for_each_entry(fd, buffer, sizeof buffer, [&](const char* entry, unsigned char type) {
+    if (levels > 1 && type == DT_DIR) {
+      list_below(fd, entry, levels - 1, stop);
+    }
+    return !stop;
+  });
+  (void)::close(fd);  // only read through
+}
+
+}  // namespace
+
+void list_folders_below(const Folder& folder, std::string_view name, int levels,
+                        const std::atomic<bool>& stop) {
+  char entry[256];
+  if (name.size() >= sizeof entry) {
+    return;
+  }
+  name.copy(entry, name.size());
+  entry[name.size()] = '\0';
+  list_below(descriptor(folder.handle()), entry, levels, stop);
 }
 
 namespace {

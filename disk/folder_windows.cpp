@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "disk/folder.h"
+#include "disk/read_ahead.h"
 #include "disk/windows_file.h"
 #include "disk/windows_handle.h"
 #include "disk/windows_path.h"
@@ -37,6 +38,30 @@ HANDLE open_folder_handle(const std::string& path, Follow follow) {
 
 bool is_dot_or_dot_dot(std::wstring_view name) {
   return name == L"." || name == L"..";
+}
+
+// Gives `visit` the name and attributes of each entry of the open folder but "." and "..",
+// for as long as it says to go on. False when the folder cannot be read, GetLastError()
+// telling why.
+template <typename Visit>
+bool for_each_entry(HANDLE folder, char* buffer, DWORD size, const Visit& visit) {
+  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  for (;; kind = FileIdBothDirectoryInfo) {
+    if (!GetFileInformationByHandleEx(folder, kind, buffer, size)) {
+      return GetLastError() == ERROR_NO_MORE_FILES;
+    }
+    for (const char* at = buffer;;) {
+      const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+      const std::wstring_view name(found->FileName, found->FileNameLength / sizeof(WCHAR));
+      if (!is_dot_or_dot_dot(name) && !visit(name, found->FileAttributes)) {
+        return true;
+      }
+      if (found->NextEntryOffset == 0) {
+        break;
+      }
+      at += found->NextEntryOffset;
+    }
+  }
 }
 
 // Only the directory bit is asked: junctions and folder links carry it and are followed.
@@ -107,28 +132,49 @@ std::optional<FileIdentity> Folder::identity() const {
 // The folder that was opened and checked is the one listed, through its handle.
 bool Folder::list(std::vector<FolderEntry>& entries) const {
   alignas(8) static thread_local char buffer[64 * 1024];
-  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-  for (;; kind = FileIdBothDirectoryInfo) {
-    if (!GetFileInformationByHandleEx(handle_of(handle_), kind, buffer, sizeof buffer)) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_NO_MORE_FILES) {
-        return true;
-      }
-      return kind == FileIdBothDirectoryRestartInfo && is_unsupported(error) &&
-             list_by_name(path_, entries);
-    }
-    for (const char* at = buffer;;) {
-      const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-      const std::wstring_view name(found->FileName, found->FileNameLength / sizeof(WCHAR));
-      if (!is_dot_or_dot_dot(name)) {
-        entries.push_back(entry_of(name, found->FileAttributes));
-      }
-      if (found->NextEntryOffset == 0) {
-        break;
-      }
-      at += found->NextEntryOffset;
-    }
+  const std::size_t before = entries.size();
+  const bool listed = for_each_entry(handle_of(handle_), buffer, sizeof buffer,
+                                     [&](std::wstring_view name, DWORD attributes) {
+                                       entries.push_back(entry_of(name, attributes));
+                                       return true;
+                                     });
+  return listed || (entries.size() == before && is_unsupported(GetLastError()) &&
+                    list_by_name(path_, entries));
+}
+
+namespace {
+
+// Opened as what the name is, so that a folder swapped for a link or junction leads nowhere:
+// such a folder is not followed either. What is listed is not kept: listing it is the point,
+// so that the walk finds it in the cache.
+void list_below(std::wstring& path, int levels, const std::atomic<bool>& stop) {
+  const OwnedHandle folder(CreateFileW(
+      path.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder) {
+    return;
   }
+  alignas(8) char buffer[8192];
+  (void)for_each_entry(folder.get(), buffer, sizeof buffer,
+                       [&](std::wstring_view name, DWORD attributes) {
+                         if (levels > 1 && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                             (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                           const std::size_t size = path.size();
+                           path.append(L"\\").append(name);
+                           list_below(path, levels - 1, stop);
+                           path.resize(size);
+                         }
+                         return !stop;
+                       });
+}
+
+}  // namespace
+
+// Windows opens nothing relative to a folder: the one offered is reached by its path.
+void list_folders_below(const Folder& folder, std::string_view name, int levels,
+                        const std::atomic<bool>& stop) {
+  std::wstring path = extended_path(folder.path_of(name));
+  list_below(path, levels, stop);
 }
 
 // By where the file system says the folders are: spelled exactly so, the path leads through

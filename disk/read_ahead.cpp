@@ -1,9 +1,7 @@
 #include "disk/read_ahead.h"
 
 ReadAhead::ReadAhead(std::size_t threads)
-    : threads_(threads),
-      slots_(threads * 2),
-      start_{[](void* self) { static_cast<ReadAhead*>(self)->list_offered(); }, this} {}
+    : threads_(threads), slots_(threads * 2), listing_(threads, OrderedJobs::Priority::kLowest) {}
 
 ReadAhead::~ReadAhead() {
   finish();
@@ -17,16 +15,15 @@ bool ReadAhead::offer(const std::shared_ptr<const Folder>& folder, std::string_v
   if (threads_ == 0) {
     return false;
   }
-  if (running_.empty()) {
+  if (listing_.in_hand() == 0) {
     stopping_ = false;
     for (std::size_t i = 0; i < threads_; ++i) {
-      const std::intptr_t thread = start_small_thread(start_);
-      if (thread == -1) {
+      std::function<void()> list = [this] { list_offered(); };
+      if (!listing_.try_push(list)) {
         break;
       }
-      running_.push_back(thread);
     }
-    if (running_.empty()) {
+    if (listing_.in_hand() == 0) {
       return false;
     }
   }
@@ -59,10 +56,10 @@ void ReadAhead::finish() {
     stopping_ = true;
   }
   offered_.notify_all();
-  for (const std::intptr_t thread : running_) {
-    wait_for_thread(thread);
+  while (listing_.in_hand() > 0) {
+    listing_.wait_for_oldest();
+    listing_.take_oldest();
   }
-  running_.clear();
   for (Slot& slot : slots_) {
     slot = Slot();
   }

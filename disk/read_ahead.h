@@ -13,12 +13,7 @@
 #include <vector>
 
 #include "disk/folder.h"
-
-// What a thread runs.
-struct ThreadStart {
-  void (*run)(void* context);
-  void* context;
-};
+#include "disk/ordered_jobs.h"
 
 // Lists folders ahead of a walk, on a few threads of its own, so that the walk finds them in
 // the cache instead of waiting for the disk one folder at a time. Nothing it reads is kept:
@@ -68,13 +63,8 @@ class ReadAhead {
   std::vector<Slot> slots_;
   std::uint64_t offers_ = 0;
   std::atomic<bool> stopping_{false};
-  const ThreadStart start_;
-  std::vector<std::intptr_t> running_;
+  OrderedJobs listing_;  // last: its threads end before what they use goes
 };
-
-// How many blocks the calling thread has read from disks so far, where the system counts
-// them (Linux); none where it does not.
-std::optional<std::uint64_t> blocks_read_by_this_thread();
 
 // The platform's part, for read_ahead.cpp alone.
 
@@ -82,9 +72,5 @@ std::optional<std::uint64_t> blocks_read_by_this_thread();
 // are no link, until `stop` is set.
 void list_folders_below(const Folder& folder, std::string_view name, int levels,
                         const std::atomic<bool>& stop);
-// A thread with a small stack (it only lists folders) running `start`, which the caller keeps
-// until the thread has ended; -1 when none could be started. And waiting for it to end.
-std::intptr_t start_small_thread(const ThreadStart& start);
-void wait_for_thread(std::intptr_t thread);
 
 #endif  // CONFMEND_DISK_READ_AHEAD_H_

@@ -5,9 +5,8 @@
 #include <map>
 #include <optional>
 
-#include <pthread.h>
-
 #include "disk/file_writing.h"
+#include "disk/ordered_jobs.h"
 #include "mending/line_end.h"
 #include "settings/dosbox_properties.h"
 #include "settings/setting_line.h"
@@ -287,9 +286,9 @@ namespace {
 
 // The undo copy of a file whose bytes change, to be kept before the file is. A large file's
 // is kept on a thread of its own while its temporary file is written: both writes, and both
-// flushes, then go on at once (on a thread of ordinary priority: the read-ahead's idle ones
-// would let a busy machine hold the run back). A small file's is kept at once, where a thread
-// would cost more than it saves, and the file is not touched when it cannot be.
+// flushes, then go on at once (at ordinary priority: a busy machine must not hold the run
+// back). A small file's is kept at once, where a thread would cost more than it saves, and
+// the file is not touched when it cannot be.
 class CopyKeeping {
  public:
   using Keep = std::function<bool(std::string_view, std::string_view, SystemError&)>;
@@ -301,32 +300,21 @@ class CopyKeeping {
       return;
     }
     if (old_bytes.size() >= kAlongsideFrom) {
-      pthread_attr_t small;
-      started_ = pthread_attr_init(&small) == 0 &&
-                 pthread_attr_setstacksize(&small, 512 * 1024) == 0 &&
-                 pthread_create(&thread_, &small, keep_on_thread, this) == 0;
-      (void)pthread_attr_destroy(&small);  // fails only on a wrong argument
+      std::function<void()> job = [this] { keep(); };
+      if (!alongside_.emplace(1).try_push(job)) {
+        alongside_.reset();
+      }
     }
-    if (!started_) {
+    if (!alongside_) {
       keep();
     }
   }
-  ~CopyKeeping() {
-    if (started_) {
-      (void)pthread_join(thread_, nullptr);  // fails only on a wrong argument
-    }
-  }
-  CopyKeeping(const CopyKeeping&) = delete;
-  CopyKeeping& operator=(const CopyKeeping&) = delete;
 
   // Whether the copy, kept at once, is known already not to be kept; why in `error`.
-  bool refused(SystemError& error) { return !started_ && !kept(error); }
+  bool refused(SystemError& error) { return !alongside_ && !kept(error); }
   // Whether the copy is kept, on stable storage (or none is wanted); why not in `error`.
   bool kept(SystemError& error) {
-    if (started_) {
-      (void)pthread_join(thread_, nullptr);  // as above
-      started_ = false;
-    }
+    alongside_.reset();  // waits for the copy
     if (!kept_) {
       error = error_;
     }
@@ -334,19 +322,14 @@ class CopyKeeping {
   }
 
  private:
-  static void* keep_on_thread(void* copy) {
-    static_cast<CopyKeeping*>(copy)->keep();
-    return nullptr;
-  }
   void keep() { kept_ = keep_(old_bytes_, new_bytes_, error_); }
 
   const Keep& keep_;
   const std::string_view old_bytes_;
   const std::string_view new_bytes_;
-  bool started_ = false;
-  pthread_t thread_{};
   bool kept_ = true;  // with nothing to keep
   SystemError error_;
+  std::optional<OrderedJobs> alongside_;  // last: its thread ends before what it uses goes
 };
 
 }  // namespace

@@ -11,11 +11,11 @@
 
 #include "console/interruptions.h"
 #include "disk/folder.h"
+#include "disk/ordered_jobs.h"
 #include "disk/whole_file.h"
 #include "mending/config_rewriter.h"
 #include "mending/file_claims.h"
 #include "mending/mending_report.h"
-#include "mending/ordered_jobs.h"
 #include "mending/undo_store.h"
 #include "settings/setting_table.h"
 

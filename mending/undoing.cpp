@@ -10,9 +10,9 @@
 
 #include "console/interruptions.h"
 #include "disk/file_writing.h"
+#include "disk/ordered_jobs.h"
 #include "disk/tree_lock.h"
 #include "disk/whole_file.h"
-#include "mending/ordered_jobs.h"
 
 namespace {
 

@@ -22,6 +22,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,9 +47,16 @@ bool names(const char* variable, const char* path) {
   return wanted != nullptr && path != nullptr && std::strcmp(wanted, path) == 0;
 }
 
+// The threads that read folders ahead of the walk run at the idle priority. What they open
+// and list is no part of the walk, and must not set off what a test aims at the walk's own
+// calls.
+bool is_reading_ahead() {
+  return sched_getscheduler(0) == SCHED_IDLE;
+}
+
 void sabotage(const char* trigger, const char* path) {
   static bool done = false;
-  if (done || !names(trigger, path)) {
+  if (done || !names(trigger, path) || is_reading_ahead()) {
     return;
   }
   done = true;

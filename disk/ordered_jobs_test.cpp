@@ -1,9 +1,11 @@
-#include "mending/ordered_jobs.h"
+#include "disk/ordered_jobs.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -44,6 +46,34 @@ TEST(OrderedJobs, GivesJobsBackInTheOrderHandedIn) {
     EXPECT_EQ(std::vector<int>(runs.size(), 1), runs) << threads << " threads";
     EXPECT_LE(static_cast<std::size_t>(most_at_once.load()), std::max<std::size_t>(threads, 1));
   }
+}
+
+// A thread is started only for a job that finds every thread busy: jobs handed in one at a
+// time all run on the one thread, however many are allowed.
+TEST(OrderedJobs, StartsNoMoreThreadsThanJobsInHand) {
+  OrderedJobs jobs(32);
+  std::set<std::thread::id> ran_on;
+  for (int job = 0; job < 50; ++job) {
+    jobs.push([&] { ran_on.insert(std::this_thread::get_id()); });
+    jobs.wait_for_oldest();
+    jobs.take_oldest();
+  }
+  EXPECT_EQ(ran_on.size(), 1u);
+  EXPECT_EQ(ran_on.count(std::this_thread::get_id()), 0u);
+}
+
+// Without a thread, try_push() leaves the job to its caller, unrun; push() runs it there.
+TEST(OrderedJobs, WithoutThreadsLeavesTheJobToTheCaller) {
+  OrderedJobs jobs(0);
+  int runs = 0;
+  std::function<void()> job = [&] { ++runs; };
+  EXPECT_FALSE(jobs.try_push(job));
+  EXPECT_EQ(runs, 0);
+  EXPECT_EQ(jobs.in_hand(), 0u);
+  ASSERT_TRUE(job);
+  jobs.push(job);
+  EXPECT_EQ(runs, 1);
+  EXPECT_TRUE(jobs.oldest_done());
 }
 
 }  // namespace
