@@ -60,6 +60,7 @@ target_sources(confmend_unit_tests PRIVATE
   settings/dosbox_table_test.cpp
   mending/rewrite_config_file_test.cpp
   mending/tree_mending_test.cpp
+  mending/undo_store_links_test.cpp
   steam/steam_path_test.cpp
 )
 gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST)

@@ -21,6 +21,26 @@
 // whether it may be; false, with the reason in `error`, leaves it as it was.
 using BeforeChanging = std::function<bool(SystemError& error)>;
 
+// The file about to be replaced, exactly as the last look found it: a caller may keep the old
+// file itself by another name, in a folder of the same file system, instead of a copy of its
+// bytes (as backup tools keep old versions).
+class OldFile {
+ public:
+  virtual ~OldFile() = default;
+  // Gives the old file the name `name` in the folder too (a hard link); false, with the
+  // reason, where the system will not (another file system, one without links, a file the
+  // system protects from links by others).
+  virtual bool link_into(const Folder& folder, const std::string& name,
+                         SystemError& error) const = 0;
+};
+// Asked just before the file is replaced, once the last look found it as read; false, with
+// the reason, leaves it as it was.
+using KeepingOld = std::function<bool(const OldFile& old, SystemError& error)>;
+
+// Whether replace_file_durably can offer the old file to be linked: where it cannot, a
+// `keep_old` is given an old file that links nowhere.
+extern const bool kOldFilesLink;
+
 enum class ReplaceResult {
   kReplaced,     // the file holds the new bytes, on stable storage; the folder is not yet
                  // flushed
@@ -30,7 +50,8 @@ enum class ReplaceResult {
   kChanged,      // the file is no longer what was read (another program wrote it): left
   kInUse,        // another program kept the file open past every wait: left
   kInPlaceOnly,  // a temporary file could not take on the old one's metadata: nothing done
-  kRefused,      // `before_changing` said no: the temporary file removed, the old file left
+  kRefused,      // `before_changing` or `keep_old` said no: the temporary file removed, the
+                 // old file left
 };
 
 // Writes the bytes to a temporary file in the folder, flushes it to stable storage, and renames
@@ -40,11 +61,13 @@ enum class ReplaceResult {
 // file with more than one name (hard links), one whose identity cannot be carried over, and
 // one in whose folder no temporary file can be made are left to write_file_in_place. Once the
 // temporary file is on stable storage, and before the last look at the file, it asks
-// `before_changing`, when there is one. The caller flushes the folder.
+// `before_changing`, when there is one; once the last look found the file as read, just
+// before the rename, it asks `keep_old`, when there is one. The caller flushes the folder.
 // What the system refused, if anything, is told in `error`.
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
                                    std::string_view bytes, const FileAsRead& read,
-                                   SystemError& error, const BeforeChanging& before_changing = {});
+                                   SystemError& error, const BeforeChanging& before_changing = {},
+                                   const KeepingOld& keep_old = {});
 
 enum class WriteResult {
   kWritten,

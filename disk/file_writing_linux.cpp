@@ -275,9 +275,34 @@ int create_replacement(const Folder& folder, std::string& name, WrittenHere& her
 
 }  // namespace
 
+namespace {
+
+// The file the last look holds open, linked through the process's own view of it: the very
+// file that was found as read, whatever has taken its name since.
+class LookedAtFile : public OldFile {
+ public:
+  explicit LookedAtFile(int fd) : fd_(fd) {}
+  bool link_into(const Folder& folder, const std::string& name, SystemError& error) const override {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    if (linkat(AT_FDCWD, self.c_str(), at(folder), name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      error = last_system_error();
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  const int fd_;
+};
+
+}  // namespace
+
+const bool kOldFilesLink = true;
+
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
                                    std::string_view bytes, const FileAsRead& read,
-                                   SystemError& error, const BeforeChanging& before_changing) {
+                                   SystemError& error, const BeforeChanging& before_changing,
+                                   const KeepingOld& keep_old) {
   // The old file, read again for its metadata: never through a link.
   const Descriptor old_file(
       open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
@@ -319,6 +344,8 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
     result = now == Recheck::kInUse ? ReplaceResult::kInUse : ReplaceResult::kChanged;
   } else if (!look.undisturbed()) {
     result = ReplaceResult::kChanged;
+  } else if (keep_old && !keep_old(LookedAtFile(look.file.get()), error)) {
+    result = ReplaceResult::kRefused;
   } else if (renameat(at(folder), replacement.c_str(), at(folder), name.c_str()) != 0) {
     error = last_system_error();
     result = refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;

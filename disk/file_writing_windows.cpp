@@ -315,9 +315,25 @@ void delete_through(HANDLE file) {
 
 }  // namespace
 
+namespace {
+
+// Old files are not yet linked on Windows: kept as copies of their bytes.
+class UnlinkedFile : public OldFile {
+ public:
+  bool link_into(const Folder&, const std::string&, SystemError& error) const override {
+    error = SystemError{ERROR_NOT_SUPPORTED};
+    return false;
+  }
+};
+
+}  // namespace
+
+const bool kOldFilesLink = false;
+
 ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
                                    std::string_view bytes, const FileAsRead& read,
-                                   SystemError& error, const BeforeChanging& before_changing) {
+                                   SystemError& error, const BeforeChanging& before_changing,
+                                   const KeepingOld& keep_old) {
   OwnedHandle old = open_file_in(folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION info;
   if (!old || !GetFileInformationByHandle(old.get(), &info) || is_folder_or_link(old.get(), info) ||
@@ -356,6 +372,8 @@ ReplaceResult replace_file_durably(const Folder& folder, const std::string& name
     result = ReplaceResult::kRefused;
   } else if (!still_as_read(folder, name, read)) {
     result = ReplaceResult::kChanged;
+  } else if (keep_old && !keep_old(UnlinkedFile(), error)) {
+    result = ReplaceResult::kRefused;
   } else if (const DWORD refused = rename_over(fresh.get(), folder, name);
              refused != ERROR_SUCCESS) {
     error = SystemError{static_cast<int>(refused)};

@@ -2,6 +2,7 @@
 #define CONFMEND_DISK_STORE_FILES_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -38,7 +39,13 @@ void give_to_owner(const Folder& folder, const std::string& name, const StoreOwn
 // and what it holds may be written by nobody else. On Windows: the store and what it holds
 // belong to the user (or to SYSTEM or the Administrators), and their access control lists let
 // nobody else write. Where it may not, what and why.
-enum class Trust { kPrivate, kOtherOwner, kOthersMayWrite, kCannotTell };
+enum class Trust {
+  kPrivate,
+  kOtherOwner,
+  kOthersMayWrite,
+  kCannotTell,
+  kAltered,  // a kept old file no longer holds what it held when it was kept
+};
 struct StoreTrust {
   Trust trust = Trust::kPrivate;
   std::string path;         // what is not private
@@ -83,6 +90,14 @@ std::string local_date_time(std::int64_t seconds);
 // written whole is removed.
 bool create_file_flushed(const Folder& folder, const std::string& name, std::string_view bytes,
                          SystemError& error);
+
+// How many names the file `name` in the folder has (hard links); none when it cannot be told.
+std::optional<std::uint64_t> name_count(const Folder& folder, const std::string& name);
+
+// Gives the file `from` in the folder the name `to` in one step, in place of any file of that
+// name; the caller flushes the folder.
+bool rename_within(const Folder& folder, const std::string& from, const std::string& to,
+                   SystemError& error);
 
 // A file of the store that records are appended to, each flushed to stable storage before
 // append() returns: a flush of the file alone, its name made lasting once, when it is made.

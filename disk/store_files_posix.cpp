@@ -68,6 +68,24 @@ bool make_folders(const std::string& path, SystemError& error, const StoreOwner&
   return true;
 }
 
+std::optional<std::uint64_t> name_count(const Folder& folder, const std::string& name) {
+  struct stat info;
+  if (fstatat(static_cast<int>(folder.handle()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(info.st_nlink);
+}
+
+bool rename_within(const Folder& folder, const std::string& from, const std::string& to,
+                   SystemError& error) {
+  const int at = static_cast<int>(folder.handle());
+  if (renameat(at, from.c_str(), at, to.c_str()) != 0) {
+    error = last_system_error();
+    return false;
+  }
+  return true;
+}
+
 bool create_file_flushed(const Folder& folder, const std::string& name, std::string_view bytes,
                          SystemError& error) {
   const int at = static_cast<int>(folder.handle());

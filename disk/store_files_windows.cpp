@@ -149,6 +149,27 @@ HeldFile HeldFile::create(const Folder& folder, const std::string& name, SystemE
   return file;
 }
 
+std::optional<std::uint64_t> name_count(const Folder& folder, const std::string& name) {
+  const OwnedHandle file(CreateFileW(extended_path(folder.path_of(name)).c_str(),
+                                     FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) {
+    return std::nullopt;
+  }
+  return info.nNumberOfLinks;
+}
+
+bool rename_within(const Folder& folder, const std::string& from, const std::string& to,
+                   SystemError& error) {
+  if (!MoveFileExW(extended_path(folder.path_of(from)).c_str(),
+                   extended_path(folder.path_of(to)).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    error = last_system_error();
+    return false;
+  }
+  return true;
+}
+
 bool is_file_held(const Folder& folder, const std::string& name) {
   OwnedHandle file(CreateFileW(extended_path(folder.path_of(name)).c_str(), GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -35,6 +35,9 @@ std::string store_problem_text(const StoreTrust& trust) {
              ")";
     case Trust::kCannotTell:
       return shown_path(trust.path) + ": " + system_error_text(trust.error);
+    case Trust::kAltered:
+      return shown_path(trust.path) +
+             " no longer holds what the file held: a program that kept it open wrote into it";
     case Trust::kPrivate:
       break;
   }

@@ -243,9 +243,11 @@ constexpr int kTries = 3;
 // keeps its metadata, writes over it (which puts the old bytes back should it fail midway).
 FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::string_view bytes,
                             const FileAsRead& read, SystemError& error, bool& replaced,
-                            const BeforeChanging& keep_copy) {
+                            const BeforeChanging& keep_copy, const KeepingOld& keep_old) {
   error = {};
-  switch (replace_file_durably(folder, name, bytes, read, error, keep_copy)) {
+  const BeforeChanging none;
+  switch (replace_file_durably(folder, name, bytes, read, error, keep_old ? none : keep_copy,
+                               keep_old)) {
     case ReplaceResult::kReplaced:
       replaced = true;
       return FileOutcome::kChanged;
@@ -397,15 +399,28 @@ void rewrite_config_file(const MendingRules& rules, const Folder& folder, const 
       file.outcome = FileOutcome::kMovedAway;
       return;
     }
+    // A large file's old file itself is kept where the store can link it; a copy of its bytes
+    // only where it is written in place after all.
+    const std::string_view original = file.original.view();
+    const bool by_link =
+        changes && guards.keep_old_file && original.size() >= CopyKeeping::kAlongsideFrom;
     const CopyKeeping::Keep no_copy;
-    CopyKeeping copy(changes ? guards.keep_copy : no_copy, file.original.view(), bytes);
+    CopyKeeping copy(changes && !by_link ? guards.keep_copy : no_copy, original, bytes);
     if (copy.refused(file.error)) {
       file.outcome = FileOutcome::kNoCopyKept;
       return;
     }
-    file.outcome =
-        give_file_bytes(folder, name, bytes, FileAsRead{read, file.original.view()}, file.error,
-                        file.replaced, [&copy](SystemError& error) { return copy.kept(error); });
+    const BeforeChanging keep_copy = [&](SystemError& error) {
+      return by_link ? guards.keep_copy(original, bytes, error) : copy.kept(error);
+    };
+    KeepingOld keep_old;
+    if (by_link) {
+      keep_old = [&](const OldFile& old, SystemError& error) {
+        return guards.keep_old_file(old, original, bytes, error);
+      };
+    }
+    file.outcome = give_file_bytes(folder, name, bytes, FileAsRead{read, original}, file.error,
+                                   file.replaced, keep_copy, keep_old);
     if (file.outcome == FileOutcome::kChanged && !changes) {
       file.outcome = FileOutcome::kUnchanged;  // written all the same, as every file is
     }

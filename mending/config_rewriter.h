@@ -51,6 +51,11 @@ struct MendingGuards {
   // large file's is asked on a thread of its own, while the file's new bytes are written.
   std::function<bool(std::string_view old_bytes, std::string_view new_bytes, SystemError& error)>
       keep_copy;
+  // Where the store can link it: keeps a large file's old file itself, just before it is
+  // replaced, instead of writing a copy of its bytes.
+  std::function<bool(const OldFile& old, std::string_view old_bytes, std::string_view new_bytes,
+                     SystemError& error)>
+      keep_old_file;
 };
 
 // What rewriting one file came to.
@@ -67,10 +72,11 @@ struct RewrittenFile {
 // Gives the file exactly these bytes as a run gives a file its new text, once: kChanged, or
 // kKeptChanging when it is no longer what was read, or why it was left; `replaced` when a
 // temporary file took its place (its folder wants flushing). `keep_copy`, when given, is asked
-// just before the file is changed, and kNoCopyKept is the outcome when it says no.
+// just before the file is changed, and kNoCopyKept is the outcome when it says no; with
+// `keep_old`, a file replaced by a temporary file asks that instead.
 FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::string_view bytes,
                             const FileAsRead& read, SystemError& error, bool& replaced,
-                            const BeforeChanging& keep_copy = {});
+                            const BeforeChanging& keep_copy = {}, const KeepingOld& keep_old = {});
 
 // Gives the file `name` in the folder its mended text, with the platform's line ends: a
 // temporary file takes its place in one step (see replace_file_durably), or, where only that

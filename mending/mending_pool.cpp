@@ -94,6 +94,13 @@ void MendingPool::push_file(Slot& slot) {
         return undo_->keep(file.tree->path(), file.path, *file.folder, file.name, old_bytes,
                            new_bytes, error);
       };
+      if (undo_->links_in(*file.folder)) {
+        guards.keep_old_file = [&](const OldFile& old, std::string_view old_bytes,
+                                   std::string_view new_bytes, SystemError& error) {
+          return undo_->keep_old_file(file.tree->path(), file.path, *file.folder, file.name, old,
+                                      old_bytes, new_bytes, error);
+        };
+      }
     }
     rewrite_config_file(rules_, *file.folder, file.name, mode_, slot.result, guards);
     if (mode_ == MendingMode::kWrite) {

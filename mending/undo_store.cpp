@@ -16,6 +16,9 @@
 namespace {
 
 constexpr std::string_view kCopyHeader = "confmend undo copy 1\n";
+// A copy whose old bytes are the old file itself, linked into the entry under the name its
+// last line gives.
+constexpr std::string_view kLinkHeader = "confmend undo link 1\n";
 constexpr std::string_view kEntryPrefix = "run-";
 
 std::string hex_of(std::string_view bytes) {
@@ -94,11 +97,11 @@ bool is_newer(const UndoEntry& a, const UndoEntry& b) {
 }
 
 // What stands before a copy's old bytes: where the file was, its identity, what it was given.
-std::string copy_header(std::uint64_t number, const std::string& tree, const std::string& path,
-                        const Folder& folder, const std::string& name, std::string_view old_bytes,
-                        std::string_view new_bytes) {
+std::string copy_header(std::string_view kind, std::uint64_t number, const std::string& tree,
+                        const std::string& path, const Folder& folder, const std::string& name,
+                        std::string_view old_bytes, std::string_view new_bytes) {
   const FileIdentity identity = folder.identity().value_or(FileIdentity{});
-  std::string text(kCopyHeader);
+  std::string text(kind);
   text += "number " + std::to_string(number) + "\n";
   text += "tree " + hex_of(tree) + "\n";
   text += "path " + hex_of(path) + "\n";
@@ -115,10 +118,11 @@ std::string copy_header(std::uint64_t number, const std::string& tree, const std
 
 // The copy at the start of `text`, when it was written whole; `text` then starts after it.
 std::optional<KeptCopy> read_copy(std::string_view& text) {
-  if (!text.starts_with(kCopyHeader)) {
+  const bool linked = text.starts_with(kLinkHeader);
+  if (!linked && !text.starts_with(kCopyHeader)) {
     return std::nullopt;
   }
-  text.remove_prefix(kCopyHeader.size());
+  text.remove_prefix(linked ? kLinkHeader.size() : kCopyHeader.size());
   const auto field = [&](std::string_view key) -> std::optional<std::string_view> {
     if (!text.starts_with(key) || text.size() <= key.size() || text[key.size()] != ' ') {
       return std::nullopt;
@@ -140,7 +144,10 @@ std::optional<KeptCopy> read_copy(std::string_view& text) {
   const auto identity = field("identity");
   const auto written = field("new");
   const auto old = field("old");
-  if (!number || !tree || !path || !folder || !name || !identity || !written || !old) {
+  const auto link = linked ? field("link") : std::optional<std::string_view>("");
+  auto link_bytes = link ? bytes_of_hex(*link) : std::nullopt;
+  if (!number || !tree || !path || !folder || !name || !identity || !written || !old ||
+      !link_bytes) {
     return std::nullopt;
   }
   auto tree_bytes = bytes_of_hex(*tree);
@@ -154,8 +161,13 @@ std::optional<KeptCopy> read_copy(std::string_view& text) {
       std::sscanf(std::string(*identity).c_str(), "%llu %llu %llu", &volume, &index0, &index1) !=
           3 ||
       std::sscanf(std::string(*written).c_str(), "%llu %llu", &new_size, &new_digest) != 2 ||
-      std::sscanf(std::string(*old).c_str(), "%llu %llu", &old_size, &old_digest) != 2 ||
-      text.size() < old_size || bytes_digest(text.substr(0, old_size)) != old_digest) {
+      std::sscanf(std::string(*old).c_str(), "%llu %llu", &old_size, &old_digest) != 2) {
+    return std::nullopt;
+  }
+  // A linked copy's bytes are checked once they are read from the link.
+  const std::size_t kept_here = linked ? 0 : old_size;
+  if (text.size() < kept_here ||
+      (!linked && bytes_digest(text.substr(0, old_size)) != old_digest)) {
     return std::nullopt;
   }
   copy.number = sequence;
@@ -166,8 +178,11 @@ std::optional<KeptCopy> read_copy(std::string_view& text) {
   copy.folder = FileIdentity{volume, {index0, index1}};
   copy.new_size = new_size;
   copy.new_digest = new_digest;
-  copy.old_bytes = std::string(text.substr(0, old_size));
-  text.remove_prefix(old_size);
+  copy.link = std::move(*link_bytes);
+  copy.old_bytes = std::string(text.substr(0, kept_here));
+  copy.old_size = old_size;
+  copy.old_digest = old_digest;
+  text.remove_prefix(kept_here);
   return copy;
 }
 
@@ -319,11 +334,59 @@ OpenStore open_undo_store(const std::string& folder, bool make) {
   return store;
 }
 
+namespace {
+
+constexpr std::string_view kLinkPrefix = "old-";
+constexpr std::string_view kUnsharedMark = ".unshared-";
+
+// A run killed between keeping a file's old file by a link and replacing the file leaves the
+// game's file with its second name here. The next run would take it for a file with hard
+// links and write it in place, through the store's copy, where a kill could damage both. So
+// before a run walks, each such link of a run that has ended gets a file of its own: a copy of
+// its bytes takes its name in one step, and the game's file has one name again.
+void unshare_kept_links(const OpenStore& store) {
+  for (const UndoEntry& entry : undo_entries(store.folder)) {
+    if (is_run_going(store.folder, entry)) {
+      continue;  // its links are shared for a moment, just before each file is replaced
+    }
+    const Folder folder = store.folder.open_folder(entry.name, Follow::kNoLink);
+    std::vector<FolderEntry> items;
+    if (!folder.is_open() || !folder.list(items)) {
+      continue;
+    }
+    for (const FolderEntry& item : items) {
+      if (!item.name.starts_with(kLinkPrefix) ||
+          item.name.find(kUnsharedMark) != std::string::npos ||
+          name_count(folder, item.name).value_or(1) <= 1) {
+        continue;
+      }
+      std::string bytes;
+      if (read_whole_file(folder.path_of(item.name), bytes, SIZE_MAX / 4) != ReadResult::kRead) {
+        continue;
+      }
+      // A copy left by a repair that was killed is passed over, and goes with its entry.
+      SystemError error;
+      for (int attempt = 0; attempt < 10; ++attempt) {
+        const std::string copy = item.name + std::string(kUnsharedMark) + std::to_string(attempt);
+        if (create_file_flushed(folder, copy, bytes, error)) {
+          give_to_owner(folder, copy, store.owner);
+          (void)rename_within(folder, copy, item.name, error);  // refused, the copy goes with it
+          folder.flush();
+          break;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
 StoreState UndoStore::prepare() {
   store_ = open_undo_store(folder_, true);
   if (store_.state.kind != StoreState::kReady) {
     return store_.state;
   }
+  unshare_kept_links(store_);
   // Numbered under the store's lock, held for a moment and never while waiting for another:
   // an undo that holds trees' locks may wait for it, so it must never wait for theirs.
   TreeLock lock;
@@ -401,6 +464,17 @@ void UndoStore::give_back(AppendedFile journal) {
   free_journals_.push_back(std::move(journal));
 }
 
+bool UndoStore::append_copy(std::string_view header, std::string_view old_bytes,
+                            SystemError& error) {
+  AppendedFile journal = take_journal(error);
+  if (!journal.is_open()) {
+    return false;
+  }
+  const bool kept = journal.append(header, old_bytes, error);
+  give_back(std::move(journal));
+  return kept;
+}
+
 bool UndoStore::keep(const std::string& tree, const std::string& path, const Folder& folder,
                      const std::string& name, std::string_view old_bytes,
                      std::string_view new_bytes, SystemError& error) {
@@ -408,14 +482,39 @@ bool UndoStore::keep(const std::string& tree, const std::string& path, const Fol
     error = store_.state.error;  // said once already, naming the store
     return false;
   }
-  AppendedFile journal = take_journal(error);
-  if (!journal.is_open()) {
+  return append_copy(
+      copy_header(kCopyHeader, ++copies_, tree, path, folder, name, old_bytes, new_bytes),
+      old_bytes, error);
+}
+
+bool UndoStore::links_in(const Folder& folder) const {
+  const auto here = folder.identity();
+  const auto store = entry_.is_open() ? entry_.identity() : std::nullopt;
+  return kOldFilesLink && here && store && here->volume == store->volume;
+}
+
+bool UndoStore::keep_old_file(const std::string& tree, const std::string& path,
+                              const Folder& folder, const std::string& name, const OldFile& old,
+                              std::string_view old_bytes, std::string_view new_bytes,
+                              SystemError& error) {
+  if (!entry_.is_open()) {
+    error = store_.state.error;
     return false;
   }
-  const std::string header = copy_header(++copies_, tree, path, folder, name, old_bytes, new_bytes);
-  const bool kept = journal.append(header, old_bytes, error);
-  give_back(std::move(journal));
-  return kept;
+  const std::uint64_t number = ++copies_;
+  const std::string link = std::string(kLinkPrefix) + std::to_string(number);
+  SystemError refused;
+  if (!old.link_into(entry_, link, refused)) {
+    return append_copy(
+        copy_header(kCopyHeader, number, tree, path, folder, name, old_bytes, new_bytes), old_bytes,
+        error);
+  }
+  // Its name lasts before its record does, and the record before the file changes.
+  entry_.flush();
+  return append_copy(
+      copy_header(kLinkHeader, number, tree, path, folder, name, old_bytes, new_bytes) + "link " +
+          hex_of(link) + "\n",
+      "", error);
 }
 
 std::vector<UndoEntry> undo_entries(const Folder& store) {
@@ -512,6 +611,17 @@ EntryRecords read_entry(const OpenStore& store, const UndoEntry& entry) {
     }
   }
   records.copies = last_copy_of_each_file(std::move(copies));
+  // A linked copy is the old file itself: one that a program still holding it has written
+  // into since is no copy of what the file held.
+  for (KeptCopy& copy : records.copies) {
+    if (!copy.link.empty() && (read_whole_file(folder.path_of(copy.link), copy.old_bytes,
+                                               SIZE_MAX / 4) != ReadResult::kRead ||
+                               copy.old_bytes.size() != copy.old_size ||
+                               bytes_digest(copy.old_bytes) != copy.old_digest)) {
+      records.problem = {Trust::kAltered, folder.path_of(copy.link), 0, "", {}};
+      return records;
+    }
+  }
   return records;
 }
 

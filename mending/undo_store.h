@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "disk/file_writing.h"
 #include "disk/folder.h"
 #include "disk/store_files.h"
 #include "disk/system_error.h"
@@ -81,10 +82,20 @@ class UndoStore {
             const std::string& name, std::string_view old_bytes, std::string_view new_bytes,
             SystemError& error);
 
+  // Whether a file in the folder can be kept by linking its old file into the entry: the
+  // store lies on the same file system, and the platform links old files.
+  bool links_in(const Folder& folder) const;
+  // As keep(), but keeps the old file itself, by a link in the entry, just before it is
+  // replaced; where the link cannot be made, a copy of its bytes.
+  bool keep_old_file(const std::string& tree, const std::string& path, const Folder& folder,
+                     const std::string& name, const OldFile& old, std::string_view old_bytes,
+                     std::string_view new_bytes, SystemError& error);
+
  private:
   // A journal no other thread appends to: one left free, or a new one.
   AppendedFile take_journal(SystemError& error);
   void give_back(AppendedFile journal);
+  bool append_copy(std::string_view header, std::string_view old_bytes, SystemError& error);
 
   const std::string folder_;
   OpenStore store_;
@@ -105,8 +116,11 @@ struct KeptCopy {
   std::string folder_path;   // its folder, as the run opened it
   std::string name;          // its name there
   FileIdentity folder;       // what that folder was
+  std::string link;          // the old file itself, kept by this name in the entry, if it was
   std::uint64_t new_size = 0;
   std::uint64_t new_digest = 0;
+  std::uint64_t old_size = 0;
+  std::uint64_t old_digest = 0;
   std::string old_bytes;
 };
 

@@ -235,6 +235,13 @@ class FaultInjection : public testing::Test {
       names += path + (old_.count(path) == 1 ? "\n" : " (not the user's)\n");
     }
     EXPECT_EQ(files.size(), old_.size()) << names;
+    // A run killed while it kept a file's old file by a link into the undo store left the
+    // file a second name there; the next run gives the store's copy a file of its own first.
+    for (const auto& [path, bytes] : files) {
+      struct stat info {};
+      EXPECT_EQ(lstat((steam_ + "/" + path).c_str(), &info), 0) << path;
+      EXPECT_EQ(info.st_nlink, 1u) << path << " still shares its bytes with another name";
+    }
   }
 
   // The console lines of a file found and then reported with `message`.
@@ -586,6 +593,31 @@ TEST_F(FaultInjection, AFolderMovedOutOfTheTreeIsLeft) {
 
 // A full disk under a file written in place, on the write and on putting the old bytes back:
 // the run says the file may be damaged, and goes on.
+// A run killed just before it replaces a large file, its old file linked into the undo store
+// already: the next run gives the store's copy a file of its own, replaces the file by a new
+// one rather than writing it in place, and the undos give every file its first bytes.
+TEST_F(FaultInjection, ARunKilledWithAnOldFileLinkedLeavesItWhole) {
+  lay_out(large_library());
+  const std::string victim = path_of("game1/dosbox.conf");
+  const auto killed = run(with_shim({{"CONFMEND_KILL_ON_RENAME", victim}}));
+  ASSERT_EQ(killed.exit_status, 128 + SIGKILL) << killed.output;
+  struct stat info {};
+  ASSERT_EQ(lstat(victim.c_str(), &info), 0);
+  EXPECT_EQ(info.st_nlink, 2u) << "the old file is kept by a link";
+  ASSERT_EQ(run({}).exit_status, 0);
+  ASSERT_EQ(lstat(victim.c_str(), &info), 0);
+  EXPECT_EQ(info.st_nlink, 1u);
+  expect_no_damage();
+  for (const auto& [path, bytes] : new_) {
+    EXPECT_TRUE(read_file(steam_ + "/" + path) == bytes) << path;
+  }
+  EXPECT_EQ(run_with_arguments({"--undo"}, {}).exit_status, 0);
+  EXPECT_EQ(run_with_arguments({"--undo"}, {}).exit_status, 0);
+  for (const auto& [path, bytes] : old_) {
+    EXPECT_TRUE(read_file(steam_ + "/" + path) == bytes) << path;
+  }
+}
+
 TEST_F(FaultInjection, SaysSoWhenAnInPlaceWriteCannotBeUndone) {
   lay_out({{"a/hard.conf", game_config(50, 8)}, {"b/two.conf", game_config(50, 9)}});
   ASSERT_EQ(link(path_of("a/hard.conf").c_str(), path_of("a/hard name").c_str()), 0);

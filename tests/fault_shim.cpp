@@ -16,6 +16,8 @@
 //   CONFMEND_LINK_TO=PATH              move it to CONFMEND_LINK_TO; then carry on.
 //   CONFMEND_APPEND_ON_READ=PATH   when PATH has been read to its end, another program appends
 //   CONFMEND_APPENDS=N                 a line to it: the first N times (1 when not set).
+//   CONFMEND_KILL_ON_RENAME=PATH   the process kills itself (SIGKILL) when it is about to rename
+//                                  a file over PATH, as a power cut just then would stop it
 //   CONFMEND_SAME_SIZE_ON_READ=PATH when PATH has been read to its end the first time, another
 //                                  program changes its first byte to "#", then puts its
 //                                  modification time back (as rsync --inplace -t, touch -r)
@@ -28,6 +30,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -209,6 +212,18 @@ ssize_t read(int fd, void* buffer, size_t count) {
     change_keeping_size_and_time(fd);
   }
   return got;
+}
+
+int renameat(int from_folder, const char* from, int to_folder, const char* to) {
+  if (const char* victim = std::getenv("CONFMEND_KILL_ON_RENAME"); victim != nullptr) {
+    const std::string path =
+        to_folder == AT_FDCWD || to[0] == '/' ? to : path_of(to_folder) + "/" + to;
+    if (path == victim) {
+      raise(SIGKILL);
+    }
+  }
+  return real<int (*)(int, const char*, int, const char*)>("renameat")(from_folder, from, to_folder,
+                                                                       to);
 }
 
 ssize_t getdents64(int fd, void* buffer, size_t count) {
