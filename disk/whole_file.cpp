@@ -17,6 +17,7 @@ bool FileBytes::make_room(std::size_t capacity) {
   }
   block_ = grown;
   capacity_ = capacity;
+  ask_for_large_pages(block_, capacity_);
   return true;
 }
 

@@ -34,6 +34,11 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+// Asks the system to back a large buffer with large pages where it does so only when asked
+// (Linux's transparent huge pages in their "madvise" mode): a 64 MB file then costs tens of
+// page faults instead of sixteen thousand. Small buffers are left as they are.
+void ask_for_large_pages(char* block, std::size_t size);
+
 // A file's bytes, in a buffer on the C heap: a file too large for memory is told, not thrown.
 class FileBytes {
  public:

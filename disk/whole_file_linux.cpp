@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,4 +90,16 @@ std::optional<FileStamp> stamp_of_file_in(const Folder& folder, std::string_view
     return std::nullopt;
   }
   return stamp_of(info);
+}
+
+void ask_for_large_pages(char* block, std::size_t size) {
+  constexpr std::uintptr_t kLargePage = 2 << 20;
+  if (size < 2 * kLargePage) {
+    return;
+  }
+  // The whole large pages within the block: the kernel backs only those with large pages.
+  const auto start = (reinterpret_cast<std::uintptr_t>(block) + kLargePage - 1) & ~(kLargePage - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(kLargePage - 1);
+  // Refused (a kernel without them), the pages are only smaller.
+  (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }

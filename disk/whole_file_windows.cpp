@@ -73,3 +73,6 @@ std::optional<FileStamp> stamp_of_file_in(const Folder& folder, std::string_view
   }
   return stamp_of(info);
 }
+
+// Windows gives large pages only to a process with the privilege to lock pages in memory.
+void ask_for_large_pages(char*, std::size_t) {}

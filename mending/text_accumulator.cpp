@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "disk/whole_file.h"
+
 TextAccumulator::~TextAccumulator() {
   std::free(block_);
 }
@@ -40,6 +42,7 @@ bool TextAccumulator::make_room(std::size_t extra) {
   }
   block_ = grown;
   capacity_ = capacity;
+  ask_for_large_pages(block_, capacity_);
   return true;
 }
 
