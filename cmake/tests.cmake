@@ -14,7 +14,6 @@ add_executable(confmend_unit_tests
   settings/reference_check_test.cpp
   settings/reference_settings_test.cpp
   settings/setting_line_test.cpp
-  settings/setting_table_test.cpp
   mending/config_rewriter_test.cpp
   mending/text_accumulator_test.cpp
   mending/undo_store_test.cpp

@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "console/standard_stream.h"
-
 namespace {
 
 // The text and its line end go out in one write, so that no other output comes between.

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/standard_stream.h"
 
 const std::string_view kConsoleLineEnd = "\n";
 

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/standard_stream.h"
 #include "encoding/utf16.h"
 
 namespace {

@@ -16,4 +16,9 @@ class HeldInterruptions {
   bool requested() const;
 };
 
+// Readies the process before anything else: a write past the file size limit (ulimit -f) then
+// fails as a full disk does instead of ending the process, and as many files may be open as
+// the system allows, for deep folder trees.
+void prepare_process();
+
 #endif  // CONFMEND_CONSOLE_INTERRUPTIONS_H_

@@ -1,7 +1,7 @@
 #include <windows.h>
 
+#include "console/console.h"
 #include "console/interruptions.h"
-#include "console/standard_stream.h"
 
 namespace {
 
@@ -65,3 +65,7 @@ bool HeldInterruptions::requested() const {
 
 // A closed pipe makes WriteFile fail, and ends nothing.
 void note_output_closed() {}
+
+// Nothing to ready: Windows has no file size limit that ends a process, and no limit on
+// open handles short of memory.
+void prepare_process() {}

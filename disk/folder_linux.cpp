@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "disk/folder.h"
-#include "disk/linux_file.h"
+#include "disk/posix_file.h"
 #include "disk/read_ahead.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "disk/linux_file.h"
+#include "disk/posix_file.h"
 #include "disk/read_in_pieces.h"
 #include "disk/whole_file.h"
 

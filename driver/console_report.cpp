@@ -3,15 +3,7 @@
 #include "console/console.h"
 #include "driver/shown_text.h"
 #include "driver/unified_diff.h"
-
-namespace {
-
-// "1 file was", "3 files were".
-std::string counted(std::size_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
-}  // namespace
+#include "settings/reference_check.h"
 
 ConsoleReport::ConsoleReport(bool dry_run, const std::vector<SectionSetting>* lacking)
     : dry_run_(dry_run),
@@ -139,4 +131,21 @@ void ConsoleReport::print_summary() const {
     print_line(counted(not_walked_, "folder was", "folders were") + " not walked; the reason is " +
                (not_walked_ == 1 ? "beside it." : "beside each."));
   }
+}
+
+std::size_t tell_reference_warnings(const LoadedReference& loaded) {
+  if (loaded.file != ReferenceFile::kRead) {
+    return 0;
+  }
+  const ReferenceCheck check = check_reference(loaded.text);
+  for (const ReferenceWarning& warning : check.warnings) {
+    const std::string where =
+        warning.line == 0 ? "dosbox.conf: " : "dosbox.conf:" + std::to_string(warning.line) + ": ";
+    print_line(shown_path(where + warning.text));
+  }
+  if (check.count > check.warnings.size()) {
+    print_line("dosbox.conf: " + counted(check.count - check.warnings.size(), "further warning") +
+               " not shown.");
+  }
+  return check.count;
 }

@@ -7,6 +7,7 @@
 
 #include "mending/mending_report.h"
 #include "settings/missing_settings.h"
+#include "settings/reference_settings.h"
 
 // Shows the run on the console: a "Found: " line for every file, then what went wrong with
 // it, if anything. A dry run shows, after each file that would change, how, as a unified
@@ -39,5 +40,10 @@ class ConsoleReport : public MendingReport {
   std::vector<std::size_t> lacking_;  // of each, the DOSBox files that lack it
   std::size_t dosbox_files_ = 0;
 };
+
+// Tells, one line each, what in the loaded reference DOSBox would not take as meant, in the
+// form compilers use ("dosbox.conf:3: ..."), and returns how many warnings there were. A
+// reference that was not read gives none.
+std::size_t tell_reference_warnings(const LoadedReference& loaded);
 
 #endif  // CONFMEND_DRIVER_CONSOLE_REPORT_H_

@@ -24,6 +24,13 @@ struct Options {
   std::vector<std::string> words;  // the arguments that are no options, in order
 };
 
+// Whether options may also begin with "/", as on Windows ("/?").
+#ifdef _WIN32
+constexpr bool kSlashOptions = true;
+#else
+constexpr bool kSlashOptions = false;
+#endif
+
 // Reads the arguments as GNU programs do, from the left: the first of help, version and an
 // unknown option decides; short options may be bundled ("-nh"); "--" ends the options.
 // Arguments that are no options are kept in `words`, for the caller to judge (a file dropped

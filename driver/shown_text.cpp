@@ -74,3 +74,11 @@ std::string diff_label(std::string_view path) {
   }
   return label + "\"";
 }
+
+std::string counted(std::size_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+std::string counted(std::size_t count, std::string_view noun) {
+  return counted(count, noun, std::string(noun) + "s");
+}

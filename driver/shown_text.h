@@ -1,6 +1,7 @@
 #ifndef CONFMEND_DRIVER_SHOWN_TEXT_H_
 #define CONFMEND_DRIVER_SHOWN_TEXT_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,10 @@ std::string shown_path(std::string_view path);
 // double quote (on POSIX also a backslash; on Windows a backslash is a separator and stays):
 // "a\tb.conf", which GNU patch reads. Otherwise the path as it is.
 std::string diff_label(std::string_view path);
+
+// A count and what it counts: "1 file was", "3 files were"; with one noun, "1 warning",
+// "3 warnings".
+std::string counted(std::size_t count, std::string_view one, std::string_view many);
+std::string counted(std::size_t count, std::string_view noun);
 
 #endif  // CONFMEND_DRIVER_SHOWN_TEXT_H_

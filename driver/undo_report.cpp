@@ -86,8 +86,8 @@ void ConsoleUndoReport::passed_over(std::int64_t made) {
 }
 
 void ConsoleUndoReport::finishing(std::int64_t made, std::size_t left) {
-  print_line("Finishing " + run_of(made) + " first: " + std::to_string(left) +
-             (left == 1 ? " file was" : " files were") + " left last time.");
+  print_line("Finishing " + run_of(made) + " first: " + counted(left, "file was", "files were") +
+             " left last time.");
 }
 
 void ConsoleUndoReport::restored(const std::string& path, std::string_view now,

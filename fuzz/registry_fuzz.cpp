@@ -11,7 +11,7 @@
 #include "steam/key_values.h"
 #include "steam/library_folders.h"
 #include "steam/steam_path.h"
-#include "steam/steam_registry_posix.h"
+#include "steam/steam_registry.h"
 
 namespace {
 

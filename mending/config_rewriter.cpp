@@ -7,7 +7,6 @@
 
 #include "disk/file_writing.h"
 #include "disk/ordered_jobs.h"
-#include "mending/line_end.h"
 #include "settings/dosbox_properties.h"
 #include "settings/setting_line.h"
 
@@ -236,6 +235,13 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
 
 // How often a file that changes under the rewriter is read and mended again.
 constexpr int kTries = 3;
+
+// How the platform ends a line in a text file, as mended files are written.
+#ifdef _WIN32
+constexpr std::string_view kStoredLineEnd = "\r\n";
+#else
+constexpr std::string_view kStoredLineEnd = "\n";
+#endif
 
 }  // namespace
 

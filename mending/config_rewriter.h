@@ -12,7 +12,7 @@
 #include "mending/mending_report.h"
 #include "mending/text_accumulator.h"
 #include "settings/missing_settings.h"
-#include "settings/setting_table.h"
+#include "settings/setting_line.h"
 
 // What a run gives each file: by the plain rule, the reference's value to each line of its
 // name; with --add-missing, in a DOSBox configuration file, also the settings DOSBox keeps in

@@ -17,7 +17,7 @@
 #include "mending/file_claims.h"
 #include "mending/mending_report.h"
 #include "mending/undo_store.h"
-#include "settings/setting_table.h"
+#include "settings/setting_line.h"
 
 // One file to mend: where it lies, and how it is announced.
 struct FileToMend {

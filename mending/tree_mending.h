@@ -11,7 +11,7 @@
 #include "mending/config_rewriter.h"
 #include "mending/mending_pool.h"
 #include "mending/mending_report.h"
-#include "settings/setting_table.h"
+#include "settings/setting_line.h"
 
 // How folders are read ahead of the walk: on up to `threads` threads (fewer where the open
 // file limit is low), once the walk has waited for the disk (a warm cache gains nothing from

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/setting_table.h"
+#include "settings/setting_line.h"
 
 // What --add-missing gives a DOSBox configuration file: the reference's settings that DOSBox
 // keeps in a section, matched there without regard to case, as DOSBox reads them, and added

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings/setting_table.h"
+#include "settings/setting_line.h"
 
 // Every setting line of the text; the last occurrence of a name wins. The text is bytes, but
 // taken as people save it: without a UTF-8 byte-order mark, UTF-16 as UTF-8, its lines split

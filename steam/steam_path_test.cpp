@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "steam/steam_registry_posix.h"
+#include "steam/steam_registry.h"
 #include "tests/child_process.h"
 #include "tests/steam_registry.h"
 

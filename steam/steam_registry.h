@@ -29,4 +29,11 @@ struct SandboxPath {
 // For a Steam folder that lies in a sandbox, where the paths Steam writes there lead.
 std::vector<SandboxPath> steam_sandbox_paths(const std::string& steam_folder);
 
+#ifndef _WIN32
+// The same lookups for a given home folder, where Steam keeps its registry in files.
+StoredSteamPath stored_steam_path_below(const std::string& home);
+std::vector<SandboxPath> steam_sandbox_paths_below(const std::string& home,
+                                                   const std::string& steam_folder);
+#endif
+
 #endif  // CONFMEND_STEAM_STEAM_REGISTRY_H_
