@@ -1,7 +1,9 @@
 #include "disk/file_writing.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 
 namespace {
 
@@ -43,4 +45,58 @@ std::uint64_t replacement_number() {
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
   return x ^ (x >> 31);
+}
+
+bool holds_exactly(std::intptr_t file, std::string_view bytes) {
+  char piece[64 * 1024];
+  for (std::uint64_t at = 0;;) {
+    const long long got = read_at(file, piece, sizeof piece, at);
+    if (got <= 0) {
+      return got == 0 && at == bytes.size();
+    }
+    const auto size = static_cast<std::size_t>(got);
+    if (at + size > bytes.size() || std::memcmp(piece, bytes.data() + at, size) != 0) {
+      return false;
+    }
+    at += size;
+  }
+}
+
+// The new bytes past the old end go first, then those over the old bytes; the file is cut
+// short last, so that the space the old bytes take is never given up before the new bytes
+// are whole, and they can always be put back, however full the disk.
+FileOutcome write_file_in_place(const Folder& folder, const std::string& name,
+                                std::string_view bytes, const FileAsRead& read,
+                                SystemError& error) {
+  if (const FileOutcome look = look_before_writing(folder, name, read);
+      look != FileOutcome::kUnchanged) {
+    return look;
+  }
+  FileOutcome refused = FileOutcome::kCannotWrite;
+  const FileToWrite file = open_to_write_over(folder, name, read.stamp, refused, error);
+  if (file.handle == -1) {
+    return refused;
+  }
+  const auto outcome = [&] {
+    if (past_file_size_limit(bytes.size(), error)) {
+      return FileOutcome::kCannotWrite;
+    }
+    const std::string_view old_bytes = read.bytes;
+    const std::size_t over = std::min(bytes.size(), old_bytes.size());
+    if (bytes.size() > over && !write_at(file.handle, bytes.substr(over), over)) {
+      error = last_system_error();
+      return set_file_size(file.handle, old_bytes.size()) ? FileOutcome::kCannotWrite
+                                                          : FileOutcome::kDamaged;
+    }
+    if (write_at(file.handle, bytes.substr(0, over), 0) &&
+        set_file_size(file.handle, bytes.size()) && flush_file(file.handle)) {
+      return FileOutcome::kChanged;
+    }
+    error = last_system_error();
+    const bool put_back = write_at(file.handle, old_bytes, 0) &&
+                          set_file_size(file.handle, old_bytes.size()) && flush_file(file.handle);
+    return put_back ? FileOutcome::kCannotWrite : FileOutcome::kDamaged;
+  }();
+  close_written_file(file);
+  return outcome;
 }

@@ -17,6 +17,25 @@
 // times and bytes, with no other program holding it open for writing (one that does is waited out
 // for about two seconds).
 
+// What became of a file, told in one way from the disk, which reads and writes it, up to the
+// report that shows it; what the system refused, where it refused something, travels beside
+// it as a SystemError.
+enum class FileOutcome {
+  kChanged,       // it holds its new bytes, which differ from what it held
+  kUnchanged,     // its new bytes are what it held; a run still writes it, a dry run does not
+  kWouldChange,   // a dry run's: it would be given new bytes that differ
+  kCannotRead,    // it could not be read: left alone
+  kHoldsNul,      // it holds NUL bytes (UTF-16 text): left alone
+  kOutOfMemory,   // its text does not fit in memory: left alone
+  kCannotWrite,   // it could not be written (read-only, a full disk): left as it was
+  kDamaged,       // an in-place write failed and its old bytes could not be put back
+  kKeptChanging,  // another program changed it since it was read: left as it is
+  kInUse,         // another program kept it open past every wait: left as it is
+  kMovedAway,     // its folder was moved out of the tree being walked: left as it is
+  kNoCopyKept,    // no copy to take the change back by could be kept: left as it is
+  kInPlaceOnly,   // only an in-place write keeps its metadata: nothing done yet
+};
+
 // What a caller asks just before a file is changed, its new bytes written and flushed:
 // whether it may be; false, with the reason in `error`, leaves it as it was.
 using BeforeChanging = std::function<bool(SystemError& error)>;
@@ -41,19 +60,6 @@ using KeepingOld = std::function<bool(const OldFile& old, SystemError& error)>;
 // `keep_old` is given an old file that links nowhere.
 extern const bool kOldFilesLink;
 
-enum class ReplaceResult {
-  kReplaced,     // the file holds the new bytes, on stable storage; the folder is not yet
-                 // flushed
-  kNotWritable,  // the file itself may not be written (read-only): left as it was
-  kFailed,       // the temporary file could not be written whole (a full disk): removed,
-                 // the old file left as it was
-  kChanged,      // the file is no longer what was read (another program wrote it): left
-  kInUse,        // another program kept the file open past every wait: left
-  kInPlaceOnly,  // a temporary file could not take on the old one's metadata: nothing done
-  kRefused,      // `before_changing` or `keep_old` said no: the temporary file removed, the
-                 // old file left
-};
-
 // Writes the bytes to a temporary file in the folder, flushes it to stable storage, and renames
 // it over the file `name` in one step. It takes on the old file's metadata: permission
 // bits (set-ID bits included), owner, group and exactly its extended attributes (ACLs among
@@ -63,27 +69,23 @@ enum class ReplaceResult {
 // temporary file is on stable storage, and before the last look at the file, it asks
 // `before_changing`, when there is one; once the last look found the file as read, just
 // before the rename, it asks `keep_old`, when there is one. The caller flushes the folder.
-// What the system refused, if anything, is told in `error`.
-ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
-                                   std::string_view bytes, const FileAsRead& read,
-                                   SystemError& error, const BeforeChanging& before_changing = {},
-                                   const KeepingOld& keep_old = {});
-
-enum class WriteResult {
-  kWritten,
-  kCannotOpen,         // the file was not touched
-  kChanged,            // no longer what was read: not touched
-  kInUse,              // another program kept it open for writing past every wait: not touched
-  kPastFileSizeLimit,  // more than the process may write to a file (ulimit -f): not touched
-  kPutBack,            // a write failed midway; the old bytes are back, exactly
-  kDamaged,            // a write failed midway, and so did putting the old bytes back
-};
+// kChanged once the file holds the new bytes, on stable storage; kCannotWrite where the file
+// may not be written or the temporary file could not be written whole; kKeptChanging, kInUse;
+// kNoCopyKept where `before_changing` or `keep_old` said no; kInPlaceOnly. What the system
+// refused, if anything, is told in `error`. Whatever the outcome, no temporary file is left.
+FileOutcome replace_file_durably(const Folder& folder, const std::string& name,
+                                 std::string_view bytes, const FileAsRead& read, SystemError& error,
+                                 const BeforeChanging& before_changing = {},
+                                 const KeepingOld& keep_old = {});
 
 // Writes the bytes over the file and flushes them to stable storage, every step checked. The
 // space the old bytes take is never given up before the new bytes are whole (the file is cut
 // short last), so that they can always be put back should a write fail, however full the
-// disk. A file that is not there is not made; the file's mode is kept.
-WriteResult write_file_in_place(const Folder& folder, const std::string& name,
+// disk. A file that is not there is not made; the file's mode is kept. kChanged; kKeptChanging
+// or kInUse, the file not touched; kCannotWrite where it could not be opened, would pass the
+// size a process may write (ulimit -f), or a write failed and its old bytes are back,
+// exactly; kDamaged where putting them back failed too.
+FileOutcome write_file_in_place(const Folder& folder, const std::string& name,
                                 std::string_view bytes, const FileAsRead& read, SystemError& error);
 
 // Whether the file itself may be written: a rename would slip past its read-only bit.
@@ -100,5 +102,37 @@ std::uint64_t replacement_number();
 
 // Removes a temporary file that an earlier run left behind: a regular file that nobody holds.
 void remove_leftover_replacement(const Folder& folder, const std::string& name);
+
+// Whether the open file holds exactly these bytes, read a piece at a time.
+bool holds_exactly(std::intptr_t file, std::string_view bytes);
+
+// The platform's part, for file_writing.cpp alone.
+
+// The last look before a file is written in place: kUnchanged where it is still exactly what
+// was read, kKeptChanging where it is not, kInUse where another program holds it open for
+// writing past every wait.
+FileOutcome look_before_writing(const Folder& folder, const std::string& name,
+                                const FileAsRead& read);
+// A file opened to be written over.
+struct FileToWrite {
+  std::intptr_t handle = -1;
+  std::uint32_t mode = 0;  // its permission bits as opened, on POSIX
+};
+// Opens the file `name` to be written over, never through a link, and finds it the regular
+// file that was read. Otherwise no handle, and why: kCannotWrite (with `error`), kInUse or
+// kKeptChanging.
+FileToWrite open_to_write_over(const Folder& folder, const std::string& name, const FileStamp& read,
+                               FileOutcome& refused, SystemError& error);
+// More than the process may write to one file (ulimit -f), with the error that says so.
+bool past_file_size_limit(std::uint64_t size, SystemError& error);
+// Each false with the system's reason in last_system_error().
+bool write_at(std::intptr_t file, std::string_view bytes, std::uint64_t at);
+bool set_file_size(std::intptr_t file, std::uint64_t size);
+bool flush_file(std::intptr_t file);
+// Gives the file back the permission bits a write cleared (the set-ID bits), where its writer
+// may, and closes it.
+void close_written_file(const FileToWrite& file);
+// Reads up to `size` bytes at `at`: how many, 0 at the end, -1 on an error.
+long long read_at(std::intptr_t file, char* buffer, std::size_t size, std::uint64_t at);
 
 #endif  // CONFMEND_DISK_FILE_WRITING_H_

@@ -33,6 +33,8 @@ class Descriptor {
     fd_ = fd;
   }
   explicit operator bool() const { return fd_ >= 0; }
+  // Gives the descriptor up, for the caller to close.
+  void release() { fd_ = -1; }
   bool close() {
     const bool closed = fd_ < 0 || ::close(fd_) == 0;
     fd_ = -1;
@@ -47,37 +49,8 @@ int at(const Folder& folder) {
   return static_cast<int>(folder.handle());
 }
 
-// More than the process may write to one file (ulimit -f): known before anything is touched.
-bool beyond_file_size_limit(std::size_t size) {
-  rlimit limit{};
-  return getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-         size > limit.rlim_cur;
-}
-
-// Whether the open file holds exactly these bytes, read a piece at a time from the cache.
-bool holds_exactly(int fd, std::string_view bytes) {
-  char piece[64 * 1024];
-  for (off_t at = 0;;) {
-    const ssize_t got = pread(fd, piece, sizeof piece, at);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return got == 0 && static_cast<std::size_t>(at) == bytes.size();
-    }
-    const auto size = static_cast<std::size_t>(got);
-    if (static_cast<std::size_t>(at) + size > bytes.size() ||
-        std::memcmp(piece, bytes.data() + at, size) != 0) {
-      return false;
-    }
-    at += got;
-  }
-}
-
 // How long a writer that holds the file open is waited for.
 constexpr auto kWriterWait = std::chrono::seconds(2);
-
-enum class Recheck { kAsRead, kChanged, kInUse };
 
 // The file opened again for the last look before it is touched, with a read lease where the
 // system grants one (to the file's owner, or with CAP_LEASE): no other program then holds it
@@ -90,14 +63,14 @@ struct LastLook {
   bool undisturbed() const { return !leased || fcntl(file.get(), F_GETLEASE) == F_RDLCK; }
 };
 
-// Opens the name again, never through a link, and finds it exactly as it was read; a writer
-// that holds it open is waited out.
-Recheck recheck(const Folder& folder, const std::string& name, const FileAsRead& read,
-                LastLook& look) {
+// Opens the name again, never through a link, and finds it exactly as it was read
+// (kUnchanged); a writer that holds it open is waited out.
+FileOutcome recheck(const Folder& folder, const std::string& name, const FileAsRead& read,
+                    LastLook& look) {
   look.file.reset(
       open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   if (!look.file) {
-    return Recheck::kChanged;
+    return FileOutcome::kKeptChanging;
   }
   const auto give_up = std::chrono::steady_clock::now() + kWriterWait;
   for (;;) {
@@ -109,16 +82,16 @@ Recheck recheck(const Folder& folder, const std::string& name, const FileAsRead&
       break;  // not the owner's, or a file system without leases
     }
     if (std::chrono::steady_clock::now() >= give_up) {
-      return Recheck::kInUse;
+      return FileOutcome::kInUse;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   struct stat now;
   if (fstat(look.file.get(), &now) != 0 || !S_ISREG(now.st_mode) || stamp_of(now) != read.stamp ||
       !holds_exactly(look.file.get(), read.bytes)) {
-    return Recheck::kChanged;
+    return FileOutcome::kKeptChanging;
   }
-  return Recheck::kAsRead;
+  return FileOutcome::kUnchanged;
 }
 
 // The value of an attribute, or the list of names; `ok` turns false when it cannot be read.
@@ -262,7 +235,9 @@ int create_replacement(const Folder& folder, std::string& name, WrittenHere& her
     const int fd = open_retrying(at(folder), name.c_str(),
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
-      // No other run can hold a file just made; a lock refused only lets one take it as left.
+      // The lock tells other runs that the file is being written, not left over. No other
+      // run can hold a file just made, so the lock is never refused; were it refused, another
+      // run could only take the file for a leftover and remove it, and the rename would fail.
       (void)flock(fd, LOCK_EX | LOCK_NB);
       return fd;
     }
@@ -299,124 +274,130 @@ class LookedAtFile : public OldFile {
 
 const bool kOldFilesLink = true;
 
-ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
-                                   std::string_view bytes, const FileAsRead& read,
-                                   SystemError& error, const BeforeChanging& before_changing,
-                                   const KeepingOld& keep_old) {
+FileOutcome replace_file_durably(const Folder& folder, const std::string& name,
+                                 std::string_view bytes, const FileAsRead& read, SystemError& error,
+                                 const BeforeChanging& before_changing,
+                                 const KeepingOld& keep_old) {
   // The old file, read again for its metadata: never through a link.
   const Descriptor old_file(
       open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat old;
   if (!old_file || fstat(old_file.get(), &old) != 0 || !S_ISREG(old.st_mode) ||
       stamp_of(old) != read.stamp) {
-    return ReplaceResult::kChanged;
+    return FileOutcome::kKeptChanging;
   }
   if (old.st_nlink > 1) {
-    return ReplaceResult::kInPlaceOnly;
+    return FileOutcome::kInPlaceOnly;
   }
   // A rename needs no permission on the file itself: ask for it, so that a read-only file
   // stays read-only.
   if (!may_write_file_in(folder, name, error)) {
-    return ReplaceResult::kNotWritable;
+    return FileOutcome::kCannotWrite;
   }
-  if (beyond_file_size_limit(bytes.size())) {
-    error = SystemError{EFBIG};
-    return ReplaceResult::kFailed;
+  if (past_file_size_limit(bytes.size(), error)) {
+    return FileOutcome::kCannotWrite;
   }
   std::string replacement;
   WrittenHere written_here;  // outlives the file's name: declared before it is made
   Descriptor fresh(create_replacement(folder, replacement, written_here));
   if (!fresh) {
     error = last_system_error();
-    return refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
+    return refuses_new_files(errno) ? FileOutcome::kInPlaceOnly : FileOutcome::kCannotWrite;
   }
-  ReplaceResult result = ReplaceResult::kReplaced;
+  FileOutcome result = FileOutcome::kChanged;
   LastLook look;
   if (!carry_identity(old_file.get(), old, fresh.get())) {
-    result = ReplaceResult::kInPlaceOnly;
+    result = FileOutcome::kInPlaceOnly;
   } else if (!write_all(fresh.get(), bytes, 0) || !carry_mode(old, fresh.get()) ||
              fsync(fresh.get()) != 0) {
     error = last_system_error();
-    result = ReplaceResult::kFailed;
+    result = FileOutcome::kCannotWrite;
   } else if (before_changing && !before_changing(error)) {
-    result = ReplaceResult::kRefused;
-  } else if (const Recheck now = recheck(folder, name, read, look); now != Recheck::kAsRead) {
-    result = now == Recheck::kInUse ? ReplaceResult::kInUse : ReplaceResult::kChanged;
+    result = FileOutcome::kNoCopyKept;
+  } else if (const FileOutcome now = recheck(folder, name, read, look);
+             now != FileOutcome::kUnchanged) {
+    result = now;
   } else if (!look.undisturbed()) {
-    result = ReplaceResult::kChanged;
+    result = FileOutcome::kKeptChanging;
   } else if (keep_old && !keep_old(LookedAtFile(look.file.get()), error)) {
-    result = ReplaceResult::kRefused;
+    result = FileOutcome::kNoCopyKept;
   } else if (renameat(at(folder), replacement.c_str(), at(folder), name.c_str()) != 0) {
     error = last_system_error();
-    result = refuses_new_files(errno) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
+    result = refuses_new_files(errno) ? FileOutcome::kInPlaceOnly : FileOutcome::kCannotWrite;
   }
-  if (result != ReplaceResult::kReplaced) {
+  if (result != FileOutcome::kChanged) {
     (void)unlinkat(at(folder), replacement.c_str(), 0);  // left, the next run removes it
   }
   return result;
 }
 
-namespace {
-
-// Gives the open file its old bytes back, and its old size.
-bool put_back(int fd, std::string_view old_bytes) {
-  return write_all(fd, old_bytes, 0) && ftruncate(fd, static_cast<off_t>(old_bytes.size())) == 0 &&
-         fsync(fd) == 0;
+bool past_file_size_limit(std::uint64_t size, SystemError& error) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      size > limit.rlim_cur) {
+    error = SystemError{EFBIG};
+    return true;
+  }
+  return false;
 }
 
-}  // namespace
+// The lease, if any, goes with the look, before this run's own open for writing.
+FileOutcome look_before_writing(const Folder& folder, const std::string& name,
+                                const FileAsRead& read) {
+  LastLook look;
+  return recheck(folder, name, read, look);
+}
 
-// Never creates the file, and never follows a link: a name that has come to lead elsewhere
-// must not be written. The new bytes past the old end go first, then those over the old
-// bytes, where the file system keeps the blocks it has; nothing the old bytes hold is let go
-// before the end.
-WriteResult write_file_in_place(const Folder& folder, const std::string& name,
-                                std::string_view bytes, const FileAsRead& read,
-                                SystemError& error) {
-  {
-    LastLook look;
-    switch (recheck(folder, name, read, look)) {
-      case Recheck::kAsRead:
-        break;  // and the lease goes, before this run's own open for writing
-      case Recheck::kChanged:
-        return WriteResult::kChanged;
-      case Recheck::kInUse:
-        return WriteResult::kInUse;
-    }
-  }
-  // Non-blocking, so that a pipe put in the file's place is not waited on.
-  const Descriptor file(
+// Non-blocking, so that a pipe put in the file's place is not waited on.
+FileToWrite open_to_write_over(const Folder& folder, const std::string& name, const FileStamp& read,
+                               FileOutcome& refused, SystemError& error) {
+  Descriptor file(
       open_retrying(at(folder), name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat info;
   if (!file || fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     error = last_system_error();
-    return WriteResult::kCannotOpen;
+    refused = FileOutcome::kCannotWrite;
+    return {};
   }
-  if (stamp_of(info) != read.stamp) {
-    return WriteResult::kChanged;
+  if (stamp_of(info) != read) {
+    refused = FileOutcome::kKeptChanging;
+    return {};
   }
-  if (beyond_file_size_limit(bytes.size())) {
-    error = SystemError{EFBIG};
-    return WriteResult::kPastFileSizeLimit;
+  const int fd = file.get();
+  file.release();
+  return {fd, static_cast<std::uint32_t>(info.st_mode & 07777)};
+}
+
+bool write_at(std::intptr_t file, std::string_view bytes, std::uint64_t at) {
+  return write_all(static_cast<int>(file), bytes, static_cast<off_t>(at));
+}
+
+bool set_file_size(std::intptr_t file, std::uint64_t size) {
+  return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0;
+}
+
+bool flush_file(std::intptr_t file) {
+  return fsync(static_cast<int>(file)) == 0;
+}
+
+// Only the owner may set the set-ID bits again, and a writer who is not keeps the mode the
+// system left: no failure of the write.
+void close_written_file(const FileToWrite& file) {
+  const int fd = static_cast<int>(file.handle);
+  struct stat now;
+  if (fstat(fd, &now) == 0 && (now.st_mode & 07777) != file.mode) {
+    (void)fchmod(fd, file.mode);
   }
-  const std::string_view old_bytes = read.bytes;
-  const std::size_t over = std::min(bytes.size(), old_bytes.size());
-  if (bytes.size() > over && !write_all(file.get(), bytes.substr(over), static_cast<off_t>(over))) {
-    error = last_system_error();
-    return ftruncate(file.get(), static_cast<off_t>(old_bytes.size())) == 0 ? WriteResult::kPutBack
-                                                                            : WriteResult::kDamaged;
+  (void)close(fd);  // flushed already; what is written stays
+}
+
+long long read_at(std::intptr_t file, char* buffer, std::size_t size, std::uint64_t at) {
+  for (;;) {
+    const ssize_t got = pread(static_cast<int>(file), buffer, size, static_cast<off_t>(at));
+    if (got >= 0 || errno != EINTR) {
+      return got;
+    }
   }
-  const bool written = write_all(file.get(), bytes.substr(0, over), 0) &&
-                       ftruncate(file.get(), static_cast<off_t>(bytes.size())) == 0 &&
-                       fsync(file.get()) == 0;
-  if (!written) {
-    error = last_system_error();
-    return put_back(file.get(), old_bytes) ? WriteResult::kPutBack : WriteResult::kDamaged;
-  }
-  // The set-ID bits that the write cleared. Only the owner may set them, and a writer who is
-  // not keeps the mode the system left, so a failure here is no failure of the write.
-  static_cast<void>(carry_mode(info, file.get()));
-  return WriteResult::kWritten;
 }
 
 bool may_write_file_in(const Folder& folder, const std::string& name, SystemError& error) {

@@ -121,34 +121,6 @@ bool carry_security(const Security& old, HANDLE fresh) {
   return old.same_list(now) || (old.give_list_to(fresh) && old.same_list(Security(fresh)));
 }
 
-// Whether the open file holds exactly these bytes, read a piece at a time.
-bool holds_exactly(HANDLE file, std::string_view bytes) {
-  std::vector<char> piece(64 * 1024);
-  for (std::uint64_t at = 0;;) {
-    DWORD got = 0;
-    OVERLAPPED where{};
-    where.Offset = static_cast<DWORD>(at);
-    where.OffsetHigh = static_cast<DWORD>(at >> 32);
-    if (!ReadFile(file, piece.data(), static_cast<DWORD>(piece.size()), &got, &where)) {
-      return GetLastError() == ERROR_HANDLE_EOF && at == bytes.size();
-    }
-    if (got == 0) {
-      return at == bytes.size();
-    }
-    if (at + got > bytes.size() || std::memcmp(piece.data(), bytes.data() + at, got) != 0) {
-      return false;
-    }
-    at += got;
-  }
-}
-
-// Moves the end of the open file to `size`.
-bool set_size(HANDLE file, std::uint64_t size) {
-  FILE_END_OF_FILE_INFO end{};
-  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
-}
-
 // Named streams (a download's Zone.Identifier, say) would stay behind with the old file. A
 // list too long for the buffer has more than the unnamed one.
 bool has_named_streams(HANDLE file) {
@@ -219,7 +191,7 @@ bool still_as_read(const Folder& folder, const std::string& name, const FileAsRe
   BY_HANDLE_FILE_INFORMATION info;
   return file && GetFileInformationByHandle(file.get(), &info) &&
          !is_folder_or_link(file.get(), info) && stamp_of(info) == read.stamp &&
-         holds_exactly(file.get(), read.bytes);
+         holds_exactly(reinterpret_cast<std::intptr_t>(file.get()), read.bytes);
 }
 
 // One way of renaming a file through its handle; every later way is asked only where an
@@ -330,104 +302,129 @@ class UnlinkedFile : public OldFile {
 
 const bool kOldFilesLink = false;
 
-ReplaceResult replace_file_durably(const Folder& folder, const std::string& name,
-                                   std::string_view bytes, const FileAsRead& read,
-                                   SystemError& error, const BeforeChanging& before_changing,
-                                   const KeepingOld& keep_old) {
+FileOutcome replace_file_durably(const Folder& folder, const std::string& name,
+                                 std::string_view bytes, const FileAsRead& read, SystemError& error,
+                                 const BeforeChanging& before_changing,
+                                 const KeepingOld& keep_old) {
   OwnedHandle old = open_file_in(folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION info;
   if (!old || !GetFileInformationByHandle(old.get(), &info) || is_folder_or_link(old.get(), info) ||
       stamp_of(info) != read.stamp || !is_in_folder(old.get(), folder, name)) {
-    return ReplaceResult::kChanged;
+    return FileOutcome::kKeptChanging;
   }
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
     error = SystemError{ERROR_ACCESS_DENIED};
-    return ReplaceResult::kNotWritable;
+    return FileOutcome::kCannotWrite;
   }
   if (!may_write_file_in(folder, name, error)) {
-    return says_in_use(error) ? ReplaceResult::kInUse : ReplaceResult::kNotWritable;
+    return says_in_use(error) ? FileOutcome::kInUse : FileOutcome::kCannotWrite;
   }
   const Security security(old.get());
   if (info.nNumberOfLinks > 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0 ||
       !security.known() || has_named_streams(old.get())) {
-    return ReplaceResult::kInPlaceOnly;
+    return FileOutcome::kInPlaceOnly;
   }
   std::wstring replacement;
   OwnedHandle fresh = create_replacement(folder, replacement);
   if (!fresh) {
     error = last_system_error();
-    return refuses_new_files(GetLastError()) ? ReplaceResult::kInPlaceOnly : ReplaceResult::kFailed;
+    return refuses_new_files(GetLastError()) ? FileOutcome::kInPlaceOnly
+                                             : FileOutcome::kCannotWrite;
   }
   old.close();  // its own handle must not keep it from being replaced
-  ReplaceResult result = ReplaceResult::kReplaced;
+  FileOutcome result = FileOutcome::kChanged;
   if (!is_in_folder(fresh.get(), folder, replacement_name_of(replacement))) {
-    result = ReplaceResult::kChanged;
+    result = FileOutcome::kKeptChanging;
   } else if (!carry_security(security, fresh.get())) {
-    result = ReplaceResult::kInPlaceOnly;
+    result = FileOutcome::kInPlaceOnly;
   } else if (!write_all(fresh.get(), bytes, 0) || !give_attributes(info, fresh.get()) ||
              !FlushFileBuffers(fresh.get())) {
     error = last_system_error();
-    result = ReplaceResult::kFailed;
+    result = FileOutcome::kCannotWrite;
   } else if (before_changing && !before_changing(error)) {
-    result = ReplaceResult::kRefused;
+    result = FileOutcome::kNoCopyKept;
   } else if (!still_as_read(folder, name, read)) {
-    result = ReplaceResult::kChanged;
+    result = FileOutcome::kKeptChanging;
   } else if (keep_old && !keep_old(UnlinkedFile(), error)) {
-    result = ReplaceResult::kRefused;
+    result = FileOutcome::kNoCopyKept;
   } else if (const DWORD refused = rename_over(fresh.get(), folder, name);
              refused != ERROR_SUCCESS) {
     error = SystemError{static_cast<int>(refused)};
     const bool busy = refused == ERROR_ACCESS_DENIED || refused == ERROR_SHARING_VIOLATION;
-    result = busy && held_by_others(folder, name) ? ReplaceResult::kInUse
-             : refuses_new_files(refused)         ? ReplaceResult::kInPlaceOnly
-                                                  : ReplaceResult::kFailed;
-    if (result == ReplaceResult::kInUse) {
+    result = busy && held_by_others(folder, name) ? FileOutcome::kInUse
+             : refuses_new_files(refused)         ? FileOutcome::kInPlaceOnly
+                                                  : FileOutcome::kCannotWrite;
+    if (result == FileOutcome::kInUse) {
       // What held_by_others found, whichever of the two the rename said.
       error = SystemError{ERROR_SHARING_VIOLATION};
     }
   }
-  if (result != ReplaceResult::kReplaced) {
+  if (result != FileOutcome::kChanged) {
     delete_through(fresh.get());
   }
   return result;
 }
 
-// The new bytes past the old end go first, then those over the old bytes; the file is cut
-// short last, so that the space the old bytes take is never given up before the new bytes
-// are whole, and they can always be put back.
-WriteResult write_file_in_place(const Folder& folder, const std::string& name,
-                                std::string_view bytes, const FileAsRead& read,
-                                SystemError& error) {
-  if (!still_as_read(folder, name, read)) {
-    return WriteResult::kChanged;
-  }
+// Windows ends no process for the size of what it writes.
+bool past_file_size_limit(std::uint64_t, SystemError&) {
+  return false;
+}
+
+FileOutcome look_before_writing(const Folder& folder, const std::string& name,
+                                const FileAsRead& read) {
+  return still_as_read(folder, name, read) ? FileOutcome::kUnchanged : FileOutcome::kKeptChanging;
+}
+
+FileToWrite open_to_write_over(const Folder& folder, const std::string& name, const FileStamp& read,
+                               FileOutcome& refused, SystemError& error) {
   OwnedHandle file = open_file_waiting(folder, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES);
   if (!file) {
     error = last_system_error();
-    return says_in_use(error) ? WriteResult::kInUse : WriteResult::kCannotOpen;
+    refused = says_in_use(error) ? FileOutcome::kInUse : FileOutcome::kCannotWrite;
+    return {};
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file.get(), &info) || is_folder_or_link(file.get(), info) ||
       !is_in_folder(file.get(), folder, name)) {
-    return WriteResult::kCannotOpen;
+    refused = FileOutcome::kCannotWrite;
+    return {};
   }
-  if (stamp_of(info) != read.stamp) {
-    return WriteResult::kChanged;
+  if (stamp_of(info) != read) {
+    refused = FileOutcome::kKeptChanging;
+    return {};
   }
-  const std::string_view old_bytes = read.bytes;
-  const std::size_t over = std::min(bytes.size(), old_bytes.size());
-  if (bytes.size() > over && !write_all(file.get(), bytes.substr(over), over)) {
-    error = last_system_error();
-    return set_size(file.get(), old_bytes.size()) ? WriteResult::kPutBack : WriteResult::kDamaged;
+  return {reinterpret_cast<std::intptr_t>(file.release()), 0};
+}
+
+bool write_at(std::intptr_t file, std::string_view bytes, std::uint64_t at) {
+  return write_all(reinterpret_cast<HANDLE>(file), bytes, at);
+}
+
+bool set_file_size(std::intptr_t file, std::uint64_t size) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  return SetFileInformationByHandle(reinterpret_cast<HANDLE>(file), FileEndOfFileInfo, &end,
+                                    sizeof end) != 0;
+}
+
+bool flush_file(std::intptr_t file) {
+  return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) != 0;
+}
+
+void close_written_file(const FileToWrite& file) {
+  (void)CloseHandle(reinterpret_cast<HANDLE>(file.handle));  // flushed already
+}
+
+long long read_at(std::intptr_t file, char* buffer, std::size_t size, std::uint64_t at) {
+  DWORD got = 0;
+  OVERLAPPED where{};
+  where.Offset = static_cast<DWORD>(at);
+  where.OffsetHigh = static_cast<DWORD>(at >> 32);
+  const auto most = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, most, &got, &where)) {
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
   }
-  if (write_all(file.get(), bytes.substr(0, over), 0) && set_size(file.get(), bytes.size()) &&
-      FlushFileBuffers(file.get())) {
-    return WriteResult::kWritten;
-  }
-  error = last_system_error();
-  const bool put_back = write_all(file.get(), old_bytes, 0) &&
-                        set_size(file.get(), old_bytes.size()) && FlushFileBuffers(file.get());
-  return put_back ? WriteResult::kPutBack : WriteResult::kDamaged;
+  return got;
 }
 
 // Whether the file itself may be written: a rename would slip past its read-only bit or its

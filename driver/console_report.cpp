@@ -73,6 +73,7 @@ void ConsoleReport::file_done(const FoundFile& file) {
       print_line("Not enough memory, left unchanged: " + path);
       break;
     case FileOutcome::kCannotWrite:
+    case FileOutcome::kInPlaceOnly:  // the write path goes on in place: never reported
       print_line("Cannot write to file " + path);
       break;
     case FileOutcome::kDamaged:

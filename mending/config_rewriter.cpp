@@ -252,42 +252,17 @@ FileOutcome give_file_bytes(const Folder& folder, const std::string& name, std::
                             const BeforeChanging& keep_copy, const KeepingOld& keep_old) {
   error = {};
   const BeforeChanging none;
-  switch (replace_file_durably(folder, name, bytes, read, error, keep_old ? none : keep_copy,
-                               keep_old)) {
-    case ReplaceResult::kReplaced:
-      replaced = true;
-      return FileOutcome::kChanged;
-    case ReplaceResult::kChanged:
-      return FileOutcome::kKeptChanging;
-    case ReplaceResult::kInUse:
-      return FileOutcome::kInUse;
-    case ReplaceResult::kNotWritable:
-    case ReplaceResult::kFailed:
-      return FileOutcome::kCannotWrite;
-    case ReplaceResult::kRefused:
-      return FileOutcome::kNoCopyKept;
-    case ReplaceResult::kInPlaceOnly:
-      break;
+  const FileOutcome outcome =
+      replace_file_durably(folder, name, bytes, read, error, keep_old ? none : keep_copy, keep_old);
+  if (outcome != FileOutcome::kInPlaceOnly) {
+    replaced = outcome == FileOutcome::kChanged;
+    return outcome;
   }
   error = {};
   if (keep_copy && !keep_copy(error)) {
     return FileOutcome::kNoCopyKept;
   }
-  switch (write_file_in_place(folder, name, bytes, read, error)) {
-    case WriteResult::kWritten:
-      return FileOutcome::kChanged;
-    case WriteResult::kChanged:
-      return FileOutcome::kKeptChanging;
-    case WriteResult::kInUse:
-      return FileOutcome::kInUse;
-    case WriteResult::kCannotOpen:
-    case WriteResult::kPastFileSizeLimit:
-    case WriteResult::kPutBack:
-      return FileOutcome::kCannotWrite;
-    case WriteResult::kDamaged:
-      return FileOutcome::kDamaged;
-  }
-  return FileOutcome::kCannotWrite;
+  return write_file_in_place(folder, name, bytes, read, error);
 }
 
 namespace {

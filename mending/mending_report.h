@@ -6,23 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "disk/file_writing.h"
 #include "disk/system_error.h"
-
-// What became of one configuration file found.
-enum class FileOutcome {
-  kChanged,       // it holds its new text, which differs from what it held
-  kUnchanged,     // its new text is what it held (and, but in a dry run, it was written)
-  kWouldChange,   // a dry run's: it would be given a new text that differs
-  kCannotRead,    // it could not be read: left alone
-  kHoldsNul,      // it holds NUL bytes (UTF-16 text): left alone
-  kOutOfMemory,   // its text does not fit in memory: left alone
-  kCannotWrite,   // it could not be written: left as it was
-  kDamaged,       // an in-place write failed and its old bytes could not be put back
-  kKeptChanging,  // another program kept writing it while it was mended: left as it is
-  kInUse,         // another program kept it open past every wait: left as it is
-  kMovedAway,     // its folder was moved out of the tree being walked: left as it is
-  kNoCopyKept,    // no copy to take the run back by could be kept: left as it is
-};
 
 // Whether the file has, or in a dry run would have, the text the run gives it.
 inline bool is_mended(FileOutcome outcome) {
