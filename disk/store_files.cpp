@@ -1,6 +1,9 @@
 #include "disk/store_files.h"
 
 #include <utility>
+#include <vector>
+
+#include "disk/file_writing.h"
 
 AppendedFile::~AppendedFile() {
   close();
@@ -27,4 +30,41 @@ HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
     handle_ = std::exchange(other.handle_, -1);
   }
   return *this;
+}
+
+// A record that cannot be written whole is cut off again, so that the records after it can
+// be read; where even that fails, nothing more is appended, and the same error is told.
+bool AppendedFile::append(std::string_view first, std::string_view second, SystemError& error) {
+  if (broken_) {
+    error = broken_;
+    return false;
+  }
+  if (!write_at(handle_, first, size_) || !write_at(handle_, second, size_ + first.size()) ||
+      !flush_file(handle_)) {
+    error = last_system_error();
+    if (!set_file_size(handle_, size_)) {
+      broken_ = error;
+    }
+    return false;
+  }
+  size_ += first.size() + second.size();
+  return true;
+}
+
+void remove_folder_tree(const Folder& folder, const std::string& name) {
+  {
+    const Folder inner = folder.open_folder(name, Follow::kNoLink);
+    std::vector<FolderEntry> entries;
+    if (inner.is_open() && inner.list(entries)) {
+      for (const FolderEntry& entry : entries) {
+        if (entry.kind == EntryKind::kFolder) {
+          remove_folder_tree(inner, entry.name);
+        } else {
+          remove_file_in(inner, entry.name);
+        }
+      }
+    }
+  }  // closed first: Windows removes no folder that is open
+  // What cannot be removed stays, and is tried again with the next run's pruning.
+  remove_empty_folder_in(folder, name);
 }

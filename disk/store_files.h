@@ -121,11 +121,16 @@ class AppendedFile {
   void close();
   std::intptr_t handle_ = -1;
   std::uint64_t size_ = 0;
-  bool broken_ = false;  // a record could not be cut off: nothing more is appended
+  SystemError broken_;  // why a record could not be cut off: nothing more is appended
 };
 
 // Removes the folder `name` in the folder with everything in it, files and folders; what
 // cannot be removed stays.
 void remove_folder_tree(const Folder& folder, const std::string& name);
+
+// The platform's part, for store_files.cpp alone: removing one file, or one empty folder (or
+// a link to a folder), by its name in the folder; what cannot be removed stays.
+void remove_file_in(const Folder& folder, const std::string& name);
+void remove_empty_folder_in(const Folder& folder, const std::string& name);
 
 #endif  // CONFMEND_DISK_STORE_FILES_H_

@@ -218,20 +218,15 @@ std::string local_date_time(std::int64_t seconds) {
   return text;
 }
 
-void remove_folder_tree(const Folder& folder, const std::string& name) {
-  const Folder inner = folder.open_folder(name, Follow::kNoLink);
-  std::vector<FolderEntry> entries;
-  if (inner.is_open() && inner.list(entries)) {
-    for (const FolderEntry& entry : entries) {
-      if (entry.kind == EntryKind::kFolder && !entry.may_be_link) {
-        remove_folder_tree(inner, entry.name);
-      } else {
-        (void)unlinkat(static_cast<int>(inner.handle()), entry.name.c_str(), 0);  // see below
-      }
-    }
+void remove_file_in(const Folder& folder, const std::string& name) {
+  (void)unlinkat(static_cast<int>(folder.handle()), name.c_str(), 0);
+}
+
+void remove_empty_folder_in(const Folder& folder, const std::string& name) {
+  const int at = static_cast<int>(folder.handle());
+  if (unlinkat(at, name.c_str(), AT_REMOVEDIR) != 0 && errno == ENOTDIR) {
+    (void)unlinkat(at, name.c_str(), 0);  // a link to a folder
   }
-  // What cannot be removed stays, and is tried again with the next run's pruning.
-  (void)unlinkat(static_cast<int>(folder.handle()), name.c_str(), AT_REMOVEDIR);
 }
 
 void AppendedFile::close() {
@@ -251,21 +246,4 @@ AppendedFile AppendedFile::create(const Folder& folder, const std::string& name,
   }
   file.handle_ = fd;
   return file;
-}
-
-bool AppendedFile::append(std::string_view first, std::string_view second, SystemError& error) {
-  const int fd = static_cast<int>(handle_);
-  if (broken_) {
-    error = SystemError{EIO};
-    return false;
-  }
-  const auto at = static_cast<off_t>(size_);
-  if (!write_all(fd, first, at) || !write_all(fd, second, at + static_cast<off_t>(first.size())) ||
-      fsync(fd) != 0) {
-    error = last_system_error();
-    broken_ = ftruncate(fd, at) != 0;
-    return false;
-  }
-  size_ += first.size() + second.size();
-  return true;
 }

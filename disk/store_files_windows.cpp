@@ -231,23 +231,12 @@ bool create_file_flushed(const Folder& folder, const std::string& name, std::str
   return written;
 }
 
-void remove_folder_tree(const Folder& folder, const std::string& name) {
-  const std::string path = folder.path_of(name);
-  {
-    const Folder inner = folder.open_folder(name, Follow::kNoLink);
-    std::vector<FolderEntry> entries;
-    if (inner.is_open() && inner.list(entries)) {
-      for (const FolderEntry& entry : entries) {
-        if (entry.kind == EntryKind::kFolder) {
-          remove_folder_tree(inner, entry.name);
-        } else {
-          (void)DeleteFileW(extended_path(inner.path_of(entry.name)).c_str());  // see below
-        }
-      }
-    }
-  }
-  // What cannot be removed stays, and is tried again with the next run's pruning.
-  (void)RemoveDirectoryW(extended_path(path).c_str());
+void remove_file_in(const Folder& folder, const std::string& name) {
+  (void)DeleteFileW(extended_path(folder.path_of(name)).c_str());
+}
+
+void remove_empty_folder_in(const Folder& folder, const std::string& name) {
+  (void)RemoveDirectoryW(extended_path(folder.path_of(name)).c_str());
 }
 
 void AppendedFile::close() {
@@ -270,23 +259,4 @@ AppendedFile AppendedFile::create(const Folder& folder, const std::string& name,
   }
   file.handle_ = reinterpret_cast<std::intptr_t>(handle);
   return file;
-}
-
-bool AppendedFile::append(std::string_view first, std::string_view second, SystemError& error) {
-  const auto file = reinterpret_cast<HANDLE>(handle_);
-  if (broken_) {
-    error = SystemError{ERROR_WRITE_FAULT};
-    return false;
-  }
-  const bool written = write_all(file, first, size_) &&
-                       write_all(file, second, size_ + first.size()) && FlushFileBuffers(file);
-  if (!written) {
-    error = last_system_error();
-    FILE_END_OF_FILE_INFO end{};
-    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size_);
-    broken_ = !SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
-    return false;
-  }
-  size_ += first.size() + second.size();
-  return true;
 }
