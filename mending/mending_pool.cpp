@@ -111,8 +111,9 @@ void MendingPool::push_file(Slot& slot) {
   });
 }
 
-// Each folder once: its files are reported one after another, save where a subfolder's
-// come between.
+// Flushes each folder once, however many of its files were renamed into it. A folder's files
+// are mostly reported one after another, so it is mostly listed once; where a subfolder's
+// files came between, it is listed twice, and sorting puts the two side by side.
 void MendingPool::push_flushes() {
   std::sort(to_flush_.begin(), to_flush_.end());
   to_flush_.erase(std::unique(to_flush_.begin(), to_flush_.end()), to_flush_.end());
