@@ -57,7 +57,8 @@ void ConsoleReport::file_done(const FoundFile& file) {
       if (first_name) {
         ++changing_;
         if (diff_fits_in_memory(file.old_bytes, file.new_bytes)) {
-          print_bytes(unified_diff(file.old_bytes, file.new_bytes, diff_label(file.path), colour_));
+          print_bytes(unified_diff(file.old_bytes, file.new_bytes, diff_label(file.path), colour_,
+                                   file.lines));
         } else {
           print_line("Not enough memory, left unchanged: " + path);
         }

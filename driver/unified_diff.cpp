@@ -3,16 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <unordered_map>
 #include <vector>
 
 namespace {
 
 constexpr std::size_t kContext = 3;
-
-// Beyond this many edits, the shortest script is not sought: the lines that differ are all
-// taken out and put in again, as diff does for changes too costly to align.
-constexpr std::ptrdiff_t kMostEdits = 2000;
 
 // The lines of a text, each with its LF; the last may have none.
 std::vector<std::string_view> lines_of(std::string_view text) {
@@ -28,170 +23,8 @@ std::vector<std::string_view> lines_of(std::string_view text) {
 // One step of the edit script, over a stretch of lines.
 enum class Step : std::uint8_t { kKeep, kRemove, kAdd };
 
-// Numbers for lines, equal where the lines are: comparing numbers is cheaper than lines.
-class LineNumbers {
- public:
-  std::vector<std::uint32_t> of(const std::vector<std::string_view>& lines) {
-    std::vector<std::uint32_t> numbers;
-    numbers.reserve(lines.size());
-    for (const std::string_view line : lines) {
-      numbers.push_back(
-          known_.try_emplace(line, static_cast<std::uint32_t>(known_.size())).first->second);
-    }
-    return numbers;
-  }
-
- private:
-  std::unordered_map<std::string_view, std::uint32_t> known_;
-};
-
-// The shortest edit script between a and b (Myers' greedy algorithm): the furthest point
-// reached on each diagonal is kept for every number of edits, and the path traced back.
-// Empty when it would take more than kMostEdits.
-std::vector<Step> shortest_script(const std::uint32_t* a, std::ptrdiff_t n, const std::uint32_t* b,
-                                  std::ptrdiff_t m) {
-  const std::ptrdiff_t most = std::min(n + m, kMostEdits);
-  // For each number of edits d, the furthest x on the diagonals -d, -d + 2, ..., d; -1 where
-  // a diagonal cannot be reached within the texts.
-  std::vector<std::vector<std::ptrdiff_t>> trace;
-  const auto furthest = [&](std::ptrdiff_t d, std::ptrdiff_t k) -> std::ptrdiff_t {
-    return k < -d || k > d
-               ? -1
-               : trace[static_cast<std::size_t>(d)][static_cast<std::size_t>((k + d) / 2)];
-  };
-  // How diagonal k is best reached with d edits: by a line put in (a step down from k + 1)
-  // or taken out (a step right from k - 1), and the x it is reached at; -1 for neither.
-  struct Move {
-    bool down;
-    std::ptrdiff_t x;
-  };
-  const auto best_move = [&](std::ptrdiff_t d, std::ptrdiff_t k) {
-    const std::ptrdiff_t above = furthest(d - 1, k + 1);
-    const std::ptrdiff_t left = furthest(d - 1, k - 1);
-    const bool may_go_down = above >= 0 && above - k <= m;
-    const bool may_go_right = left >= 0 && left + 1 <= n;
-    if (may_go_down && (!may_go_right || left + 1 <= above)) {
-      return Move{true, above};
-    }
-    return Move{false, may_go_right ? left + 1 : -1};
-  };
-  std::ptrdiff_t edits = -1;
-  for (std::ptrdiff_t d = 0; d <= most && edits < 0; ++d) {
-    std::vector<std::ptrdiff_t> reached(static_cast<std::size_t>(d + 1));
-    for (std::ptrdiff_t k = -d; k <= d; k += 2) {
-      std::ptrdiff_t x = d == 0 ? 0 : best_move(d, k).x;
-      if (x >= 0) {
-        std::ptrdiff_t y = x - k;
-        while (x < n && y < m && a[x] == b[y]) {
-          ++x, ++y;
-        }
-        edits = x == n && y == m ? d : edits;
-      }
-      reached[static_cast<std::size_t>((k + d) / 2)] = x;
-    }
-    trace.push_back(std::move(reached));
-  }
-  if (edits < 0) {
-    return {};
-  }
-  std::vector<Step> script;
-  std::ptrdiff_t x = n, y = m;
-  for (std::ptrdiff_t d = edits; d > 0; --d) {
-    const std::ptrdiff_t k = x - y;
-    const Move move = best_move(d, k);
-    const std::ptrdiff_t from_k = move.down ? k + 1 : k - 1;
-    const std::ptrdiff_t from_x = furthest(d - 1, from_k);
-    const std::ptrdiff_t from_y = from_x - from_k;
-    while (x > move.x) {  // the lines both keep, after the step
-      script.push_back(Step::kKeep);
-      --x, --y;
-    }
-    script.push_back(move.down ? Step::kAdd : Step::kRemove);
-    x = from_x, y = from_y;
-  }
-  while (x > 0) {
-    script.push_back(Step::kKeep);
-    --x, --y;
-  }
-  std::reverse(script.begin(), script.end());
-  return script;
-}
-
-// The script between a and b when lines that stand in only one of them are left out first:
-// none of them can be kept, so the shortest script is the same, and a text whose every line
-// changed (new line ends, say) takes no search at all. They are put back where they stand.
-std::vector<Step> script_of_shared_lines(const std::uint32_t* a, std::size_t n,
-                                         const std::uint32_t* b, std::size_t m) {
-  std::unordered_map<std::uint32_t, std::uint8_t> sides;  // 1: in a, 2: in b, 3: in both
-  for (std::size_t i = 0; i < n; ++i) {
-    sides[a[i]] |= 1;
-  }
-  for (std::size_t j = 0; j < m; ++j) {
-    sides[b[j]] |= 2;
-  }
-  std::vector<std::uint32_t> shared_a, shared_b;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (sides[a[i]] == 3) {
-      shared_a.push_back(a[i]);
-    }
-  }
-  for (std::size_t j = 0; j < m; ++j) {
-    if (sides[b[j]] == 3) {
-      shared_b.push_back(b[j]);
-    }
-  }
-  std::vector<Step> shared =
-      shortest_script(shared_a.data(), static_cast<std::ptrdiff_t>(shared_a.size()),
-                      shared_b.data(), static_cast<std::ptrdiff_t>(shared_b.size()));
-  if (shared.empty() && !(shared_a.empty() && shared_b.empty())) {
-    return {};  // too costly to align
-  }
-  std::vector<Step> script;
-  std::size_t i = 0, j = 0;
-  // The lines of a before the next shared one go out, those of b come in.
-  const auto unshared_before = [&](bool in_a, bool in_b) {
-    while (in_a && i < n && sides[a[i]] != 3) {
-      script.push_back(Step::kRemove);
-      ++i;
-    }
-    while (in_b && j < m && sides[b[j]] != 3) {
-      script.push_back(Step::kAdd);
-      ++j;
-    }
-  };
-  for (const Step step : shared) {
-    unshared_before(step != Step::kAdd, step != Step::kRemove);
-    script.push_back(step);
-    i += step != Step::kAdd ? 1 : 0;
-    j += step != Step::kRemove ? 1 : 0;
-  }
-  unshared_before(true, true);
-  return script;
-}
-
-// The script for the whole texts: the lines they share at both ends kept, the middle aligned.
-std::vector<Step> edit_script(const std::vector<std::uint32_t>& a,
-                              const std::vector<std::uint32_t>& b) {
-  std::size_t head = 0;
-  while (head < a.size() && head < b.size() && a[head] == b[head]) {
-    ++head;
-  }
-  std::size_t tail = 0;
-  while (tail < a.size() - head && tail < b.size() - head &&
-         a[a.size() - 1 - tail] == b[b.size() - 1 - tail]) {
-    ++tail;
-  }
-  const std::size_t n = a.size() - head - tail;
-  const std::size_t m = b.size() - head - tail;
-  std::vector<Step> middle = script_of_shared_lines(a.data() + head, n, b.data() + head, m);
-  if (middle.empty()) {
-    middle.assign(n, Step::kRemove);
-    middle.insert(middle.end(), m, Step::kAdd);
-  }
-  std::vector<Step> script(head, Step::kKeep);
-  script.insert(script.end(), middle.begin(), middle.end());
-  script.insert(script.end(), tail, Step::kKeep);
-  // Within each change, every line taken out comes before every line put in.
+// Within each change, every line taken out comes before every line put in, as diff has it.
+void removals_first(std::vector<Step>& script) {
   for (std::size_t start = 0; start < script.size();) {
     if (script[start] == Step::kKeep) {
       ++start;
@@ -205,6 +38,81 @@ std::vector<Step> edit_script(const std::vector<std::uint32_t>& a,
                           script.begin() + static_cast<std::ptrdiff_t>(end),
                           [](Step step) { return step == Step::kRemove; });
     start = end;
+  }
+}
+
+// The plain script, for two texts of which nothing else is known: the lines they share at
+// both ends kept, every line between taken out and put in.
+std::vector<Step> plain_script(const std::vector<std::string_view>& a,
+                               const std::vector<std::string_view>& b) {
+  std::size_t head = 0;
+  while (head < a.size() && head < b.size() && a[head] == b[head]) {
+    ++head;
+  }
+  std::size_t tail = 0;
+  while (tail < a.size() - head && tail < b.size() - head &&
+         a[a.size() - 1 - tail] == b[b.size() - 1 - tail]) {
+    ++tail;
+  }
+  std::vector<Step> script(head, Step::kKeep);
+  script.insert(script.end(), a.size() - head - tail, Step::kRemove);
+  script.insert(script.end(), b.size() - head - tail, Step::kAdd);
+  script.insert(script.end(), tail, Step::kKeep);
+  return script;
+}
+
+std::size_t lines_in(std::string_view text, std::size_t from, std::size_t to) {
+  return static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(from),
+                                             text.begin() + static_cast<std::ptrdiff_t>(to), '\n'));
+}
+
+// The script the rewriter's map of lines gives: an old line whose one new line holds the same
+// bytes is kept, any other is taken out and its new lines put in, and the lines added after it
+// are put in. Empty where the map does not add up to the two texts.
+std::vector<Step> mapped_script(std::string_view old_text, std::string_view new_text,
+                                const std::vector<MendedLine>& lines) {
+  std::vector<Step> script;
+  std::size_t old_at = 0, new_at = 0;
+  const auto add = [&](std::size_t to) {
+    if (to < new_at || to > new_text.size()) {
+      return false;
+    }
+    script.insert(script.end(), lines_in(new_text, new_at, to), Step::kAdd);
+    new_at = to;
+    return true;
+  };
+  for (std::size_t i = 0; i < lines.size();) {
+    // The lines read from one old line: more than one where it held CRs.
+    std::size_t j = i + 1;
+    while (j < lines.size() && lines[j].old_end == lines[i].old_end) {
+      ++j;
+    }
+    const MendedLine& first = lines[i];
+    const MendedLine& last = lines[j - 1];
+    if (first.old_end <= old_at || first.old_end > old_text.size() || !add(first.new_start) ||
+        last.added_end < first.new_start) {
+      return {};
+    }
+    const std::string_view old_line = old_text.substr(old_at, first.old_end - old_at);
+    if (j == i + 1 &&
+        new_text.substr(first.new_start, first.new_end - first.new_start) == old_line &&
+        old_line.ends_with('\n')) {
+      script.push_back(Step::kKeep);
+      new_at = first.new_end;
+    } else {
+      script.push_back(Step::kRemove);
+      if (!add(last.new_end)) {
+        return {};
+      }
+    }
+    if (!add(last.added_end)) {
+      return {};
+    }
+    old_at = first.old_end;
+    i = j;
+  }
+  if (old_at != old_text.size() || !add(new_text.size())) {
+    return {};
   }
   return script;
 }
@@ -290,8 +198,8 @@ class DiffWriter {
 
 }  // namespace
 
-// Per line: a view and a number in each text, and the map of lines; then the script, and the
-// diff itself, which holds every changed line and its context.
+// Per line: a view in each text and a step of the script; then the diff itself, which holds
+// every changed line and its context.
 bool diff_fits_in_memory(std::string_view old_text, std::string_view new_text) {
   const auto lines = static_cast<std::size_t>(std::count(old_text.begin(), old_text.end(), '\n') +
                                               std::count(new_text.begin(), new_text.end(), '\n'));
@@ -305,14 +213,21 @@ bool diff_fits_in_memory(std::string_view old_text, std::string_view new_text) {
 }
 
 std::string unified_diff(std::string_view old_text, std::string_view new_text,
-                         const std::string& label, bool colour) {
+                         const std::string& label, bool colour,
+                         const std::vector<MendedLine>* lines) {
   if (old_text == new_text) {
     return "";
   }
   const std::vector<std::string_view> a = lines_of(old_text);
   const std::vector<std::string_view> b = lines_of(new_text);
-  LineNumbers numbers;
-  const std::vector<Step> script = edit_script(numbers.of(a), numbers.of(b));
+  std::vector<Step> script;
+  if (lines != nullptr) {
+    script = mapped_script(old_text, new_text, *lines);
+  }
+  if (script.empty()) {
+    script = plain_script(a, b);
+  }
+  removals_first(script);
 
   DiffWriter writer(a, b, colour);
   writer.header('-', label);

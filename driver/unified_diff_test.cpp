@@ -3,25 +3,36 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "mending/config_rewriter.h"
 
 namespace {
 
 std::string numbered_lines(int count) {
   std::string text;
   for (int i = 1; i <= count; ++i) {
-    text += std::to_string(i) + "\n";
+    text += std::to_string(i) + "=" + std::to_string(i) + "\n";
   }
   return text;
 }
 
-std::string replaced(std::string text, const std::string& line, const std::string& by) {
-  return text.replace(text.find("\n" + line + "\n") + 1, line.size(), by);
+// The diff of a file and what the rewriter makes of it, by its map of lines.
+std::string mended_diff(const std::string& old_text, const SettingTable& reference,
+                        std::vector<MendedLine>& lines, std::string& new_text,
+                        const std::vector<SectionSetting>* kept = nullptr) {
+  MendingRules rules(reference);
+  rules.kept_in_sections = kept;
+  rules.add_missing = kept != nullptr;
+  TextAccumulator text;
+  mend_config_text(rules, old_text, text, "\n", nullptr, &lines);
+  new_text.assign(text.text(), text.size());
+  return unified_diff(old_text, new_text, "L", false, &lines);
 }
 
-// Each expected text is what GNU diff -u prints for the same two texts.
+// Without a map, as --undo --dry-run compares two texts: each expected text is what GNU
+// diff -u prints for the same two texts.
 TEST(UnifiedDiff, PrintsWhatDiffPrints) {
-  const std::string twenty = numbered_lines(20);
-  const std::string ten = numbered_lines(10);
   const struct {
     const char* what;
     std::string old_text, new_text, diff;
@@ -35,15 +46,43 @@ TEST(UnifiedDiff, PrintsWhatDiffPrints) {
        "--- L\n+++ L\n@@ -1,2 +1,2 @@\n a\n-b\n\\ No newline at end of file\n+b\n"},
       {"an empty file gains a line", "", "a\n", "--- L\n+++ L\n@@ -0,0 +1 @@\n+a\n"},
       {"a file loses its only line", "a\n", "", "--- L\n+++ L\n@@ -1 +0,0 @@\n-a\n"},
-      {"changes far apart: two hunks", twenty, replaced(replaced(twenty, "4", "X"), "17", "Y"),
-       "--- L\n+++ L\n@@ -1,7 +1,7 @@\n 1\n 2\n 3\n-4\n+X\n 5\n 6\n 7\n"
-       "@@ -14,7 +14,7 @@\n 14\n 15\n 16\n-17\n+Y\n 18\n 19\n 20\n"},
-      {"changes six lines apart: one hunk", ten, replaced(replaced(ten, "2", "X"), "9", "Y"),
-       "--- L\n+++ L\n@@ -1,10 +1,10 @@\n 1\n-2\n+X\n 3\n 4\n 5\n 6\n 7\n 8\n-9\n+Y\n 10\n"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(unified_diff(c.old_text, c.new_text, "L", false), c.diff) << c.what;
   }
+}
+
+// With the rewriter's map, each change is shown where it was made, as GNU diff -u shows the
+// same two texts: changes far apart in hunks of their own, those closer than twice the
+// context in one; settings added after a line, and a new section at the end.
+TEST(UnifiedDiff, ShowsEachChangeWhereTheRewriterMadeIt) {
+  std::vector<MendedLine> lines;
+  std::string new_text;
+  EXPECT_EQ(mended_diff(numbered_lines(20), {{"4", "X"}, {"17", "Y"}}, lines, new_text),
+            "--- L\n+++ L\n@@ -1,7 +1,7 @@\n 1=1\n 2=2\n 3=3\n-4=4\n+4=X\n 5=5\n 6=6\n 7=7\n"
+            "@@ -14,7 +14,7 @@\n 14=14\n 15=15\n 16=16\n-17=17\n+17=Y\n 18=18\n 19=19\n 20=20\n");
+  EXPECT_EQ(mended_diff(numbered_lines(10), {{"2", "X"}, {"9", "Y"}}, lines, new_text),
+            "--- L\n+++ L\n@@ -1,10 +1,10 @@\n 1=1\n-2=2\n+2=X\n 3=3\n 4=4\n 5=5\n 6=6\n 7=7\n"
+            " 8=8\n-9=9\n+9=Y\n 10=10\n");
+  const std::vector<SectionSetting> kept = {{"sdl", "fullscreen", "fullscreen", "true", true},
+                                            {"cpu", "cycles", "cycles", "max", true}};
+  EXPECT_EQ(mended_diff("[sdl]\noutput=overlay\n[dosbox]\nmemsize=16\n",
+                        {{"fullscreen", "true"}, {"cycles", "max"}}, lines, new_text, &kept),
+            "--- L\n+++ L\n@@ -1,4 +1,8 @@\n [sdl]\n output=overlay\n+fullscreen=true\n [dosbox]\n"
+            " memsize=16\n+\n+[cpu]\n+cycles=max\n");
+}
+
+// However the lines were split (CRs within a line, a last line without its end, blanks
+// trimmed), the diff holds every line of both texts: applied, it gives the new text.
+TEST(UnifiedDiff, MapsLinesSplitAtCarriageReturns) {
+  std::vector<MendedLine> lines;
+  std::string new_text;
+  const std::string old_text = "a=1\rb=2\r\n  c=3  \nd=4\re=5";
+  const std::string diff = mended_diff(old_text, {{"b", "X"}}, lines, new_text);
+  EXPECT_EQ(new_text, "a=1\nb=X\nc=3\nd=4\ne=5\n");
+  EXPECT_EQ(diff,
+            "--- L\n+++ L\n@@ -1,3 +1,5 @@\n-a=1\rb=2\r\n-  c=3  \n-d=4\re=5\n"
+            "\\ No newline at end of file\n+a=1\n+b=X\n+c=3\n+d=4\n+e=5\n");
 }
 
 // A name with a blank is followed by a tab, so that patch knows where it ends.
@@ -58,15 +97,20 @@ TEST(UnifiedDiff, ColoursAsGitDoes) {
             "\x1b[31m-b\x1b[m\n\x1b[32m+c\x1b[m\n");
 }
 
-// However large the change, the script stays whole: applied, it gives the new text.
+// However large the change, the map holds: a change every third line of 5,000 gives one hunk
+// that holds every line of both texts, in order.
 TEST(UnifiedDiff, DescribesEveryLineOfLargeChanges) {
-  std::string old_text, new_text;
+  std::string old_text;
+  SettingTable reference;
   for (int i = 0; i < 5000; ++i) {
-    old_text += "line " + std::to_string(i) + "\r\n";
-    new_text +=
-        i % 3 == 0 ? "new " + std::to_string(i) + "\n" : "line " + std::to_string(i) + "\r\n";
+    old_text += "line" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    if (i % 3 == 0) {
+      reference["line" + std::to_string(i)] = "new";
+    }
   }
-  const std::string diff = unified_diff(old_text, new_text, "L", false);
+  std::vector<MendedLine> lines;
+  std::string new_text;
+  const std::string diff = mended_diff(old_text, reference, lines, new_text);
   // Applying the hunks by hand: every "-" line is in the old text, every "+" and " " line in
   // the new one, in order.
   std::string rebuilt, removed;

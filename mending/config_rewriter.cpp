@@ -149,13 +149,31 @@ void append_setting(TextAccumulator& text, std::string_view name, std::string_vi
   text.append_bytes(name).append_char('=').append_bytes(value).append_bytes(line_end);
 }
 
+// Tells, where it is asked, how each line read came out: the old line it stands in, found by
+// where its view lies in the old text, and the new bytes given so far.
+struct LineRecorder {
+  std::string_view original;
+  const TextAccumulator& new_text;
+  std::vector<MendedLine>* lines;
+
+  void operator()(std::string_view line, std::size_t start, std::size_t end) const {
+    if (lines == nullptr) {
+      return;
+    }
+    const auto past = static_cast<std::size_t>(line.data() - original.data()) + line.size();
+    const std::size_t lf = original.find('\n', past);
+    lines->push_back(
+        {lf == std::string_view::npos ? original.size() : lf + 1, start, end, new_text.size()});
+  }
+};
+
 // The plain rule, then, in a DOSBox configuration file, the settings kept in sections: a
 // line naming one in another case in its section gets its value, and each the file lacks is
 // added at the end of its section's last occurrence, or in a section of its own before
 // [autoexec] (at the end where there is none).
 void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
                       std::string_view original, std::string_view line_end,
-                      TextAccumulator& new_text, FileLacks* lacks) {
+                      TextAccumulator& new_text, FileLacks* lacks, LineRecorder& record) {
   const auto& settings = *rules.kept_in_sections;
   const DosboxFileLayout layout = layout_of(*rules.reference, names, original, settings);
   const bool dosbox_file = layout.dosbox_file;
@@ -214,11 +232,13 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
                 lookup_setting(*rules.reference, *name, kNoValue).empty()
             ? kept_setting_named(settings, section, *name)
             : nullptr;
+    const std::size_t start = new_text.size();
     if (other_case != nullptr) {
       append_setting(new_text, *name, other_case->value, line_end);
     } else {
       mend_line(*rules.reference, names, line, line_end, new_text);
     }
+    const std::size_t end = new_text.size();
     if (adding) {
       if (const auto added = added_after.find(at); added != added_after.end()) {
         for (const std::size_t k : added->second) {
@@ -229,6 +249,7 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
         append_new_sections(false);
       }
     }
+    record(line, start, end);
     ++at;
   });
 }
@@ -318,16 +339,23 @@ class CopyKeeping {
 }  // namespace
 
 void mend_config_text(const MendingRules& rules, std::string_view original,
-                      TextAccumulator& new_text, std::string_view line_end, FileLacks* lacks) {
+                      TextAccumulator& new_text, std::string_view line_end, FileLacks* lacks,
+                      std::vector<MendedLine>* lines) {
   // Room for a little growth up front: most files change only a few values.
   new_text.reserve(original.size() + original.size() / 8 + 64);
   const NameLengths names(*rules.reference);
+  if (lines != nullptr) {
+    lines->clear();
+  }
+  LineRecorder record{original, new_text, lines};
   if (rules.kept_in_sections == nullptr || rules.kept_in_sections->empty()) {
     for_each_trimmed_line(original, [&](std::string_view line) {
+      const std::size_t start = new_text.size();
       mend_line(*rules.reference, names, line, line_end, new_text);
+      record(line, start, new_text.size());
     });
   } else {
-    mend_dosbox_text(rules, names, original, line_end, new_text, lacks);
+    mend_dosbox_text(rules, names, original, line_end, new_text, lacks, record);
   }
   // Gives an empty file a buffer too, so that it is written as the empty text.
   new_text.append_char('\0');
@@ -360,7 +388,8 @@ void rewrite_config_file(const MendingRules& rules, const Folder& folder, const 
       return;
     }
     file.lacks = {};
-    mend_config_text(rules, file.original.view(), file.new_text, kStoredLineEnd, &file.lacks);
+    mend_config_text(rules, file.original.view(), file.new_text, kStoredLineEnd, &file.lacks,
+                     mode == MendingMode::kDryRun ? &file.lines : nullptr);
     if (file.new_text.failed()) {
       file.outcome = FileOutcome::kOutOfMemory;
       return;

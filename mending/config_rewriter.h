@@ -30,10 +30,11 @@ struct MendingRules {
 // The new text of a configuration file: every line trimmed and ended by `line_end`, and each
 // setting line whose name has a non-empty reference value given that value; and what the
 // rules add (see MendingRules), each added line ended alike. Lines are split as
-// for_each_trimmed_line splits them, so that none swallows another.
+// for_each_trimmed_line splits them, so that none swallows another. With `lines`, tells how
+// each line read came out (see MendedLine).
 void mend_config_text(const MendingRules& rules, std::string_view original,
                       TextAccumulator& new_text, std::string_view line_end = "\n",
-                      FileLacks* lacks = nullptr);
+                      FileLacks* lacks = nullptr, std::vector<MendedLine>* lines = nullptr);
 
 enum class MendingMode {
   kWrite,
@@ -67,6 +68,7 @@ struct RewrittenFile {
   FileBytes original;
   TextAccumulator new_text;
   FileLacks lacks;
+  std::vector<MendedLine> lines;  // a dry run's: how each line read came out
 };
 
 // Gives the file exactly these bytes as a run gives a file its new text, once: kChanged, or

@@ -188,6 +188,7 @@ void MendingPool::report(Slot& slot) {
     found.new_bytes = std::string_view(
         result.new_text.text() == nullptr ? "" : result.new_text.text(), result.new_text.size());
     found.lacks = &result.lacks;
+    found.lines = &result.lines;
   }
   report_.file_done(found);
   if (slot.file.found) {

@@ -22,6 +22,17 @@ struct FileLacks {
   std::vector<std::size_t> settings;
 };
 
+// How one line the rewriter read came out in the new text, for a dry run's diff: where the
+// line of the old text it stands in ends (past its LF), and where its own new line begins and
+// ends, and the lines added after it end, in the new text. Lines the rewriter read are those
+// for_each_trimmed_line gives; one old line holding CRs gives several.
+struct MendedLine {
+  std::size_t old_end = 0;
+  std::size_t new_start = 0;
+  std::size_t new_end = 0;
+  std::size_t added_end = 0;
+};
+
 struct FoundFile {
   std::string path;  // as it is announced: the walked folder's path, "/" and its name
   FileOutcome outcome = FileOutcome::kUnchanged;
@@ -33,6 +44,8 @@ struct FoundFile {
   std::string same_file_as;
   // A dry run's, where the run looks for settings kept in sections: what the file lacks.
   const FileLacks* lacks = nullptr;
+  // A dry run's: how each line of the old bytes became lines of the new.
+  const std::vector<MendedLine>* lines = nullptr;
 };
 
 // What a run of the mending tells, in the order of the walk; the driver decides what to
