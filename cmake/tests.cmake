@@ -31,7 +31,7 @@ if(WIN32)
   target_link_libraries(confmend_without_manifest PRIVATE confmend_driver)
   target_compile_definitions(confmend_without_manifest PRIVATE
     CONFMEND_VERSION="${PROJECT_VERSION}")
-  target_sources(confmend_unit_tests PRIVATE disk/windows_path_test.cpp)
+  target_sources(confmend_unit_tests PRIVATE disk/windows_file_test.cpp)
   add_executable(console_code_page tests/console_code_page.cpp)
   # Programs that hold files open, as other programs on a user's machine do.
   add_executable(hold_file tests/hold_file.cpp)

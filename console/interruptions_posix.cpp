@@ -5,7 +5,6 @@
 #include <csignal>
 
 #include "console/console.h"
-#include "console/interruptions.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include "console/console.h"
-#include "console/interruptions.h"
 
 namespace {
 

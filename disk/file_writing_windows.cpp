@@ -10,8 +10,6 @@
 
 #include "disk/file_writing.h"
 #include "disk/windows_file.h"
-#include "disk/windows_handle.h"
-#include "disk/windows_path.h"
 
 namespace {
 

@@ -6,8 +6,6 @@
 #include "disk/folder.h"
 #include "disk/read_ahead.h"
 #include "disk/windows_file.h"
-#include "disk/windows_handle.h"
-#include "disk/windows_path.h"
 
 namespace {
 

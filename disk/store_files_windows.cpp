@@ -10,8 +10,6 @@
 
 #include "disk/store_files.h"
 #include "disk/windows_file.h"
-#include "disk/windows_handle.h"
-#include "disk/windows_path.h"
 
 std::string user_state_folder() {
   std::wstring folder(MAX_PATH, L'\0');

@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "disk/system_error.h"
-#include "disk/windows_path.h"
+#include "disk/windows_file.h"
 
 SystemError last_system_error() {
   return SystemError{static_cast<int>(GetLastError())};

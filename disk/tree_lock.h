@@ -1,8 +1,10 @@
 #ifndef CONFMEND_DISK_TREE_LOCK_H_
 #define CONFMEND_DISK_TREE_LOCK_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 #include "disk/folder.h"
 #include "disk/system_error.h"
@@ -37,5 +39,16 @@ class TreeLock {
   std::intptr_t handle_ = -1;
   bool owned_ = false;  // Windows: the mutex is open, but another run may own it
 };
+
+inline LockTaking TreeLock::take(const Folder& tree, const std::function<bool()>& keep_waiting,
+                                 SystemError& error) {
+  for (;;) {
+    const LockTaking taking = try_take(tree, error);
+    if (taking != LockTaking::kHeld || !keep_waiting()) {
+      return taking;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
 
 #endif  // CONFMEND_DISK_TREE_LOCK_H_

@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "disk/posix_file.h"
-#include "disk/read_in_pieces.h"
 #include "disk/whole_file.h"
 
 namespace {

@@ -4,11 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "disk/read_in_pieces.h"
 #include "disk/whole_file.h"
 #include "disk/windows_file.h"
-#include "disk/windows_handle.h"
-#include "disk/windows_path.h"
 
 namespace {
 

@@ -6,12 +6,10 @@
 #include <vector>
 
 #include "console/console.h"
-#include "console/interruptions.h"
 #include "disk/folder.h"
 #include "driver/console_report.h"
 #include "driver/options.h"
 #include "driver/shown_text.h"
-#include "driver/undo_report.h"
 #include "mending/tree_mending.h"
 #include "mending/undo_store.h"
 #include "mending/undoing.h"

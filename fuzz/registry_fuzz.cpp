@@ -11,7 +11,6 @@
 #include "steam/key_values.h"
 #include "steam/library_folders.h"
 #include "steam/steam_path.h"
-#include "steam/steam_registry.h"
 
 namespace {
 

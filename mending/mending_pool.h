@@ -5,19 +5,35 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "console/interruptions.h"
+#include "console/console.h"
 #include "disk/folder.h"
 #include "disk/ordered_jobs.h"
 #include "disk/whole_file.h"
 #include "mending/config_rewriter.h"
-#include "mending/file_claims.h"
 #include "mending/mending_report.h"
 #include "mending/undo_store.h"
 #include "settings/setting_line.h"
+
+// The files a run has taken on, by identity, so that each is mended once and by one thread,
+// however many names (hard links, symbolic links) lead to it. Safe from any thread.
+class FileClaims {
+ public:
+  // True when nobody had claimed the file yet: it is now the caller's.
+  bool claim(const FileIdentity& file) {
+    const std::lock_guard lock(mutex_);
+    return claimed_.insert(file).second;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<FileIdentity> claimed_;
+};
 
 // One file to mend: where it lies, and how it is announced.
 struct FileToMend {

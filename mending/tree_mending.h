@@ -5,7 +5,7 @@
 #include <memory>
 #include <set>
 
-#include "console/interruptions.h"
+#include "console/console.h"
 #include "disk/folder.h"
 #include "disk/read_ahead.h"
 #include "mending/config_rewriter.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <utility>
 
-#include "console/interruptions.h"
+#include "console/console.h"
 #include "disk/file_writing.h"
 #include "disk/ordered_jobs.h"
 #include "disk/tree_lock.h"

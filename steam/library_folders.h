@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "disk/folder.h"
-#include "steam/steam_registry.h"
+#include "steam/steam_path.h"
 
 // Steam installs games in the Steam folder and in further library folders (another drive, an
 // SD card), which it lists in libraryfolders.vdf.

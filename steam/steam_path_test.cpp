@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "steam/steam_registry.h"
 #include "tests/child_process.h"
 #include "tests/steam_registry.h"
 

@@ -9,7 +9,7 @@
 
 #include "disk/whole_file.h"
 #include "steam/key_values.h"
-#include "steam/steam_registry.h"
+#include "steam/steam_path.h"
 
 // Steam on Linux keeps the user's registry in a file of KeyValues text, registry.vdf, with
 // Registry / HKCU / Software / Valve / Steam / SteamPath in it. Where that file is, or where

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "disk/windows_path.h"
-#include "steam/steam_registry.h"
+#include "disk/windows_file.h"
+#include "steam/steam_path.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "disk/windows_path.h"
+#include "disk/windows_file.h"
 
 #include <gtest/gtest.h>
 
