@@ -100,3 +100,65 @@ FileOutcome write_file_in_place(const Folder& folder, const std::string& name,
   close_written_file(file);
   return outcome;
 }
+
+namespace {
+
+// A name no file has yet, tried a number of times: another run, or another thread, may have
+// chosen the same.
+bool make_replacement(Replacement& replacement, SystemError& error) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    switch (create_replacement(replacement, replacement_name(replacement_number()), error)) {
+      case Creation::kMade:
+        return true;
+      case Creation::kNameTaken:
+        continue;
+      case Creation::kRefused:
+        return false;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+FileOutcome replace_file_durably(const Folder& folder, const std::string& name,
+                                 std::string_view bytes, const FileAsRead& read, SystemError& error,
+                                 const BeforeChanging& before_changing,
+                                 const KeepingOld& keep_old) {
+  ReplacementHeld replacement;
+  if (const FileOutcome old = look_at_old_file(folder, name, read, replacement, error);
+      old != FileOutcome::kUnchanged) {
+    return old;
+  }
+  if (past_file_size_limit(bytes.size(), error)) {
+    return FileOutcome::kCannotWrite;
+  }
+  if (!make_replacement(*replacement, error)) {
+    return refuses_new_files(error) ? FileOutcome::kInPlaceOnly : FileOutcome::kCannotWrite;
+  }
+  // Each step only where every one before it went through.
+  FileOutcome result = carry_metadata(*replacement);
+  if (result == FileOutcome::kUnchanged) {
+    result = write_replacement(*replacement, bytes, error) ? FileOutcome::kChanged
+                                                           : FileOutcome::kCannotWrite;
+  }
+  if (result == FileOutcome::kChanged && before_changing && !before_changing(error)) {
+    result = FileOutcome::kNoCopyKept;
+  }
+  if (result == FileOutcome::kChanged) {
+    if (const FileOutcome look = look_last(*replacement, read); look != FileOutcome::kUnchanged) {
+      result = look;
+    }
+  }
+  if (result == FileOutcome::kChanged && keep_old &&
+      !keep_old(looked_at_file(*replacement), error)) {
+    result = FileOutcome::kNoCopyKept;
+  }
+  if (result == FileOutcome::kChanged) {
+    result = rename_replacement(*replacement, error);
+  }
+  if (result != FileOutcome::kChanged) {
+    discard_replacement(*replacement);
+  }
+  return result;
+}

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -107,6 +108,43 @@ void remove_leftover_replacement(const Folder& folder, const std::string& name);
 bool holds_exactly(std::intptr_t file, std::string_view bytes);
 
 // The platform's part, for file_writing.cpp alone.
+
+// One file being replaced, as the platform holds it: the old file looked at, the temporary
+// file, and the last look; made by look_at_old_file(), and let go of by its deleter.
+struct Replacement;
+struct ReplacementDeleter {
+  void operator()(Replacement* replacement) const;
+};
+using ReplacementHeld = std::unique_ptr<Replacement, ReplacementDeleter>;
+
+// Looks at the old file again, never through a link, for what its replacement must take on:
+// kUnchanged to go on; kKeptChanging; kCannotWrite or kInUse where the file itself may not be
+// written (a rename would slip past its read-only bit); kInPlaceOnly where a new file could
+// not be what it is (more than one name, say).
+FileOutcome look_at_old_file(const Folder& folder, const std::string& name, const FileAsRead& read,
+                             ReplacementHeld& replacement, SystemError& error);
+// Makes the temporary file of this name exclusively, and holds it so that no other run takes
+// it for a leftover.
+enum class Creation { kMade, kNameTaken, kRefused };
+Creation create_replacement(Replacement& replacement, const std::string& name, SystemError& error);
+// Whether the folder refuses new files (for lack of permission), which leaves the in-place
+// write.
+bool refuses_new_files(SystemError error);
+// Gives the temporary file what the old one has beyond its bytes: kUnchanged, kInPlaceOnly
+// where it cannot, kKeptChanging where the temporary file is not where it was made.
+FileOutcome carry_metadata(Replacement& replacement);
+// Writes the bytes, finishes the metadata a write disturbs, and flushes the temporary file.
+bool write_replacement(Replacement& replacement, std::string_view bytes, SystemError& error);
+// The last look at the old file, just before the rename: kUnchanged where it is exactly what
+// was read, kKeptChanging, kInUse. What it holds open stays held until the rename.
+FileOutcome look_last(Replacement& replacement, const FileAsRead& read);
+// The old file as the last look found it, for a caller to keep.
+const OldFile& looked_at_file(Replacement& replacement);
+// Renames the temporary file over the old one in one step: kChanged; kInUse; kInPlaceOnly
+// where the folder refuses; kCannotWrite.
+FileOutcome rename_replacement(Replacement& replacement, SystemError& error);
+// Removes the temporary file; one left behind, the next run removes.
+void discard_replacement(Replacement& replacement);
 
 // The last look before a file is written in place: kUnchanged where it is still exactly what
 // was read, kKeptChanging where it is not, kInUse where another program holds it open for

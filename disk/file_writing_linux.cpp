@@ -225,40 +225,14 @@ class WrittenHere {
   std::string name_;
 };
 
-// Made exclusively, and held from the start, so that no other run takes it for a leftover.
-int create_replacement(const Folder& folder, std::string& name, WrittenHere& here) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    name = replacement_name(replacement_number());
-    if (!here.take(name)) {
-      continue;
-    }
-    const int fd = open_retrying(at(folder), name.c_str(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      // The lock tells other runs that the file is being written, not left over. No other
-      // run can hold a file just made, so the lock is never refused; were it refused, another
-      // run could only take the file for a leftover and remove it, and the rename would fail.
-      (void)flock(fd, LOCK_EX | LOCK_NB);
-      return fd;
-    }
-    if (errno != EEXIST) {
-      return -1;
-    }
-  }
-  return -1;
-}
-
 }  // namespace
-
-namespace {
 
 // The file the last look holds open, linked through the process's own view of it: the very
 // file that was found as read, whatever has taken its name since.
 class LookedAtFile : public OldFile {
  public:
-  explicit LookedAtFile(int fd) : fd_(fd) {}
   bool link_into(const Folder& folder, const std::string& name, SystemError& error) const override {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
     if (linkat(AT_FDCWD, self.c_str(), at(folder), name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
       error = last_system_error();
       return false;
@@ -266,23 +240,36 @@ class LookedAtFile : public OldFile {
     return true;
   }
 
- private:
-  const int fd_;
+  int fd = -1;
 };
 
-}  // namespace
+struct Replacement {
+  const Folder* folder = nullptr;
+  std::string name;
+  Descriptor old{-1};
+  struct stat old_info {};
+  WrittenHere written_here;  // outlives the temporary file's name: declared before it
+  std::string fresh_name;
+  Descriptor fresh{-1};
+  LastLook look;
+  LookedAtFile looked;
+};
+
+void ReplacementDeleter::operator()(Replacement* replacement) const {
+  delete replacement;
+}
 
 const bool kOldFilesLink = true;
 
-FileOutcome replace_file_durably(const Folder& folder, const std::string& name,
-                                 std::string_view bytes, const FileAsRead& read, SystemError& error,
-                                 const BeforeChanging& before_changing,
-                                 const KeepingOld& keep_old) {
-  // The old file, read again for its metadata: never through a link.
-  const Descriptor old_file(
+FileOutcome look_at_old_file(const Folder& folder, const std::string& name, const FileAsRead& read,
+                             ReplacementHeld& replacement, SystemError& error) {
+  replacement.reset(new Replacement);
+  replacement->folder = &folder;
+  replacement->name = name;
+  replacement->old.reset(
       open_retrying(at(folder), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-  struct stat old;
-  if (!old_file || fstat(old_file.get(), &old) != 0 || !S_ISREG(old.st_mode) ||
+  struct stat& old = replacement->old_info;
+  if (!replacement->old || fstat(replacement->old.get(), &old) != 0 || !S_ISREG(old.st_mode) ||
       stamp_of(old) != read.stamp) {
     return FileOutcome::kKeptChanging;
   }
@@ -291,44 +278,74 @@ FileOutcome replace_file_durably(const Folder& folder, const std::string& name,
   }
   // A rename needs no permission on the file itself: ask for it, so that a read-only file
   // stays read-only.
-  if (!may_write_file_in(folder, name, error)) {
-    return FileOutcome::kCannotWrite;
+  return may_write_file_in(folder, name, error) ? FileOutcome::kUnchanged
+                                                : FileOutcome::kCannotWrite;
+}
+
+Creation create_replacement(Replacement& replacement, const std::string& name, SystemError& error) {
+  if (!replacement.written_here.take(name)) {
+    return Creation::kNameTaken;  // another thread chose the same number
   }
-  if (past_file_size_limit(bytes.size(), error)) {
-    return FileOutcome::kCannotWrite;
-  }
-  std::string replacement;
-  WrittenHere written_here;  // outlives the file's name: declared before it is made
-  Descriptor fresh(create_replacement(folder, replacement, written_here));
-  if (!fresh) {
+  replacement.fresh.reset(open_retrying(at(*replacement.folder), name.c_str(),
+                                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                        0600));
+  if (!replacement.fresh) {
     error = last_system_error();
-    return refuses_new_files(errno) ? FileOutcome::kInPlaceOnly : FileOutcome::kCannotWrite;
+    return errno == EEXIST ? Creation::kNameTaken : Creation::kRefused;
   }
-  FileOutcome result = FileOutcome::kChanged;
-  LastLook look;
-  if (!carry_identity(old_file.get(), old, fresh.get())) {
-    result = FileOutcome::kInPlaceOnly;
-  } else if (!write_all(fresh.get(), bytes, 0) || !carry_mode(old, fresh.get()) ||
-             fsync(fresh.get()) != 0) {
+  // The lock tells other runs that the file is being written, not left over. No other run can
+  // hold a file just made, so the lock is never refused; were it refused, another run could
+  // only take the file for a leftover and remove it, and the rename would fail.
+  (void)flock(replacement.fresh.get(), LOCK_EX | LOCK_NB);
+  replacement.fresh_name = name;
+  return Creation::kMade;
+}
+
+bool refuses_new_files(SystemError error) {
+  return refuses_new_files(error.code);
+}
+
+FileOutcome carry_metadata(Replacement& replacement) {
+  return carry_identity(replacement.old.get(), replacement.old_info, replacement.fresh.get())
+             ? FileOutcome::kUnchanged
+             : FileOutcome::kInPlaceOnly;
+}
+
+bool write_replacement(Replacement& replacement, std::string_view bytes, SystemError& error) {
+  const int fd = replacement.fresh.get();
+  if (!write_all(fd, bytes, 0) || !carry_mode(replacement.old_info, fd) || fsync(fd) != 0) {
     error = last_system_error();
-    result = FileOutcome::kCannotWrite;
-  } else if (before_changing && !before_changing(error)) {
-    result = FileOutcome::kNoCopyKept;
-  } else if (const FileOutcome now = recheck(folder, name, read, look);
-             now != FileOutcome::kUnchanged) {
-    result = now;
-  } else if (!look.undisturbed()) {
-    result = FileOutcome::kKeptChanging;
-  } else if (keep_old && !keep_old(LookedAtFile(look.file.get()), error)) {
-    result = FileOutcome::kNoCopyKept;
-  } else if (renameat(at(folder), replacement.c_str(), at(folder), name.c_str()) != 0) {
+    return false;
+  }
+  return true;
+}
+
+FileOutcome look_last(Replacement& replacement, const FileAsRead& read) {
+  const FileOutcome look = recheck(*replacement.folder, replacement.name, read, replacement.look);
+  if (look != FileOutcome::kUnchanged) {
+    return look;
+  }
+  replacement.looked.fd = replacement.look.file.get();
+  return replacement.look.undisturbed() ? FileOutcome::kUnchanged : FileOutcome::kKeptChanging;
+}
+
+const OldFile& looked_at_file(Replacement& replacement) {
+  return replacement.looked;
+}
+
+FileOutcome rename_replacement(Replacement& replacement, SystemError& error) {
+  const int folder = at(*replacement.folder);
+  if (renameat(folder, replacement.fresh_name.c_str(), folder, replacement.name.c_str()) != 0) {
     error = last_system_error();
-    result = refuses_new_files(errno) ? FileOutcome::kInPlaceOnly : FileOutcome::kCannotWrite;
+    return refuses_new_files(error) ? FileOutcome::kInPlaceOnly : FileOutcome::kCannotWrite;
   }
-  if (result != FileOutcome::kChanged) {
-    (void)unlinkat(at(folder), replacement.c_str(), 0);  // left, the next run removes it
+  return FileOutcome::kChanged;
+}
+
+void discard_replacement(Replacement& replacement) {
+  if (!replacement.fresh_name.empty()) {
+    (void)unlinkat(at(*replacement.folder), replacement.fresh_name.c_str(), 0);
   }
-  return result;
 }
 
 bool past_file_size_limit(std::uint64_t size, SystemError& error) {

@@ -141,25 +141,6 @@ bool has_named_streams(HANDLE file) {
   }
 }
 
-// Made exclusively, and held, sharing nothing, until it has taken the old file's place: no
-// scanner can hold it open, and no other run take it for a leftover. It may be renamed and
-// deleted through this handle.
-OwnedHandle create_replacement(const Folder& folder, std::wstring& path) {
-  const DWORD owner = may_give_any_owner() ? WRITE_OWNER : 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    path = extended_path(folder.path_of(replacement_name(replacement_number())));
-    OwnedHandle file(CreateFileW(
-        path.c_str(),
-        GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | owner | FILE_WRITE_ATTRIBUTES, 0,
-        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | (owner != 0 ? FILE_FLAG_BACKUP_SEMANTICS : 0),
-        nullptr));
-    if (file || GetLastError() != ERROR_FILE_EXISTS) {
-      return file;
-    }
-  }
-  return OwnedHandle();
-}
-
 // The attributes a file is seen with (hidden, system, archive) and its creation time.
 bool give_attributes(const BY_HANDLE_FILE_INFORMATION& old, HANDLE file) {
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
@@ -170,11 +151,6 @@ bool give_attributes(const BY_HANDLE_FILE_INFORMATION& old, HANDLE file) {
   basic.FileAttributes =
       (old.dwFileAttributes & kKept) != 0 ? old.dwFileAttributes & kKept : FILE_ATTRIBUTE_NORMAL;
   return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
-}
-
-// The name alone of a temporary file's extended path.
-std::string replacement_name_of(const std::wstring& path) {
-  return utf8_from_wide(path.substr(path.rfind(L'\\') + 1));
 }
 
 bool refuses_new_files(DWORD error) {
@@ -283,10 +259,6 @@ void delete_through(HANDLE file) {
   (void)SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-}  // namespace
-
-namespace {
-
 // Old files are not yet linked on Windows: kept as copies of their bytes.
 class UnlinkedFile : public OldFile {
  public:
@@ -298,16 +270,34 @@ class UnlinkedFile : public OldFile {
 
 }  // namespace
 
+struct Replacement {
+  const Folder* folder = nullptr;
+  std::string name;
+  OwnedHandle old;
+  BY_HANDLE_FILE_INFORMATION info{};
+  std::optional<Security> security;
+  OwnedHandle fresh;
+  std::string fresh_name;
+  UnlinkedFile unlinked;
+};
+
+void ReplacementDeleter::operator()(Replacement* replacement) const {
+  delete replacement;
+}
+
 const bool kOldFilesLink = false;
 
-FileOutcome replace_file_durably(const Folder& folder, const std::string& name,
-                                 std::string_view bytes, const FileAsRead& read, SystemError& error,
-                                 const BeforeChanging& before_changing,
-                                 const KeepingOld& keep_old) {
-  OwnedHandle old = open_file_in(folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES);
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!old || !GetFileInformationByHandle(old.get(), &info) || is_folder_or_link(old.get(), info) ||
-      stamp_of(info) != read.stamp || !is_in_folder(old.get(), folder, name)) {
+FileOutcome look_at_old_file(const Folder& folder, const std::string& name, const FileAsRead& read,
+                             ReplacementHeld& replacement, SystemError& error) {
+  replacement.reset(new Replacement);
+  replacement->folder = &folder;
+  replacement->name = name;
+  replacement->old = open_file_in(folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES);
+  const HANDLE old = replacement->old.get();
+  BY_HANDLE_FILE_INFORMATION& info = replacement->info;
+  if (!replacement->old || !GetFileInformationByHandle(old, &info) ||
+      is_folder_or_link(old, info) || stamp_of(info) != read.stamp ||
+      !is_in_folder(old, folder, name)) {
     return FileOutcome::kKeptChanging;
   }
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
@@ -317,50 +307,82 @@ FileOutcome replace_file_durably(const Folder& folder, const std::string& name,
   if (!may_write_file_in(folder, name, error)) {
     return says_in_use(error) ? FileOutcome::kInUse : FileOutcome::kCannotWrite;
   }
-  const Security security(old.get());
+  const Security& security = replacement->security.emplace(old);
   if (info.nNumberOfLinks > 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0 ||
-      !security.known() || has_named_streams(old.get())) {
+      !security.known() || has_named_streams(old)) {
     return FileOutcome::kInPlaceOnly;
   }
-  std::wstring replacement;
-  OwnedHandle fresh = create_replacement(folder, replacement);
-  if (!fresh) {
+  return FileOutcome::kUnchanged;
+}
+
+// Made exclusively, and held, sharing nothing, until it has taken the old file's place: no
+// scanner can hold it open, and no other run take it for a leftover. It may be renamed and
+// deleted through this handle.
+Creation create_replacement(Replacement& replacement, const std::string& name, SystemError& error) {
+  const DWORD owner = may_give_any_owner() ? WRITE_OWNER : 0;
+  replacement.fresh = OwnedHandle(CreateFileW(
+      extended_path(replacement.folder->path_of(name)).c_str(),
+      GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | owner | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | (owner != 0 ? FILE_FLAG_BACKUP_SEMANTICS : 0), nullptr));
+  if (!replacement.fresh) {
     error = last_system_error();
-    return refuses_new_files(GetLastError()) ? FileOutcome::kInPlaceOnly
-                                             : FileOutcome::kCannotWrite;
+    return GetLastError() == ERROR_FILE_EXISTS ? Creation::kNameTaken : Creation::kRefused;
   }
-  old.close();  // its own handle must not keep it from being replaced
-  FileOutcome result = FileOutcome::kChanged;
-  if (!is_in_folder(fresh.get(), folder, replacement_name_of(replacement))) {
-    result = FileOutcome::kKeptChanging;
-  } else if (!carry_security(security, fresh.get())) {
-    result = FileOutcome::kInPlaceOnly;
-  } else if (!write_all(fresh.get(), bytes, 0) || !give_attributes(info, fresh.get()) ||
-             !FlushFileBuffers(fresh.get())) {
+  replacement.fresh_name = name;
+  return Creation::kMade;
+}
+
+bool refuses_new_files(SystemError error) {
+  return refuses_new_files(static_cast<DWORD>(error.code));
+}
+
+// The old file's own handle must not keep it from being replaced: it goes first.
+FileOutcome carry_metadata(Replacement& replacement) {
+  replacement.old.close();
+  if (!is_in_folder(replacement.fresh.get(), *replacement.folder, replacement.fresh_name)) {
+    return FileOutcome::kKeptChanging;
+  }
+  return carry_security(*replacement.security, replacement.fresh.get()) ? FileOutcome::kUnchanged
+                                                                        : FileOutcome::kInPlaceOnly;
+}
+
+bool write_replacement(Replacement& replacement, std::string_view bytes, SystemError& error) {
+  const HANDLE fresh = replacement.fresh.get();
+  if (!write_all(fresh, bytes, 0) || !give_attributes(replacement.info, fresh) ||
+      !FlushFileBuffers(fresh)) {
     error = last_system_error();
-    result = FileOutcome::kCannotWrite;
-  } else if (before_changing && !before_changing(error)) {
-    result = FileOutcome::kNoCopyKept;
-  } else if (!still_as_read(folder, name, read)) {
-    result = FileOutcome::kKeptChanging;
-  } else if (keep_old && !keep_old(UnlinkedFile(), error)) {
-    result = FileOutcome::kNoCopyKept;
-  } else if (const DWORD refused = rename_over(fresh.get(), folder, name);
-             refused != ERROR_SUCCESS) {
-    error = SystemError{static_cast<int>(refused)};
-    const bool busy = refused == ERROR_ACCESS_DENIED || refused == ERROR_SHARING_VIOLATION;
-    result = busy && held_by_others(folder, name) ? FileOutcome::kInUse
-             : refuses_new_files(refused)         ? FileOutcome::kInPlaceOnly
-                                                  : FileOutcome::kCannotWrite;
-    if (result == FileOutcome::kInUse) {
-      // What held_by_others found, whichever of the two the rename said.
-      error = SystemError{ERROR_SHARING_VIOLATION};
-    }
+    return false;
   }
-  if (result != FileOutcome::kChanged) {
-    delete_through(fresh.get());
+  return true;
+}
+
+FileOutcome look_last(Replacement& replacement, const FileAsRead& read) {
+  return still_as_read(*replacement.folder, replacement.name, read) ? FileOutcome::kUnchanged
+                                                                    : FileOutcome::kKeptChanging;
+}
+
+const OldFile& looked_at_file(Replacement& replacement) {
+  return replacement.unlinked;
+}
+
+FileOutcome rename_replacement(Replacement& replacement, SystemError& error) {
+  const DWORD refused = rename_over(replacement.fresh.get(), *replacement.folder, replacement.name);
+  if (refused == ERROR_SUCCESS) {
+    return FileOutcome::kChanged;
   }
-  return result;
+  error = SystemError{static_cast<int>(refused)};
+  const bool busy = refused == ERROR_ACCESS_DENIED || refused == ERROR_SHARING_VIOLATION;
+  if (busy && held_by_others(*replacement.folder, replacement.name)) {
+    error = SystemError{ERROR_SHARING_VIOLATION};  // what held_by_others found, whichever the
+    return FileOutcome::kInUse;                    // rename said
+  }
+  return refuses_new_files(refused) ? FileOutcome::kInPlaceOnly : FileOutcome::kCannotWrite;
+}
+
+void discard_replacement(Replacement& replacement) {
+  if (replacement.fresh) {
+    delete_through(replacement.fresh.get());
+  }
 }
 
 // Windows ends no process for the size of what it writes.
