@@ -78,10 +78,24 @@ endfunction()
 
 add_end_to_end_suite(confmend_tests "$<TARGET_FILE:confmend>" "")
 add_dependencies(confmend_tests confmend)
-# Once more with folders read ahead from the first one, on one thread and on many: what the
-# walk finds, does and shows must not change.
+# The cases of the walk once more with folders read ahead from the first one, on one thread
+# and on many: what the walk finds, does and shows must not change, and what it reads ahead
+# must stay within the tree, keep every access time and the open file limit.
+string(JOIN ":" native_walk_cases Confmend.MendsEveryConfFileBelowTheSteamFolder
+       Confmend.NeverLeavesTheSteamFolderThroughLinks
+       Confmend.WalksEachRealFolderOnceThroughLinksAndCycles
+       Confmend.RootThatCannotBeListedEndsCleanly Confmend.FindsEveryNameTheFileSystemAllows
+       Confmend.FindsFilesInFoldersWithNamesOutsideAscii Confmend.SelectsOnlyFilesEndingInDotConf
+       Confmend.MendsTheGamesOfEveryLibrary
+       Confmend.ReadingAheadListsNoFolderOutsideTheTree Confmend.StaysWithinTheOpenFileLimit
+       Confmend.ReachesPathsLongerThanTheSystemTakesAtOnce
+       Confmend.NeverFollowsALinkWhoseTargetCannotBeTold
+       Confmend.NeverOpensPipesAndReportsDanglingLinks
+       Confmend.MendsAFileOnceWhateverTheNamesThatLeadToIt
+       Confmend.DryRunShowsWhatARunWritesAndChangesNothing Confmend.ADryRunKeepsEveryAccessTime)
 foreach(threads 1 16)
   gtest_discover_tests(confmend_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "ReadAhead${threads}."
+    TEST_FILTER "${native_walk_cases}"
     PROPERTIES ENVIRONMENT "CONFMEND_READ_AHEAD_THREADS=${threads}")
 endforeach()
 
