@@ -51,6 +51,22 @@ bool AppendedFile::append(std::string_view first, std::string_view second, Syste
   return true;
 }
 
+bool create_file_flushed(const Folder& folder, const std::string& name, std::string_view bytes,
+                         SystemError& error) {
+  {
+    AppendedFile file = AppendedFile::create(folder, name, error);
+    if (!file.is_open()) {
+      return false;
+    }
+    if (file.append(bytes, {}, error)) {
+      return true;
+    }
+  }  // closed first: Windows removes no file that is open
+  // Left behind, it would only be an unfinished file, which the store's reader passes over.
+  remove_file_in(folder, name);
+  return false;
+}
+
 void remove_folder_tree(const Folder& folder, const std::string& name) {
   {
     const Folder inner = folder.open_folder(name, Follow::kNoLink);

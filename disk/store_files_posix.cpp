@@ -86,41 +86,6 @@ bool rename_within(const Folder& folder, const std::string& from, const std::str
   return true;
 }
 
-bool create_file_flushed(const Folder& folder, const std::string& name, std::string_view bytes,
-                         SystemError& error) {
-  const int at = static_cast<int>(folder.handle());
-  const int fd = open_retrying(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = last_system_error();
-    return false;
-  }
-  bool written = true;
-  for (std::string_view left = bytes; written && !left.empty();) {
-    const ssize_t put = write(fd, left.data(), left.size());
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    written = put > 0;
-    if (written) {
-      left.remove_prefix(static_cast<std::size_t>(put));
-    } else if (put == 0) {
-      errno = ENOSPC;
-    }
-  }
-  written = written && fsync(fd) == 0;
-  if (!written) {
-    error = last_system_error();
-  }
-  if (close(fd) != 0 && written) {
-    error = last_system_error();
-    written = false;
-  }
-  if (!written) {
-    (void)unlinkat(at, name.c_str(), 0);  // left, the store's reader passes over it
-  }
-  return written;
-}
-
 namespace {
 
 StoreTrust trust_in(const struct stat& info, const std::string& path, const StoreOwner& owner,

@@ -210,25 +210,6 @@ bool make_folders(const std::string& path, SystemError& error, const StoreOwner&
   return true;
 }
 
-bool create_file_flushed(const Folder& folder, const std::string& name, std::string_view bytes,
-                         SystemError& error) {
-  OwnedHandle file(CreateFileW(extended_path(folder.path_of(name)).c_str(), GENERIC_WRITE | DELETE,
-                               0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    error = last_system_error();
-    return false;
-  }
-  const bool written = write_all(file.get(), bytes, 0) && FlushFileBuffers(file.get());
-  if (!written) {
-    error = last_system_error();
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    // Left, it is only an unfinished file in the store, which the store's reader passes over.
-    (void)SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
-                                     sizeof disposition);
-  }
-  return written;
-}
-
 void remove_file_in(const Folder& folder, const std::string& name) {
   (void)DeleteFileW(extended_path(folder.path_of(name)).c_str());
 }
