@@ -86,8 +86,16 @@ function(add_end_to_end_suite name program prefix)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${prefix}")
 endfunction()
 
-add_end_to_end_suite(confmend_tests "$<TARGET_FILE:confmend>" "")
-add_dependencies(confmend_tests confmend)
+# Run once: against the Linux download, as users get it, when it has been unpacked; else
+# against this build's program. The sanitizer builds run it against their own.
+set(CONFMEND_PACKAGED_PROGRAM "" CACHE FILEPATH "confmend from the unpacked Linux download")
+if(CONFMEND_PACKAGED_PROGRAM)
+  add_end_to_end_suite(confmend_tests "${CONFMEND_PACKAGED_PROGRAM}" ""
+                       tests/packaged_program_test.cpp)
+else()
+  add_end_to_end_suite(confmend_tests "$<TARGET_FILE:confmend>" "")
+  add_dependencies(confmend_tests confmend)
+endif()
 # The cases of the walk once more with folders read ahead from the first one, on one thread
 # and on many: what the walk finds, does and shows must not change, and what it reads ahead
 # must stay within the tree, keep every access time and the open file limit.
@@ -108,13 +116,6 @@ foreach(threads 1 16)
     TEST_FILTER "${native_walk_cases}"
     PROPERTIES ENVIRONMENT "CONFMEND_READ_AHEAD_THREADS=${threads}")
 endforeach()
-
-# The same against the Linux download, when it has been unpacked.
-set(CONFMEND_PACKAGED_PROGRAM "" CACHE FILEPATH "confmend from the unpacked Linux download")
-if(CONFMEND_PACKAGED_PROGRAM)
-  add_end_to_end_suite(confmend_packaged_tests "${CONFMEND_PACKAGED_PROGRAM}" "Packaged."
-                       tests/packaged_program_test.cpp)
-endif()
 
 # The same end-to-end cases against the Windows program, under Wine, when it has been built.
 set(CONFMEND_WINDOWS_PROGRAM "" CACHE FILEPATH "confmend.exe to test under Wine")
