@@ -18,25 +18,6 @@
 // times and bytes, with no other program holding it open for writing (one that does is waited out
 // for about two seconds).
 
-// What became of a file, told in one way from the disk, which reads and writes it, up to the
-// report that shows it; what the system refused, where it refused something, travels beside
-// it as a SystemError.
-enum class FileOutcome {
-  kChanged,       // it holds its new bytes, which differ from what it held
-  kUnchanged,     // its new bytes are what it held; a run still writes it, a dry run does not
-  kWouldChange,   // a dry run's: it would be given new bytes that differ
-  kCannotRead,    // it could not be read: left alone
-  kHoldsNul,      // it holds NUL bytes (UTF-16 text): left alone
-  kOutOfMemory,   // its text does not fit in memory: left alone
-  kCannotWrite,   // it could not be written (read-only, a full disk): left as it was
-  kDamaged,       // an in-place write failed and its old bytes could not be put back
-  kKeptChanging,  // another program changed it since it was read: left as it is
-  kInUse,         // another program kept it open past every wait: left as it is
-  kMovedAway,     // its folder was moved out of the tree being walked: left as it is
-  kNoCopyKept,    // no copy to take the change back by could be kept: left as it is
-  kInPlaceOnly,   // only an in-place write keeps its metadata: nothing done yet
-};
-
 // What a caller asks just before a file is changed, its new bytes written and flushed:
 // whether it may be; false, with the reason in `error`, leaves it as it was.
 using BeforeChanging = std::function<bool(SystemError& error)>;

@@ -12,18 +12,31 @@
 #include "disk/folder.h"
 #include "disk/system_error.h"
 
-enum class ReadResult {
-  kRead,
-  kCannotRead,  // not there, no regular file, no permission, or a read error
-  kTooLarge,    // larger than the memory there is, or than the caller's bound
-  kHoldsNul,    // read_file_in only: it holds a NUL byte (UTF-16 text); read no further
+// What became of a file, told in one way from the disk, which reads and writes it, up to the
+// report that shows it; what the system refused, where it refused something, travels beside
+// it as a SystemError.
+enum class FileOutcome {
+  kChanged,       // it holds its new bytes, which differ from what it held
+  kUnchanged,     // its new bytes are what it held; a run still writes it, a dry run does not;
+                  // of a read or a look: it is as it was, to go on
+  kWouldChange,   // a dry run's: it would be given new bytes that differ
+  kCannotRead,    // it could not be read: left alone
+  kHoldsNul,      // it holds NUL bytes (UTF-16 text): left alone
+  kOutOfMemory,   // its text does not fit in memory: left alone
+  kCannotWrite,   // it could not be written (read-only, a full disk): left as it was
+  kDamaged,       // an in-place write failed and its old bytes could not be put back
+  kKeptChanging,  // another program changed it since it was read: left as it is
+  kInUse,         // another program kept it open past every wait: left as it is
+  kMovedAway,     // its folder was moved out of the tree being walked: left as it is
+  kNoCopyKept,    // no copy to take the change back by could be kept: left as it is
+  kInPlaceOnly,   // only an in-place write keeps its metadata: nothing done yet
 };
 
 // The bytes of a regular file, read to its real end: no line-end translation, and no byte
-// value ends the file early. kCannotRead when it cannot be opened, is no regular file (a
-// folder, a pipe or a device, whose opening never waits) or a read fails; kTooLarge when it
-// is larger than `largest`, which bounds the memory it takes.
-ReadResult read_whole_file(const std::string& path, std::string& bytes, std::size_t largest);
+// value ends the file early. kUnchanged once read; kCannotRead when it cannot be opened, is
+// no regular file (a folder, a pipe or a device, whose opening never waits) or a read fails;
+// kOutOfMemory when it is larger than `largest`, which bounds the memory it takes.
+FileOutcome read_whole_file(const std::string& path, std::string& bytes, std::size_t largest);
 
 // What a file was when it was read, to tell whether it is still that file, unchanged.
 struct FileStamp {
@@ -64,10 +77,13 @@ class FileBytes {
 };
 
 // Reads the regular file `name` in the folder (never through a link) to its real end, and
-// tells what it was before the reading began. Read a piece at a time, so that a file holding
-// a NUL byte is known as soon as the NUL is read, whatever its size.
-ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
-                        FileStamp& stamp, SystemError& error);
+// tells what it was before the reading began: kUnchanged once it is read; kCannotRead (not
+// there, no regular file, no permission, a read error), kInUse (another program keeps it to
+// itself), kOutOfMemory, or kHoldsNul (UTF-16 text), with the system's reason in `error`
+// where it refused something. Read a piece at a time, so that a file holding a NUL byte is
+// known as soon as the NUL is read, whatever its size.
+FileOutcome read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
+                         FileStamp& stamp, SystemError& error);
 
 // What a file was when it was read, and the bytes it held: it must be found exactly so again
 // just before it is replaced or written over.
@@ -90,14 +106,14 @@ constexpr std::uint64_t kRoomAtOnce = 64 << 20;
 
 // Reads to the end into a buffer on the C heap, which tells when memory is short, with
 // `read_piece(buffer, most)`: the bytes read, 0 at the end, or -1 with `error` set. A file
-// said to be `size` bytes long may have grown since; none may be larger than `largest`. With
-// `stop_at_nul`, a NUL byte ends the reading.
+// said to be `size` bytes long may have grown since; none may be larger than `largest`
+// (kOutOfMemory). With `stop_at_nul`, a NUL byte ends the reading (kHoldsNul).
 template <typename ReadPiece>
-ReadResult read_in_pieces(const ReadPiece& read_piece, std::uint64_t size, std::uint64_t largest,
-                          bool stop_at_nul, FileBytes& bytes) {
+FileOutcome read_in_pieces(const ReadPiece& read_piece, std::uint64_t size, std::uint64_t largest,
+                           bool stop_at_nul, FileBytes& bytes) {
   if (size > largest || size >= SIZE_MAX / 2 ||
       !bytes.make_room(static_cast<std::size_t>(std::min(size, kRoomAtOnce)) + 1)) {
-    return ReadResult::kTooLarge;
+    return FileOutcome::kOutOfMemory;
   }
   std::size_t held = 0;
   for (;;) {
@@ -105,23 +121,23 @@ ReadResult read_in_pieces(const ReadPiece& read_piece, std::uint64_t size, std::
       const std::size_t more = bytes.capacity() + bytes.capacity() / 2 + 65536;
       if (more > largest + 1 || !bytes.make_room(more)) {
         bytes.clear();
-        return ReadResult::kTooLarge;
+        return FileOutcome::kOutOfMemory;
       }
     }
     const long long got =
         read_piece(bytes.data() + held, std::min(bytes.capacity() - held, kPiece));
     if (got == 0) {
       bytes.set_size(held);
-      return held > largest ? ReadResult::kTooLarge : ReadResult::kRead;
+      return held > largest ? FileOutcome::kOutOfMemory : FileOutcome::kUnchanged;
     }
     if (got < 0) {
       bytes.clear();
-      return ReadResult::kCannotRead;
+      return FileOutcome::kCannotRead;
     }
     const auto size_read = static_cast<std::size_t>(got);
     if (stop_at_nul && std::memchr(bytes.data() + held, '\0', size_read) != nullptr) {
       bytes.clear();
-      return ReadResult::kHoldsNul;
+      return FileOutcome::kHoldsNul;
     }
     held += size_read;
   }

@@ -14,8 +14,8 @@
 namespace {
 
 // A piece of the open file, asked again when a signal cut the read short.
-ReadResult read_to_end(int fd, std::uint64_t size, std::uint64_t largest, bool stop_at_nul,
-                       FileBytes& bytes, SystemError& error) {
+FileOutcome read_to_end(int fd, std::uint64_t size, std::uint64_t largest, bool stop_at_nul,
+                        FileBytes& bytes, SystemError& error) {
   const auto read_piece = [&](char* buffer, std::size_t most) -> long long {
     for (;;) {
       const ssize_t got = read(fd, buffer, most);
@@ -30,16 +30,16 @@ ReadResult read_to_end(int fd, std::uint64_t size, std::uint64_t largest, bool s
 
 }  // namespace
 
-ReadResult read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
+FileOutcome read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
   bytes.clear();
   // Without O_NONBLOCK, opening a pipe would wait for a writer that may never come.
   const int fd =
       open_keeping_access_time(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    return ReadResult::kCannotRead;
+    return FileOutcome::kCannotRead;
   }
   struct stat info;
-  ReadResult result = ReadResult::kCannotRead;
+  FileOutcome result = FileOutcome::kCannotRead;
   FileBytes read;
   SystemError ignored;  // the reference's reasons are not shown
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
@@ -47,14 +47,14 @@ ReadResult read_whole_file(const std::string& path, std::string& bytes, std::siz
         read_to_end(fd, static_cast<std::uint64_t>(info.st_size), largest, false, read, ignored);
   }
   (void)close(fd);  // only read through: nothing to lose
-  if (result == ReadResult::kRead) {
+  if (result == FileOutcome::kUnchanged) {
     bytes.assign(read.view());
   }
   return result;
 }
 
-ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
-                        FileStamp& stamp, SystemError& error) {
+FileOutcome read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
+                         FileStamp& stamp, SystemError& error) {
   const std::string entry(name);
   const int fd = open_keeping_access_time(static_cast<int>(folder.handle()), entry.c_str(),
                                           O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
@@ -66,10 +66,10 @@ ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& 
         fstatat(static_cast<int>(folder.handle()), entry.c_str(), &target, 0) != 0) {
       error = last_system_error();
     }
-    return ReadResult::kCannotRead;
+    return FileOutcome::kCannotRead;
   }
   struct stat info;
-  ReadResult result = ReadResult::kCannotRead;
+  FileOutcome result = FileOutcome::kCannotRead;
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
     stamp = stamp_of(info);
     result = read_to_end(fd, static_cast<std::uint64_t>(info.st_size), SIZE_MAX / 2 - 1, true,

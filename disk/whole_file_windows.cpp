@@ -9,8 +9,8 @@
 
 namespace {
 
-ReadResult read_to_end(HANDLE file, std::uint64_t size, std::uint64_t largest, bool stop_at_nul,
-                       FileBytes& bytes, SystemError& error) {
+FileOutcome read_to_end(HANDLE file, std::uint64_t size, std::uint64_t largest, bool stop_at_nul,
+                        FileBytes& bytes, SystemError& error) {
   const auto read_piece = [&](char* buffer, std::size_t most) -> long long {
     DWORD got = 0;
     if (!ReadFile(file, buffer, static_cast<DWORD>(most), &got, nullptr)) {
@@ -24,39 +24,42 @@ ReadResult read_to_end(HANDLE file, std::uint64_t size, std::uint64_t largest, b
 
 }  // namespace
 
-ReadResult read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
+FileOutcome read_whole_file(const std::string& path, std::string& bytes, std::size_t largest) {
   bytes.clear();
   const OwnedHandle file(CreateFileW(extended_path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   LARGE_INTEGER size{};
   if (!file || GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size)) {
-    return ReadResult::kCannotRead;
+    return FileOutcome::kCannotRead;
   }
   FileBytes read;
   SystemError ignored;  // the reference's reasons are not shown
-  const ReadResult result = read_to_end(file.get(), static_cast<std::uint64_t>(size.QuadPart),
-                                        largest, false, read, ignored);
-  if (result == ReadResult::kRead) {
+  const FileOutcome result = read_to_end(file.get(), static_cast<std::uint64_t>(size.QuadPart),
+                                         largest, false, read, ignored);
+  if (result == FileOutcome::kUnchanged) {
     bytes.assign(read.view());
   }
   return result;
 }
 
-ReadResult read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
-                        FileStamp& stamp, SystemError& error) {
+FileOutcome read_file_in(const Folder& folder, std::string_view name, FileBytes& bytes,
+                         FileStamp& stamp, SystemError& error) {
   const OwnedHandle file =
       open_file_waiting(folder, std::string(name), GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
   if (!file) {
     error = last_system_error();
-    return ReadResult::kCannotRead;
+    return says_in_use(error) ? FileOutcome::kInUse : FileOutcome::kCannotRead;
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
       is_folder_or_link(file.get(), info)) {
-    return ReadResult::kCannotRead;
+    return FileOutcome::kCannotRead;
   }
   stamp = stamp_of(info);
-  return read_to_end(file.get(), stamp.size, SIZE_MAX / 2 - 1, true, bytes, error);
+  const FileOutcome read =
+      read_to_end(file.get(), stamp.size, SIZE_MAX / 2 - 1, true, bytes, error);
+  // A part of it another program has locked.
+  return read == FileOutcome::kCannotRead && says_in_use(error) ? FileOutcome::kInUse : read;
 }
 
 // Windows tells a file's number only through a handle; one that asks for no access is opened

@@ -368,18 +368,9 @@ void rewrite_config_file(const MendingRules& rules, const Folder& folder, const 
     file.error = {};
     file.new_text.clear();
     FileStamp read;
-    switch (read_file_in(folder, name, file.original, read, file.error)) {
-      case ReadResult::kRead:
-        break;
-      case ReadResult::kCannotRead:
-        file.outcome = says_in_use(file.error) ? FileOutcome::kInUse : FileOutcome::kCannotRead;
-        return;
-      case ReadResult::kTooLarge:
-        file.outcome = FileOutcome::kOutOfMemory;
-        return;
-      case ReadResult::kHoldsNul:
-        file.outcome = FileOutcome::kHoldsNul;
-        return;
+    file.outcome = read_file_in(folder, name, file.original, read, file.error);
+    if (file.outcome != FileOutcome::kUnchanged) {
+      return;
     }
     // Another file has taken the name since it was found, one that another name led to.
     if (guards.is_ours && !guards.is_ours(read.identity)) {

@@ -361,7 +361,8 @@ void unshare_kept_links(const OpenStore& store) {
         continue;
       }
       std::string bytes;
-      if (read_whole_file(folder.path_of(item.name), bytes, SIZE_MAX / 4) != ReadResult::kRead) {
+      if (read_whole_file(folder.path_of(item.name), bytes, SIZE_MAX / 4) !=
+          FileOutcome::kUnchanged) {
         continue;
       }
       // A copy left by a repair that was killed is passed over, and goes with its entry.
@@ -594,7 +595,7 @@ EntryRecords read_entry(const OpenStore& store, const UndoEntry& entry) {
     records.problem = trust_in_store_item(folder, file.name, store.owner);
     std::string text;
     if (records.problem.trust == Trust::kPrivate &&
-        read_whole_file(folder.path_of(file.name), text, SIZE_MAX / 4) != ReadResult::kRead) {
+        read_whole_file(folder.path_of(file.name), text, SIZE_MAX / 4) != FileOutcome::kUnchanged) {
       records.problem = cannot_read(folder.path_of(file.name));
     }
     if (records.problem.trust != Trust::kPrivate) {
@@ -615,7 +616,7 @@ EntryRecords read_entry(const OpenStore& store, const UndoEntry& entry) {
   // into since is no copy of what the file held.
   for (KeptCopy& copy : records.copies) {
     if (!copy.link.empty() && (read_whole_file(folder.path_of(copy.link), copy.old_bytes,
-                                               SIZE_MAX / 4) != ReadResult::kRead ||
+                                               SIZE_MAX / 4) != FileOutcome::kUnchanged ||
                                copy.old_bytes.size() != copy.old_size ||
                                bytes_digest(copy.old_bytes) != copy.old_digest)) {
       records.problem = {Trust::kAltered, folder.path_of(copy.link), 0, "", {}};

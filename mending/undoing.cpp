@@ -173,14 +173,14 @@ class RunUndoing {
   void take_back(const Folder& folder, FileSettling& file, bool& replaced) {
     const KeptCopy& copy = *file.copy;
     FileStamp stamp;
-    const ReadResult read = read_file_in(folder, copy.name, file.now, stamp, file.error);
+    const FileOutcome read = read_file_in(folder, copy.name, file.now, stamp, file.error);
     const std::string_view bytes = file.now.view();
-    if (read == ReadResult::kRead && bytes == copy.old_bytes) {
+    if (read == FileOutcome::kUnchanged && bytes == copy.old_bytes) {
       file.what = FileSettling::kAlready;  // by an undo stopped before it could record it
-    } else if (read == ReadResult::kCannotRead && says_in_use(file.error)) {
+    } else if (read == FileOutcome::kInUse) {
       file.what = FileSettling::kLeft;
       file.outcome = FileOutcome::kInUse;
-    } else if (read != ReadResult::kRead || bytes.size() != copy.new_size ||
+    } else if (read != FileOutcome::kUnchanged || bytes.size() != copy.new_size ||
                bytes_digest(bytes) != copy.new_digest) {
       file.what = FileSettling::kChangedSince;
     } else if (mode_ == MendingMode::kDryRun) {

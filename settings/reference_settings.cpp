@@ -50,18 +50,16 @@ SettingTable reference_settings_from_text(std::string_view text) {
 LoadedReference read_reference_file(const std::string& file_name) {
   std::string bytes;
   switch (read_whole_file(file_name, bytes, kLargestReference)) {
-    case ReadResult::kRead: {
+    case FileOutcome::kUnchanged: {
       LoadedReference loaded{ReferenceFile::kRead, {}, decoded_reference_text(bytes)};
       loaded.settings = settings_from_decoded_text(loaded.text);
       return loaded;
     }
-    case ReadResult::kTooLarge:
+    case FileOutcome::kOutOfMemory:
       return {ReferenceFile::kTooLarge, {}, {}};
-    case ReadResult::kCannotRead:
-    case ReadResult::kHoldsNul:
-      break;
+    default:
+      return {};
   }
-  return {};
 }
 
 SettingTable load_reference_settings(const std::string& file_name) {

@@ -82,7 +82,7 @@ std::vector<std::string> further_steam_libraries(const std::string& steam_folder
   std::set<std::string> listed_before;
   for (const std::string& list : lists) {
     std::string text;
-    if (list.empty() || read_whole_file(list, text, kLargestList) != ReadResult::kRead) {
+    if (list.empty() || read_whole_file(list, text, kLargestList) != FileOutcome::kUnchanged) {
       continue;
     }
     for (const std::string& listed : library_paths_in(text)) {

@@ -52,7 +52,7 @@ std::string home_folder() {
     return home;
   }
   std::string users;
-  if (read_whole_file("/etc/passwd", users, kLargestRegistryFile) != ReadResult::kRead) {
+  if (read_whole_file("/etc/passwd", users, kLargestRegistryFile) != FileOutcome::kUnchanged) {
     return "";
   }
   const std::string uid = std::to_string(getuid());
@@ -83,7 +83,7 @@ bool is_folder(const std::string& path) {
 // lacks the key.
 std::optional<KeyValuesLookup> steam_key_in(const std::string& file) {
   std::string text;
-  if (read_whole_file(file, text, kLargestRegistryFile) != ReadResult::kRead) {
+  if (read_whole_file(file, text, kLargestRegistryFile) != FileOutcome::kUnchanged) {
     return std::nullopt;
   }
   KeyValuesLookup key = look_up_key_value(text, kSteamKey, "SteamPath");
