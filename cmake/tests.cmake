@@ -24,12 +24,12 @@ add_executable(confmend_unit_tests
 target_link_libraries(confmend_unit_tests PRIVATE confmend_driver confmend_test_support
                       GTest::gtest_main)
 
-# The order of the steps that write a file, over a disk in memory instead of the platform's
-# primitives: file_writing.cpp is linked alone, with the test's own primitives.
-add_executable(confmend_file_writing_steps_tests disk/file_writing.cpp
-               disk/file_writing_steps_test.cpp)
-target_link_libraries(confmend_file_writing_steps_tests PRIVATE confmend_test_support
-                      GTest::gtest_main)
+# The steps that write a file and append to the undo store's files, over a disk in memory
+# instead of the platform's primitives: the portable files alone, with the test's own
+# primitives.
+add_executable(confmend_disk_steps_tests disk/file_writing.cpp disk/store_files.cpp
+               disk/disk_steps_test.cpp)
+target_link_libraries(confmend_disk_steps_tests PRIVATE confmend_test_support GTest::gtest_main)
 
 if(WIN32)
   # For the end-to-end suite: the program as Windows before 10 version 1903 runs it, which
@@ -46,7 +46,7 @@ if(WIN32)
   add_executable(scan_folder tests/scan_folder.cpp)
   # Wine may take several seconds to start the first program of a run.
   gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
-  gtest_discover_tests(confmend_file_writing_steps_tests DISCOVERY_MODE PRE_TEST
+  gtest_discover_tests(confmend_disk_steps_tests DISCOVERY_MODE PRE_TEST
                        DISCOVERY_TIMEOUT 120)
   return()
 endif()
@@ -72,7 +72,7 @@ target_sources(confmend_unit_tests PRIVATE
   steam/steam_path_test.cpp
 )
 gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST)
-gtest_discover_tests(confmend_file_writing_steps_tests DISCOVERY_MODE PRE_TEST)
+gtest_discover_tests(confmend_disk_steps_tests DISCOVERY_MODE PRE_TEST)
 
 # The end-to-end suite against one build of the native program.
 function(add_end_to_end_suite name program prefix)

@@ -1,7 +1,8 @@
-// The order of the steps that write a file, run over a disk held in memory in place of the
-// platform's primitives (this program is linked with file_writing.cpp alone), so that a full
-// disk, a write cut short, a refused rename and a file changed between two looks each take
-// microseconds, and what every step leaves behind can be seen whole.
+// The order of the steps that write a file, and that append to the undo store's files, run
+// over a disk held in memory in place of the platform's primitives (this program is linked
+// with file_writing.cpp and store_files.cpp alone), so that a full disk, a write cut short, a
+// refused rename and a file changed between two looks each take microseconds, and what every
+// step leaves behind can be seen whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,10 +13,12 @@
 #include <vector>
 
 #include "disk/file_writing.h"
+#include "disk/store_files.h"
 
 namespace {
 
-// One file, "game.conf", and the temporary files beside it, with the faults a test sets.
+// One file, "game.conf" or a file of the store, and the temporary files beside it, with the
+// faults a test sets.
 struct MemoryDisk {
   std::string file;
   FileStamp stamp;
@@ -33,6 +36,7 @@ struct MemoryDisk {
   std::string written_between_looks;      // what another program writes just before the last look
   std::uint64_t size_limit = UINT64_MAX;  // ulimit -f
   std::vector<std::string> steps;         // what was done, in order
+  std::vector<std::string> removed;       // the names removed
 
   // Writes at `at` as a disk would: within the room, and only until the fault.
   bool write(std::string& target, std::string_view bytes, std::uint64_t at) {
@@ -220,6 +224,29 @@ long long read_at(std::intptr_t, char* buffer, std::size_t size, std::uint64_t a
     return 0;
   }
   return static_cast<long long>(disk.file.copy(buffer, size, at));
+}
+
+AppendedFile AppendedFile::create(const Folder&, const std::string&, SystemError&) {
+  disk.file.clear();
+  AppendedFile file;
+  file.handle_ = 4;
+  return file;
+}
+void AppendedFile::close() {
+  handle_ = -1;
+}
+HeldFile::~HeldFile() = default;
+void remove_file_in(const Folder&, const std::string& name) {
+  disk.removed.push_back(name);
+}
+void remove_empty_folder_in(const Folder&, const std::string& name) {
+  disk.removed.push_back(name);
+}
+Folder Folder::open_folder(std::string_view, Follow) const {
+  return Folder();
+}
+bool Folder::list(std::vector<FolderEntry>&) const {
+  return false;
 }
 
 namespace {
@@ -412,6 +439,48 @@ TEST_F(FileWritingSteps, ReplacingLeavesTheFileWhereNoCopyCouldBeKept) {
     EXPECT_TRUE(disk.temporaries.empty());
     EXPECT_EQ(std::count(disk.steps.begin(), disk.steps.end(), "rename"), 0);
   }
+}
+
+// The undo store's files, each record flushed as it is appended.
+using StoreFileSteps = FileWritingSteps;
+
+TEST_F(StoreFileSteps, AppendedFileCutsOffARecordItCouldNotWriteWhole) {
+  AppendedFile journal = AppendedFile::create(folder_, "journal-1", error_);
+  ASSERT_TRUE(journal.is_open());
+  EXPECT_TRUE(journal.append("copy 1\n", "old bytes", error_));
+  disk.room = disk.file.size() + 5;
+  EXPECT_FALSE(journal.append("copy 2\n", "more old bytes", error_));
+  EXPECT_EQ(error_.code, ENOSPC);
+  EXPECT_EQ(disk.file, "copy 1\nold bytes");
+  disk.room = 1 << 20;  // space given back: the next record follows the first directly
+  EXPECT_TRUE(journal.append("copy 3\n", "", error_));
+  EXPECT_EQ(disk.file, "copy 1\nold bytescopy 3\n");
+}
+
+TEST_F(StoreFileSteps, AppendedFileAppendsNothingMoreOnceARecordCannotBeCutOff) {
+  AppendedFile journal = AppendedFile::create(folder_, "journal-1", error_);
+  EXPECT_TRUE(journal.append("copy 1\n", "old bytes", error_));
+  disk.writes_before_fault = 0;
+  disk.bytes_before_fault = 3;
+  disk.fault_sticks = true;
+  EXPECT_FALSE(journal.append("copy 2\n", "more old bytes", error_));
+  const std::string after_fault = disk.file;
+  disk.writes_before_fault = SIZE_MAX;  // the disk works again, but the record is in the way
+  error_ = {};
+  EXPECT_FALSE(journal.append("copy 3\n", "", error_));
+  EXPECT_EQ(error_.code, EIO);
+  EXPECT_EQ(disk.file, after_fault);
+}
+
+TEST_F(StoreFileSteps, AFlushedFileThatCannotBeWrittenWholeIsRemoved) {
+  EXPECT_TRUE(create_file_flushed(folder_, "old-1", kLonger, error_));
+  EXPECT_EQ(disk.file, kLonger);
+  EXPECT_TRUE(disk.removed.empty());
+
+  disk.room = 10;
+  EXPECT_FALSE(create_file_flushed(folder_, "old-2", kLonger, error_));
+  EXPECT_EQ(error_.code, ENOSPC);
+  EXPECT_EQ(disk.removed, std::vector<std::string>{"old-2"});
 }
 
 }  // namespace
