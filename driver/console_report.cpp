@@ -140,7 +140,13 @@ std::size_t tell_reference_warnings(const LoadedReference& loaded) {
     return 0;
   }
   const ReferenceCheck check = check_reference(loaded.text);
-  for (const ReferenceWarning& warning : check.warnings) {
+  // Warnings and notes together, in the order of their lines.
+  std::vector<ReferenceWarning> told = check.warnings;
+  told.insert(told.end(), check.notes.begin(), check.notes.end());
+  std::stable_sort(
+      told.begin(), told.end(),
+      [](const ReferenceWarning& a, const ReferenceWarning& b) { return a.line < b.line; });
+  for (const ReferenceWarning& warning : told) {
     const std::string where =
         warning.line == 0 ? "dosbox.conf: " : "dosbox.conf:" + std::to_string(warning.line) + ": ";
     print_line(shown_path(where + warning.text));

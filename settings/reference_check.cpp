@@ -236,6 +236,8 @@ class Checker {
         });
     if (!taken) {
       tell_of_a_value_not_taken(name, value, known);
+    } else if (!value.empty()) {
+      tell_of_a_value_only_forks_take(name, value, known);
     }
     if (games_are_made_for(lower)) {
       warn(std::string(name) +
@@ -275,6 +277,38 @@ class Checker {
     warn("no DOSBox takes " + quoted(value) + " for " + std::string(name) +
          (meant.empty() ? "" : " (did you mean " + quoted(meant) + "?)") + ": " +
          what_each_takes(known));
+  }
+
+  // "DOSBox Staging" of "DOSBox Staging 0.79.0": the fork, whichever release a game ships.
+  static std::string_view without_version(std::string_view build) {
+    return build.substr(0, build.rfind(' '));
+  }
+
+  void tell_of_a_value_only_forks_take(std::string_view name, std::string_view value,
+                                       const std::vector<KnownProperty>& known) {
+    const auto dosbox = std::find_if(known.begin(), known.end(),
+                                     [](const KnownProperty& k) { return k.build == 0; });
+    if (dosbox == known.end() || takes_value(*dosbox->property, value) ||
+        check_.notes.size() >= kMostWarningsTold) {
+      return;
+    }
+    std::vector<std::string_view> forks;
+    for (const KnownProperty& each : known) {
+      const std::string_view fork = without_version(dosbox_builds()[each.build].name);
+      if (takes_value(*each.property, value) &&
+          std::find(forks.begin(), forks.end(), fork) == forks.end()) {
+        forks.push_back(fork);
+      }
+    }
+    std::string takers;
+    for (std::size_t i = 0; i < forks.size(); ++i) {
+      takers += std::string(i == 0 ? "" : " and ") + std::string(forks[i]);
+    }
+    check_.notes.push_back(
+        {number_, std::string(name) + "=" + std::string(value) + " is taken by " + takers +
+                      ", not by DOSBox 0.74, which most Steam games ship: those games keep their "
+                      "own " +
+                      dosbox->property->name});
   }
 
   ReferenceCheck check_;

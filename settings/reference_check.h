@@ -22,6 +22,9 @@ constexpr std::size_t kMostWarningsTold = 100;
 struct ReferenceCheck {
   std::vector<ReferenceWarning> warnings;  // the file's first, then in line order
   std::size_t count = 0;                   // all there are, told or not
+  // What is no fault of the reference but worth knowing, told in the same form and not
+  // counted: a value only forks of DOSBox take, which games that ship DOSBox 0.74 keep out.
+  std::vector<ReferenceWarning> notes;
 };
 
 // `text` is the reference as the loader decodes it (decoded_reference_text).

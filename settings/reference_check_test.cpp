@@ -103,6 +103,20 @@ c:
   EXPECT_EQ(check_reference("").count, 0u);
 }
 
+// A value DOSBox 0.74 rejects but a fork takes is no mistake, but games that ship 0.74 keep
+// their own: told on its line, and not counted.
+TEST(CheckReference, NotesValuesOnlyForksTakeWithoutCountingThem) {
+  const ReferenceCheck check =
+      check_reference("[sdl]\nfullscreen=false\noutput=texture\noutput=opengl\nscaler=none\n");
+  EXPECT_EQ(check.count, 1u) << told(check);  // output set twice
+  ASSERT_EQ(check.notes.size(), 1u);
+  EXPECT_EQ(check.notes[0].line, 3u);
+  EXPECT_EQ(check.notes[0].text,
+            "output=texture is taken by DOSBox Staging, not by DOSBox 0.74, which most Steam "
+            "games ship: those games keep their own output");
+  EXPECT_TRUE(check_reference("output=ddraw\ninteger_scaling=auto\n").notes.empty());
+}
+
 TEST(CheckReference, TellsOfAWholeConfigurationOnceForTheFile) {
   std::string whole;
   const DosboxBuild& dosbox = dosbox_builds().front();

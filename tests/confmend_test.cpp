@@ -242,11 +242,13 @@ TEST_F(Confmend, ChecksTheReferenceAndTouchesNothing) {
        "[sdl]\nfullscreen=true\noutput=opengl\n[cpu]\ncycles=max\n",
        0,
        {"dosbox.conf: 3 settings, 0 warnings."}},
-      {"DOSBox Staging's names",
+      {"DOSBox Staging's names, with a value DOSBox 0.74 does not take: told, no warning",
        "[sdl]\nfullscreen = on\noutput = texturenb\ncapture_mouse = seamless middlegame\n"
        "[mixer]\nreverb = large\n",
        0,
-       {"dosbox.conf: 4 settings, 0 warnings."}},
+       {"dosbox.conf:3: output=texturenb is taken by DOSBox Staging, not by DOSBox 0.74, which "
+        "most Steam games ship: those games keep their own output",
+        "dosbox.conf: 4 settings, 0 warnings."}},
       {"a typo",
        "[cpu]\ncycles=maxx\n",
        1,
