@@ -19,6 +19,7 @@ add_executable(confmend_unit_tests
   mending/undo_store_test.cpp
   steam/key_values_test.cpp
   steam/library_folders_test.cpp
+  steam/steam_games_test.cpp
   ${CONFMEND_RESOURCES}
 )
 target_link_libraries(confmend_unit_tests PRIVATE confmend_driver confmend_test_support

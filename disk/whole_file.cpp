@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "disk/file_writing.h"
+
 FileBytes::~FileBytes() {
   std::free(block_);
 }
@@ -26,4 +28,20 @@ void FileBytes::clear() {
   block_ = nullptr;
   size_ = 0;
   capacity_ = 0;
+}
+
+PiecewiseFile PiecewiseFile::open(const std::string& path) {
+  std::uint64_t size = 0;
+  const std::intptr_t handle = open_file_to_read(path, size);
+  return handle == -1 ? PiecewiseFile() : PiecewiseFile(handle, size);
+}
+
+PiecewiseFile::~PiecewiseFile() {
+  if (handle_ != -1) {
+    close_read_file(handle_);
+  }
+}
+
+long long PiecewiseFile::read_at(char* buffer, std::size_t size, std::uint64_t at) const {
+  return ::read_at(handle_, buffer, size, at);
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "disk/folder.h"
 #include "disk/system_error.h"
@@ -95,6 +96,39 @@ struct FileAsRead {
 // The identity and size of the regular file `name` in the folder, without opening it where
 // the platform allows; none when it cannot be told.
 std::optional<FileStamp> stamp_of_file_in(const Folder& folder, std::string_view name);
+
+// Another program's file, opened by path (links followed) to be read a piece at a time
+// wherever the reader asks: for files too large to hold whole, or needed only in part.
+//   PiecewiseFile file = PiecewiseFile::open(path);
+//   if (file.is_open()) { ... file.read_at(buffer, size, at) ... }
+class PiecewiseFile {
+ public:
+  // Not open when it cannot be opened or is no regular file.
+  static PiecewiseFile open(const std::string& path);
+  PiecewiseFile() = default;
+  ~PiecewiseFile();
+  PiecewiseFile(PiecewiseFile&& other) noexcept
+      : handle_(std::exchange(other.handle_, -1)), size_(other.size_) {}
+  PiecewiseFile& operator=(PiecewiseFile&&) = delete;
+  PiecewiseFile(const PiecewiseFile&) = delete;
+  PiecewiseFile& operator=(const PiecewiseFile&) = delete;
+
+  bool is_open() const { return handle_ != -1; }
+  // Its size when it was opened.
+  std::uint64_t size() const { return size_; }
+  // Up to `size` bytes at `at`: how many were read, 0 past the end, -1 on an error.
+  long long read_at(char* buffer, std::size_t size, std::uint64_t at) const;
+
+ private:
+  PiecewiseFile(std::intptr_t handle, std::uint64_t size) : handle_(handle), size_(size) {}
+  std::intptr_t handle_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+// Each platform's: the regular file at `path` opened to be read, and its size; -1 when it
+// cannot be; and its closing.
+std::intptr_t open_file_to_read(const std::string& path, std::uint64_t& size);
+void close_read_file(std::intptr_t file);
 
 // For disk/ alone: how both platforms read a whole file into memory.
 

@@ -102,3 +102,19 @@ void ask_for_large_pages(char* block, std::size_t size) {
   // Refused (a kernel without them), the pages are only smaller.
   (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
+
+std::intptr_t open_file_to_read(const std::string& path, std::uint64_t& size) {
+  const int fd =
+      open_keeping_access_time(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info;
+  if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+    (void)close(fd);  // only looked at
+    return -1;
+  }
+  size = fd < 0 ? 0 : static_cast<std::uint64_t>(info.st_size);
+  return fd;
+}
+
+void close_read_file(std::intptr_t file) {
+  (void)close(static_cast<int>(file));  // only read through: nothing to lose
+}

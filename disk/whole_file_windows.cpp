@@ -76,3 +76,18 @@ std::optional<FileStamp> stamp_of_file_in(const Folder& folder, std::string_view
 
 // Windows gives large pages only to a process with the privilege to lock pages in memory.
 void ask_for_large_pages(char*, std::size_t) {}
+
+std::intptr_t open_file_to_read(const std::string& path, std::uint64_t& size) {
+  OwnedHandle file(CreateFileW(extended_path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER bytes{};
+  if (!file || GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &bytes)) {
+    return -1;
+  }
+  size = static_cast<std::uint64_t>(bytes.QuadPart);
+  return reinterpret_cast<std::intptr_t>(file.release());
+}
+
+void close_read_file(std::intptr_t file) {
+  CloseHandle(reinterpret_cast<HANDLE>(file));
+}
