@@ -11,6 +11,7 @@ add_executable(confmend_unit_tests
   driver/unified_diff_test.cpp
   encoding/utf16_test.cpp
   settings/dosbox_properties_test.cpp
+  settings/game_dosbox_test.cpp
   settings/reference_check_test.cpp
   settings/reference_settings_test.cpp
   settings/setting_line_test.cpp

@@ -1,0 +1,349 @@
+#include "settings/game_dosbox.h"
+
+#include <algorithm>
+#include <array>
+
+#include "disk/folder.h"
+#include "disk/whole_file.h"
+#include "settings/dosbox_properties.h"
+
+namespace {
+
+// A DOSBox program is a few megabytes; its marks lie in its data, well within this.
+constexpr std::uint64_t kLongestRead = 64 << 20;
+// A game's configuration file is kilobytes.
+constexpr std::size_t kLargestConfiguration = 16 << 20;
+
+struct BuildMark {
+  std::string_view mark;
+  std::string_view name;  // empty: a fork of DOSBox, whose table is not DOSBox's
+};
+
+// The name each build gives its configuration file, compiled into its program; and words only
+// forks of DOSBox 0.74 hold (SVN-Daum, ECE, the builds with Glide), which keep 0.74's name.
+constexpr std::array<BuildMark, 8> kMarks = {{
+    {"dosbox-0.74.conf", "DOSBox 0.74"},
+    {"dosbox-0.74-2.conf", "DOSBox 0.74-2"},
+    {"dosbox-0.74-3.conf", "DOSBox 0.74-3"},
+    {"dosbox-staging.conf", ""},
+    {"dosbox-x.conf", ""},
+    {"SVN-Daum", ""},
+    {"DOSBox ECE", ""},
+    {"glide", ""},
+}};
+
+std::optional<ShippedBuild> build_marked(const std::vector<bool>& found) {
+  std::optional<ShippedBuild> build;
+  for (std::size_t i = 0; i < kMarks.size(); ++i) {
+    if (!found[i]) {
+      continue;
+    }
+    if (kMarks[i].name.empty() || build) {
+      return std::nullopt;  // a fork, or two builds' marks
+    }
+    build = ShippedBuild{0, std::string(kMarks[i].name)};
+  }
+  return build;
+}
+
+std::string lower(std::string_view text) {
+  return lower_case(text);
+}
+
+// The path's names relative to the game's folder, from `base` (names within it); none when it
+// is a full path or climbs out of the game's folder.
+std::optional<std::vector<std::string>> names_within(std::vector<std::string> base,
+                                                     std::string_view path) {
+  if (path.starts_with('\\') || path.starts_with('/') || (path.size() >= 2 && path[1] == ':')) {
+    return std::nullopt;
+  }
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = path.find_first_of("\\/", start);
+    end = end == std::string_view::npos ? path.size() : end;
+    const std::string_view name = path.substr(start, end - start);
+    if (name == "..") {
+      if (base.empty()) {
+        return std::nullopt;
+      }
+      base.pop_back();
+    } else if (!name.empty() && name != ".") {
+      base.emplace_back(name);
+    }
+    start = end + 1;
+  }
+  return base;
+}
+
+// The path of what the names lead to below the folder, each name matched as Windows matches
+// it, without regard to case; none when a name leads nowhere.
+std::optional<std::string> find_ignoring_case(const std::string& folder,
+                                              const std::vector<std::string>& names) {
+  std::string path = folder;
+  for (const std::string& name : names) {
+    std::vector<FolderEntry> entries;
+    const Folder here = Folder::open(path);
+    if (!here.is_open() || !here.list(entries)) {
+      return std::nullopt;
+    }
+    const auto exact = std::find_if(entries.begin(), entries.end(),
+                                    [&](const FolderEntry& entry) { return entry.name == name; });
+    const auto found =
+        exact != entries.end()
+            ? exact
+            : std::find_if(entries.begin(), entries.end(),
+                           [&](const FolderEntry& e) { return lower(e.name) == lower(name); });
+    if (found == entries.end()) {
+      return std::nullopt;
+    }
+    path = here.path_of(found->name);
+  }
+  return path;
+}
+
+ReadConfiguration read_configuration(const std::string& path) {
+  std::string text;
+  const bool read = read_whole_file(path, text, kLargestConfiguration) == FileOutcome::kUnchanged;
+  return {path, read ? std::optional(std::move(text)) : std::nullopt};
+}
+
+// What the game's files give each setting, as DOSBox reads them in order: by section and
+// name in lower case, the last value.
+struct GameValues {
+  std::map<std::pair<std::string, std::string>, std::string> values;
+
+  const std::string* find(const std::string& section, const std::string& name) const {
+    const auto found = values.find({section, name});
+    return found == values.end() ? nullptr : &found->second;
+  }
+};
+
+GameValues values_in(const std::vector<ReadConfiguration>& configurations) {
+  GameValues game;
+  for (const ReadConfiguration& file : configurations) {
+    if (!file.text) {
+      continue;
+    }
+    std::string section;
+    for_each_trimmed_line(*file.text, [&](std::string_view line) {
+      if (line.starts_with('[')) {
+        section = lower(line.substr(1, line.find(']') - 1));
+      } else if (const auto setting = split_setting_line(line); setting && !section.empty()) {
+        game.values[{section, lower(setting->name)}] = std::string(setting->value);
+      }
+    });
+  }
+  return game;
+}
+
+bool is_true(std::string_view value) {
+  const std::string word = lower(value);
+  return word == "true" || word == "1" || word == "on" || word == "yes" || word == "enabled";
+}
+
+std::string listed(const std::vector<std::string>& names) {
+  std::string list;
+  for (const std::string& name : names) {
+    list += (list.empty() ? "" : ", ") + name;
+  }
+  return list;
+}
+
+}  // namespace
+
+std::optional<ShippedBuild> build_of_program(const std::string& path) {
+  const PiecewiseFile file = PiecewiseFile::open(path);
+  if (!file.is_open()) {
+    return std::nullopt;
+  }
+  constexpr std::size_t kOverlap = 32;  // longer than any mark
+  std::vector<bool> found(kMarks.size(), false);
+  std::string piece(kPiece + kOverlap, '\0');
+  std::size_t kept = 0;  // the end of the piece before, where a mark may begin
+  const std::uint64_t end = std::min(file.size(), kLongestRead);
+  for (std::uint64_t at = 0; at < end;) {
+    const long long got = file.read_at(piece.data() + kept, kPiece, at);
+    if (got <= 0) {
+      return std::nullopt;
+    }
+    const std::string_view bytes(piece.data(), kept + static_cast<std::size_t>(got));
+    for (std::size_t i = 0; i < kMarks.size(); ++i) {
+      found[i] = found[i] || bytes.find(kMarks[i].mark) != std::string_view::npos;
+    }
+    at += static_cast<std::uint64_t>(got);
+    kept = std::min(kOverlap, bytes.size());
+    std::copy(bytes.end() - static_cast<std::ptrdiff_t>(kept), bytes.end(), piece.begin());
+  }
+  return build_marked(found);
+}
+
+std::optional<ShippedBuild> build_of_first_line(std::string_view text) {
+  constexpr std::string_view kStart = "# This is the configuration file for DOSBox ";
+  const std::string_view line = trim_setting_text(text.substr(0, text.find('\n')));
+  if (!line.starts_with(kStart)) {
+    return std::nullopt;
+  }
+  const std::string_view rest = line.substr(kStart.size());
+  for (const std::string_view version : {"0.74", "0.74-2", "0.74-3"}) {
+    if (rest.starts_with(version) && rest.substr(version.size()).starts_with('.') &&
+        (rest.size() == version.size() + 1 || rest.substr(version.size() + 1).starts_with(" ("))) {
+      return ShippedBuild{0, "DOSBox " + std::string(version)};
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> command_line_words(std::string_view line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false, in_word = false;
+  for (const char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      in_word = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (in_word) {
+        words.push_back(std::move(word));
+        word.clear();
+      }
+      in_word = false;
+    } else {
+      word += c;
+      in_word = true;
+    }
+  }
+  if (in_word) {
+    words.push_back(std::move(word));
+  }
+  return words;
+}
+
+// DOSBox's command line, as 0.74 reads it: each "-conf FILE" in order, relative to the working
+// folder; "-fullscreen" and "-machine TYPE" set a property; with no "-conf", the dosbox.conf of
+// the working folder where there is one (else the player's own, outside the game).
+std::optional<DosboxStart> dosbox_start(const GameStart& start) {
+  const auto program_names = names_within({}, start.program);
+  if (!program_names || program_names->empty()) {
+    return std::nullopt;
+  }
+  const std::string program_name = lower(program_names->back());
+  const auto program = find_ignoring_case(start.folder, *program_names);
+  if (!program_name.starts_with("dosbox") || !program_name.ends_with(".exe") || !program) {
+    return std::nullopt;
+  }
+  const std::vector<std::string> program_folder(program_names->begin(), program_names->end() - 1);
+  const auto working = start.working_folder.empty() ? std::optional(program_folder)
+                                                    : names_within({}, start.working_folder);
+  if (!working) {
+    return std::nullopt;
+  }
+  DosboxStart dosbox;
+  bool conf_given = false;
+  const std::vector<std::string> words = command_line_words(start.arguments);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string word = lower(words[i]);
+    const bool has_next = i + 1 < words.size();
+    if (word == "-conf" && has_next) {
+      conf_given = true;
+      const auto names = names_within(*working, words[++i]);
+      const auto path = names ? find_ignoring_case(start.folder, *names) : std::nullopt;
+      if (path) {
+        dosbox.configurations.push_back(read_configuration(*path));
+      }
+    } else if (word == "-fullscreen") {
+      dosbox.switches.push_back({"fullscreen", "true", words[i]});
+    } else if (word == "-machine" && has_next) {
+      dosbox.switches.push_back({"machine", words[i + 1], words[i] + " " + words[i + 1]});
+      ++i;
+    } else if ((word == "-c" || word == "-userconf_path") && has_next) {
+      ++i;  // a DOS command, not a switch
+    }
+  }
+  if (!conf_given) {
+    std::vector<std::string> names = *working;
+    names.emplace_back("dosbox.conf");
+    if (const auto path = find_ignoring_case(start.folder, names)) {
+      dosbox.configurations.push_back(read_configuration(*path));
+    }
+  }
+  auto build = build_of_program(*program);
+  if (!build && !dosbox.configurations.empty() && dosbox.configurations.front().text) {
+    build = build_of_first_line(*dosbox.configurations.front().text);
+  }
+  if (!build) {
+    return std::nullopt;
+  }
+  dosbox.build = std::move(*build);
+  return dosbox;
+}
+
+GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference,
+                         const std::vector<SectionSetting>& kept, bool adding) {
+  GameJudgement judged;
+  const DosboxBuild& build = dosbox_builds()[start.build.table];
+  const GameValues game = values_in(start.configurations);
+  const bool mends_some = std::any_of(
+      start.configurations.begin(), start.configurations.end(),
+      [](const ReadConfiguration& file) { return file.text && file.path.ends_with(".conf"); });
+  for (const auto& [name, value] : reference) {
+    if (value.empty()) {
+      continue;
+    }
+    const std::string lower_name = lower(name);
+    const auto property =
+        std::find_if(build.properties.begin(), build.properties.end(),
+                     [&](const DosboxProperty& p) { return lower(p.name) == lower_name; });
+    if (property == build.properties.end()) {
+      judged.unknown.push_back(name);
+      continue;
+    }
+    if (!takes_value(*property, value)) {
+      judged.withheld.push_back(name);
+      const std::string* own = game.find(lower(property->section), lower_name);
+      judged.lines.push_back("its " + start.build.name + " does not take " + name + "=" + value +
+                             "; the game keeps " + property->name + "=" +
+                             (own != nullptr ? *own : property->default_value) + ".");
+    }
+  }
+  for (const DosboxStart::Switch& given : start.switches) {
+    const auto setting = std::find_if(reference.begin(), reference.end(), [&](const auto& entry) {
+      return lower(entry.first) == given.name && !entry.second.empty();
+    });
+    if (setting == reference.end()) {
+      continue;
+    }
+    const bool differs = given.name == "fullscreen"
+                             ? is_true(setting->second) != is_true(given.value)
+                             : lower(setting->second) != lower(given.value);
+    if (differs) {
+      judged.lines.push_back("Steam starts it with " + given.words + ", which wins over " +
+                             setting->first + "=" + setting->second + ".");
+    }
+  }
+  if (!mends_some) {
+    // What it does not take matters no more than the rest: none of it is read.
+    judged.lines = {"its DOSBox reads none of the files confmend mends."};
+    return judged;
+  }
+  if (adding) {
+    return judged;
+  }
+  std::vector<std::string> unset;
+  for (const SectionSetting& setting : kept) {
+    const auto is = [&](const std::vector<std::string>& names) {
+      return std::find(names.begin(), names.end(), setting.name) != names.end();
+    };
+    const bool switched =
+        std::any_of(start.switches.begin(), start.switches.end(),
+                    [&](const DosboxStart::Switch& s) { return s.name == setting.lower_name; });
+    if (setting.may_add && !is(judged.withheld) && !is(judged.unknown) && !switched &&
+        game.find(setting.section, setting.lower_name) == nullptr) {
+      unset.push_back(setting.name);
+    }
+  }
+  if (!unset.empty()) {
+    judged.lines.push_back(listed(unset) + (unset.size() == 1 ? " is" : " are") +
+                           " set in none of the files it starts with (--add-missing adds " +
+                           (unset.size() == 1 ? "it" : "them") + ").");
+  }
+  return judged;
+}

@@ -1,0 +1,140 @@
+#include "settings/game_dosbox.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/temp_files.h"
+
+namespace {
+
+TEST(CommandLineWords, PartsAtBlanksOutsideQuotes) {
+  EXPECT_EQ(
+      command_line_words("  -conf \"..\\My Game.conf\" -c \"mount c .\"\t-noconsole "),
+      (std::vector<std::string>{"-conf", "..\\My Game.conf", "-c", "mount c .", "-noconsole"}));
+  EXPECT_EQ(command_line_words("a\"\"b \"\""), (std::vector<std::string>{"ab", ""}));
+  EXPECT_TRUE(command_line_words(" ").empty());
+}
+
+// Marks anywhere in the program, also across the pieces it is read in; a program with no
+// build's marks, with two builds', or a fork's is not told.
+TEST(BuildOfProgram, TellsDosbox074FromItsMarksAndNothingElse) {
+  const std::string filler(3 << 19, 'x');  // a piece and a half
+  const struct {
+    std::string bytes;
+    const char* build;
+  } cases[] = {
+      {"MZ" + filler + "dosbox-0.74.conf", "DOSBox 0.74"},
+      {"MZ" + std::string((1 << 20) - 7, 'x') + "dosbox-0.74-3.conf" + filler, "DOSBox 0.74-3"},
+      {"MZdosbox-0.74-2.conf", "DOSBox 0.74-2"},
+      {"MZ" + filler, nullptr},
+      {"MZdosbox-staging.conf", nullptr},
+      {"MZdosbox-x.conf", nullptr},
+      {"MZdosbox-0.74-3.conf" + filler + "glide", nullptr},
+      {"MZdosbox-0.74.conf SVN-Daum", nullptr},
+      {"MZdosbox-0.74.conf dosbox-0.74-3.conf", nullptr},
+  };
+  const TempDir folder;
+  for (const auto& c : cases) {
+    write_file(folder / "dosbox.exe", c.bytes);
+    const auto build = build_of_program(folder / "dosbox.exe");
+    EXPECT_EQ(build ? build->name : "", c.build ? c.build : "") << c.bytes.substr(0, 40);
+  }
+  EXPECT_FALSE(build_of_program(folder / "missing.exe"));
+}
+
+TEST(BuildOfFirstLine, TellsDosbox074FromWhatItWritesFirst) {
+  const struct {
+    const char* text;
+    const char* build;
+  } cases[] = {
+      {"# This is the configuration file for DOSBox 0.74-3. (Please use the latest version of "
+       "DOSBox)\r\n[sdl]\r\n",
+       "DOSBox 0.74-3"},
+      {"# This is the configuration file for DOSBox 0.74.\n", "DOSBox 0.74"},
+      {"# This is the configuration file for DOSBox 0.74-3-3.\n", nullptr},
+      {"# This is the configuration file for DOSBox SVN-Daum.\n", nullptr},
+      {"[sdl]\n# This is the configuration file for DOSBox 0.74.\n", nullptr},
+  };
+  for (const auto& c : cases) {
+    const auto build = build_of_first_line(c.text);
+    EXPECT_EQ(build ? build->name : "", c.build ? c.build : "") << c.text;
+  }
+}
+
+// A game laid out as GOG's releases on Steam are: DOSBox in its own folder, started there with
+// the game's pair of files above it, named in another case than on the disk.
+class GameDosbox : public testing::Test {
+ protected:
+  void SetUp() override {
+    make_folders(game_ / "DOSBOX");
+    write_file(game_ / "DOSBOX/DOSBox.exe", "MZ dosbox-0.74.conf");
+    write_file(game_ / "dosboxDOOM2.conf", "[sdl]\nfullscreen=true\noutput=overlay\n[autoexec]\n");
+    write_file(game_ / "dosboxDOOM2_single.conf", "[ipx]\nipx=false\n[autoexec]\ndoom2\n");
+  }
+  std::optional<DosboxStart> start(const std::string& arguments, const std::string& working) {
+    return dosbox_start({game_.path(), "dosbox\\dosbox.exe", arguments, working});
+  }
+  static std::vector<std::string> paths(const DosboxStart& start) {
+    std::vector<std::string> paths;
+    for (const auto& file : start.configurations) {
+      paths.push_back(file.path);
+    }
+    return paths;
+  }
+  TempDir game_;
+};
+
+TEST_F(GameDosbox, ReadsTheFilesItsCommandLineNamesInOrder) {
+  const auto dosbox = start(
+      "-conf ..\\DOSBOXdoom2.CONF -conf \"..\\dosboxDOOM2_single.conf\" -fullscreen -noconsole "
+      "-c \"exit\" -conf ..\\..\\outside.conf -machine vgaonly",
+      "DOSBOX");
+  ASSERT_TRUE(dosbox);
+  EXPECT_EQ(dosbox->build.name, "DOSBox 0.74");
+  EXPECT_EQ(paths(*dosbox), (std::vector<std::string>{game_ / "dosboxDOOM2.conf",
+                                                      game_ / "dosboxDOOM2_single.conf"}));
+  ASSERT_EQ(dosbox->switches.size(), 2u);
+  EXPECT_EQ(dosbox->switches[0].words, "-fullscreen");
+  EXPECT_EQ(dosbox->switches[1].value, "vgaonly");
+}
+
+TEST_F(GameDosbox, WithoutConfReadsTheWorkingFoldersDosboxConf) {
+  auto dosbox = start("-noconsole", "");
+  ASSERT_TRUE(dosbox);
+  EXPECT_TRUE(dosbox->configurations.empty());
+  write_file(game_ / "DOSBOX/DOSBOX.CONF", "[sdl]\n");
+  dosbox = start("", "DOSBOX");
+  ASSERT_TRUE(dosbox);
+  EXPECT_EQ(paths(*dosbox), (std::vector<std::string>{game_ / "DOSBOX/DOSBOX.CONF"}));
+  // Another program than DOSBox, or one not there, is not told.
+  EXPECT_FALSE(dosbox_start({game_.path(), "DOSBOX\\setup.exe", "", ""}));
+  EXPECT_FALSE(dosbox_start({game_.path(), "..\\DOSBOX\\dosbox.exe", "", ""}));
+  EXPECT_FALSE(dosbox_start({game_.path(), "C:\\DOSBOX\\dosbox.exe", "", ""}));
+}
+
+// What the game's DOSBox 0.74 does not take is kept from its files and said with the value it
+// keeps; a switch that wins over the reference is said; what no file sets, without adding.
+TEST_F(GameDosbox, TellsWhatItsDosboxDoesNotTakeAndWhatWinsOverTheReference) {
+  const auto dosbox =
+      start("-conf ..\\dosboxDOOM2.conf -conf ..\\dosboxDOOM2_single.conf -fullscreen", "DOSBOX");
+  ASSERT_TRUE(dosbox);
+  const std::string text =
+      "[sdl]\nfullscreen=false\noutput=texture\ninteger_scaling=auto\n[cpu]\ncycles=max\n";
+  SettingTable reference;
+  for_each_trimmed_line(text, [&](std::string_view line) { parse_setting_line(reference, line); });
+  const auto kept = settings_kept_in_sections(text, reference);
+  const GameJudgement judged = judge_game(*dosbox, reference, kept, false);
+  EXPECT_EQ(judged.withheld, (std::vector<std::string>{"output"}));
+  EXPECT_EQ(judged.unknown, (std::vector<std::string>{"integer_scaling"}));
+  EXPECT_EQ(judged.lines,
+            (std::vector<std::string>{
+                "its DOSBox 0.74 does not take output=texture; the game keeps output=overlay.",
+                "Steam starts it with -fullscreen, which wins over fullscreen=false.",
+                "cycles is set in none of the files it starts with (--add-missing adds it)."}));
+  EXPECT_EQ(judge_game(*dosbox, reference, kept, true).lines.size(), 2u);
+  const auto elsewhere = start("-conf ..\\dosboxDOOM2.cfg", "DOSBOX");
+  ASSERT_TRUE(elsewhere);
+  EXPECT_EQ(judge_game(*elsewhere, reference, kept, false).lines.back(),
+            "its DOSBox reads none of the files confmend mends.");
+}
+
+}  // namespace
