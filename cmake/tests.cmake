@@ -79,7 +79,7 @@ gtest_discover_tests(confmend_disk_steps_tests DISCOVERY_MODE PRE_TEST)
 # The end-to-end suite against one build of the native program.
 function(add_end_to_end_suite name program prefix)
   add_executable(${name} tests/confmend_test.cpp tests/dosbox_reads_test.cpp
-                 tests/dry_run_posix_test.cpp tests/file_metadata_test.cpp
+                 tests/dry_run_posix_test.cpp tests/file_metadata_test.cpp tests/games_test.cpp
                  tests/links_and_paths_test.cpp tests/nothing_lost_test.cpp
                  tests/steam_registry_posix_test.cpp tests/terminal_test.cpp
                  tests/two_runs_test.cpp tests/undo_test.cpp tests/native_program.cpp ${ARGN})
@@ -126,6 +126,7 @@ if(CONFMEND_WINDOWS_PROGRAM)
   add_executable(confmend_windows_tests
     tests/confmend_test.cpp
     tests/confmend_windows_test.cpp
+    tests/games_test.cpp
     tests/wine_program.cpp
   )
   get_filename_component(windows_build "${CONFMEND_WINDOWS_PROGRAM}" DIRECTORY)

@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "disk/folder.h"
 #include "driver/console_report.h"
+#include "driver/game_judging.h"
 #include "driver/options.h"
 #include "driver/shown_text.h"
 #include "mending/tree_mending.h"
@@ -161,12 +162,13 @@ ReadingAhead reading_ahead() {
 // The Steam folder, then the steamapps folder of every further library that is not already
 // part of what was walked, each announced by its path as the Steam folder is.
 void mend_every_library(const MendingRules& rules, const std::string& steam_folder,
+                        const std::vector<std::string>& libraries, const GamesJudged& games,
                         MendingMode mode, MendingReport& report, UndoStore* undo) {
   TreeMending mending(rules, mode, report, TreeMending::kThreads, undo, reading_ahead());
+  mending.give_rules_below(games.rules_below());
   if (!mending.mend_tree(Folder::open(steam_folder))) {
     return;
   }
-  const auto libraries = further_steam_libraries(steam_folder, steam_sandbox_paths(steam_folder));
   for (const std::string& library : libraries) {
     Folder steamapps = open_steamapps_folder(library);
     if (steamapps.is_open() && mending.has_walked(steamapps)) {
@@ -230,9 +232,13 @@ int main(int argc, char** argv) {
       print_store_state(undo_store_folder(), store, false);
     }
   }
-  mend_every_library(rules, steam_folder,
+  const auto libraries = further_steam_libraries(steam_folder, steam_sandbox_paths(steam_folder));
+  // Judged before any file is changed: what a game's files set is what the game had.
+  const GamesJudged games(steam_folder, libraries, rules, kept);
+  mend_every_library(rules, steam_folder, libraries, games,
                      options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report,
                      options.dry_run ? nullptr : &undo);
+  games.print_lines();
   report.print_summary();
   if (warnings > 0) {
     // Said again where a double-click user looks last, before the window closes.

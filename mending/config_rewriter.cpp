@@ -87,7 +87,8 @@ const SectionSetting* kept_setting_named(const std::vector<SectionSetting>& sett
                                          std::string_view section, std::string_view name) {
   const SectionSetting* found = nullptr;
   for (const SectionSetting& setting : settings) {
-    if (setting.section == section && same_ignoring_case(setting.lower_name, name)) {
+    if (setting.section == section && !setting.withheld &&
+        same_ignoring_case(setting.lower_name, name)) {
       found = &setting;
     }
   }

@@ -102,7 +102,8 @@ void MendingPool::push_file(Slot& slot) {
         };
       }
     }
-    rewrite_config_file(rules_, *file.folder, file.name, mode_, slot.result, guards);
+    rewrite_config_file(file.rules != nullptr ? *file.rules : rules_, *file.folder, file.name,
+                        mode_, slot.result, guards);
     if (mode_ == MendingMode::kWrite) {
       // Nothing of it is shown: its memory goes back at once.
       slot.result.original.clear();

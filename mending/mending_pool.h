@@ -44,6 +44,8 @@ struct FileToMend {
   std::optional<FileStamp> found;
   // The tree its folder must still lie within when it is written.
   std::shared_ptr<const Folder> tree;
+  // Its game's own rules, where its game's DOSBox asks for them; else the run's.
+  const MendingRules* rules = nullptr;
 };
 
 // How much the pool holds at once. Each file in hand may hold a folder open, each thread a

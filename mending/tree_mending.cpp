@@ -75,7 +75,7 @@ bool TreeMending::mend_tree(Folder tree) {
     return true;
   }
   const auto root = std::make_shared<const Folder>(std::move(tree));
-  search_config_files(root, root, 1, 0);
+  search_config_files(root, root, 1, 0, nullptr);
   read_ahead_.finish();
   pool_.finish();
   return !interruptions_.requested();
@@ -119,7 +119,8 @@ bool TreeMending::has_walked(const Folder& folder) const {
 // many as are taken; those already offered with a folder above are not offered again.
 void TreeMending::search_config_files(const std::shared_ptr<const Folder>& tree,
                                       const std::shared_ptr<const Folder>& folder,
-                                      std::size_t depth, int levels_read_ahead) {
+                                      std::size_t depth, int levels_read_ahead,
+                                      const MendingRules* rules) {
   std::vector<FolderEntry> entries;
   if (!folder->list(entries)) {
     return;
@@ -164,10 +165,11 @@ void TreeMending::search_config_files(const std::shared_ptr<const Folder>& tree,
       const int levels_below = levels_read_ahead > 1 ? levels_read_ahead - 1
                                : offered[i]          ? ReadAhead::kLevels
                                                      : 0;
+      const auto game = identity ? rules_below_.find(*identity) : rules_below_.end();
       search_config_files(tree, std::make_shared<const Folder>(std::move(below)), depth + 1,
-                          levels_below);
+                          levels_below, game != rules_below_.end() ? game->second : rules);
     } else if (entry.kind == EntryKind::kFile && is_config_file_name(entry.name)) {
-      mend_file(tree, folder, entry);
+      mend_file(tree, folder, entry, rules);
     } else if (entry.kind == EntryKind::kFile && is_replacement_name(entry.name) &&
                mode_ == MendingMode::kWrite) {
       remove_leftover_replacement(*folder, entry.name);
@@ -178,8 +180,9 @@ void TreeMending::search_config_files(const std::shared_ptr<const Folder>& tree,
 // A link to a file is mended where the file lies, if that is within the tree; one that leads
 // nowhere is announced, and then reported as unreadable.
 void TreeMending::mend_file(const std::shared_ptr<const Folder>& tree,
-                            const std::shared_ptr<const Folder>& folder, const FolderEntry& entry) {
-  FileToMend file{folder, entry.name, folder->path_of(entry.name), std::nullopt, tree};
+                            const std::shared_ptr<const Folder>& folder, const FolderEntry& entry,
+                            const MendingRules* rules) {
+  FileToMend file{folder, entry.name, folder->path_of(entry.name), std::nullopt, tree, rules};
   FilePlace place = entry.may_be_link ? place_of_file(*folder, entry.name)
                                       : FilePlace{FilePlaceKind::kHere, Folder(), entry.name};
   switch (place.kind) {

@@ -2,6 +2,7 @@
 #define CONFMEND_MENDING_TREE_MENDING_H_
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -51,6 +52,12 @@ class TreeMending {
   // Whether the folder is one walked, or lies within a tree walked.
   bool has_walked(const Folder& folder) const;
 
+  // The rules the files below each of these folders get instead of the run's: a game's, whose
+  // DOSBox does not take some of the reference. They must outlive the mending.
+  void give_rules_below(std::map<FileIdentity, const MendingRules*> rules) {
+    rules_below_ = std::move(rules);
+  }
+
  private:
   // `tree` bounds the walk: nothing that lies elsewhere is read or written, however a link
   // inside leads there (Proton's dosdevices/z: leads to "/"). `depth` counts the folders
@@ -58,12 +65,13 @@ class TreeMending {
   // to be read ahead.
   void search_config_files(const std::shared_ptr<const Folder>& tree,
                            const std::shared_ptr<const Folder>& folder, std::size_t depth,
-                           int levels_read_ahead);
+                           int levels_read_ahead, const MendingRules* rules);
   // Reads ahead from now on once opening folders (this one begun `since`) has waited for the
   // disk.
   void note_opening(std::chrono::steady_clock::time_point since);
   void mend_file(const std::shared_ptr<const Folder>& tree,
-                 const std::shared_ptr<const Folder>& folder, const FolderEntry& entry);
+                 const std::shared_ptr<const Folder>& folder, const FolderEntry& entry,
+                 const MendingRules* rules);
 
   const MendingMode mode_;
   MendingReport& report_;
@@ -79,6 +87,7 @@ class TreeMending {
   const std::size_t deepest_;
   MendingPool pool_;
   std::set<FileIdentity> walked_;
+  std::map<FileIdentity, const MendingRules*> rules_below_;
 };
 
 #endif  // CONFMEND_MENDING_TREE_MENDING_H_

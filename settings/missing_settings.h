@@ -17,6 +17,7 @@ struct SectionSetting {
   std::string lower_name;  // the same in lower case
   std::string value;       // what the plain rule gives a line of that name
   bool may_add = true;     // false for a setting games are made for: matched, never added
+  bool withheld = false;   // the game's DOSBox does not take the value: neither given nor added
 };
 
 // The reference's settings that DOSBox keeps in one section, in the order of their last lines
