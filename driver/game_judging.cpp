@@ -40,10 +40,11 @@ GamesJudged::GamesJudged(const std::string& steam_folder, const std::vector<std:
       add_launch_options(launch->second, options);
     }
   }
+  const std::set<std::uint32_t> other_tools = games_run_by_other_tools(steam_folder);
   const bool adding = run_rules.add_missing;
   for (const SteamGame& game : games) {
     const auto launch = launches.find(game.appid);
-    if (launch == launches.end()) {
+    if (launch == launches.end() || other_tools.count(game.appid) == 1) {
       continue;
     }
     const auto start = dosbox_start({game.folder, launch->second.executable,

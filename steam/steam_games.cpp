@@ -395,12 +395,13 @@ class LoginUsers : public KeyValuesReader {
   std::string user_;
 };
 
-// Takes each app's launch options.
-class LocalConfig : public KeyValuesReader {
+// Takes one text value of each app's block, by the app's number.
+class AppValues : public KeyValuesReader {
  public:
+  explicit AppValues(std::string_view key) : key_(key) {}
   void text_value(std::size_t depth, std::string_view key, std::string&& value) override {
-    if (depth == 1 && app_ && same_key(key, "LaunchOptions")) {
-      options_[*app_] = std::move(value);
+    if (depth == 1 && app_ && same_key(key, key_)) {
+      values_[*app_] = std::move(value);
     }
   }
   void block_begins(std::size_t depth, std::string_view key) override {
@@ -410,9 +411,10 @@ class LocalConfig : public KeyValuesReader {
                                              : std::nullopt;
     }
   }
-  std::map<std::uint32_t, std::string> options_;
+  std::map<std::uint32_t, std::string> values_;
 
  private:
+  std::string_view key_;
   std::optional<std::uint32_t> app_;
 };
 
@@ -433,11 +435,29 @@ std::map<std::uint32_t, std::string> players_launch_options(const std::string& s
     return {};
   }
   const std::string account = std::to_string(*id & 0xFFFFFFFFu);
-  LocalConfig config;
+  AppValues config("LaunchOptions");
   if (read_whole_file(join_path(steam_folder, "/userdata/" + account + "/config/localconfig.vdf"),
                       text, kLargestTextFile) != FileOutcome::kUnchanged) {
     return {};
   }
   read_key_values(text, {"UserLocalConfigStore", "Software", "Valve", "Steam", "apps"}, config);
-  return std::move(config.options_);
+  return std::move(config.values_);
+}
+
+std::set<std::uint32_t> games_run_by_other_tools(const std::string& steam_folder) {
+  std::string text;
+  AppValues tools("name");
+  if (read_whole_file(join_path(steam_folder, "/config/config.vdf"), text, kLargestTextFile) !=
+      FileOutcome::kUnchanged) {
+    return {};
+  }
+  read_key_values(text, {"InstallConfigStore", "Software", "Valve", "Steam", "CompatToolMapping"},
+                  tools);
+  std::set<std::uint32_t> games;
+  for (const auto& [app, tool] : tools.values_) {
+    if (!tool.empty() && !same_key(std::string_view(tool).substr(0, 6), "proton")) {
+      games.insert(app);
+    }
+  }
+  return games;
 }

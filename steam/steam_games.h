@@ -53,4 +53,8 @@ void add_launch_options(GameLaunch& launch, std::string_view options);
 // config/loginusers.vdf and that user's localconfig.vdf.
 std::map<std::uint32_t, std::string> players_launch_options(const std::string& steam_folder);
 
+// The games Steam runs through a compatibility tool other than Proton (config/config.vdf's
+// CompatToolMapping), such as one that starts the host's own DOSBox instead of the game's.
+std::set<std::uint32_t> games_run_by_other_tools(const std::string& steam_folder);
+
 #endif  // CONFMEND_STEAM_STEAM_GAMES_H_

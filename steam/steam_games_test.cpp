@@ -106,4 +106,16 @@ TEST(PlayersLaunchOptions, TakesThoseOfTheUserWhoLoggedInLast) {
   EXPECT_EQ(options, (std::map<std::uint32_t, std::string>{{2300, "-fullscreen"}}));
 }
 
+// Proton runs the game's own Windows DOSBox; another tool may run anything else.
+TEST(GamesRunByOtherTools, TakesThoseMappedToAToolOtherThanProton) {
+  const TempDir steam;
+  make_folders(steam / "config");
+  write_file(steam / "config/config.vdf",
+             "\"InstallConfigStore\" { \"Software\" { \"Valve\" { \"Steam\" {\n"
+             "\"CompatToolMapping\" {\n\"2300\" { \"name\" \"boxtron\" \"priority\" \"250\" }\n"
+             "\"2400\" { \"name\" \"proton_8\" }\n\"2500\" { \"name\" \"Proton-GE\" }\n"
+             "\"2600\" { \"name\" \"\" }\n} } } } }\n");
+  EXPECT_EQ(games_run_by_other_tools(steam.path()), (std::set<std::uint32_t>{2300}));
+}
+
 }  // namespace
