@@ -102,9 +102,27 @@ void ConsoleReport::folder_too_deep(const std::string& path) {
   print_line("Not walked, more folders deep than the open file limit allows: " + shown_path(path));
 }
 
+void ConsoleReport::count_games(const std::vector<KnownGame>& games) {
+  if (settings_lacking_ == nullptr || !dry_run_) {
+    return;  // what files lack is told by a dry run without --add-missing alone
+  }
+  games_lacking_.assign(lacking_.size(), 0);
+  for (const KnownGame& game : games) {
+    game_folders_.push_back(game.folder + "/");
+    for (const std::size_t setting : game.lacking) {
+      ++games_lacking_[setting];
+    }
+  }
+}
+
 void ConsoleReport::count_what_it_lacks(const FoundFile& file) {
   if (settings_lacking_ == nullptr || file.lacks == nullptr || !file.lacks->dosbox_file) {
     return;
+  }
+  for (const std::string& folder : game_folders_) {
+    if (file.path.starts_with(folder)) {
+      return;  // counted with its game
+    }
   }
   ++dosbox_files_;
   for (const std::size_t setting : file.lacks->settings) {
@@ -114,11 +132,27 @@ void ConsoleReport::count_what_it_lacks(const FoundFile& file) {
 
 void ConsoleReport::print_summary() const {
   for (std::size_t setting = 0; setting < lacking_.size(); ++setting) {
-    if (lacking_[setting] > 0) {
-      print_line(shown_path((*settings_lacking_)[setting].name) + ": not set in " +
-                 std::to_string(lacking_[setting]) + " of " + std::to_string(dosbox_files_) +
-                 " DOSBox configuration files (--add-missing adds it)");
+    const std::size_t games = game_folders_.empty() ? 0 : games_lacking_[setting];
+    const std::size_t files = lacking_[setting];
+    if (games == 0 && files == 0) {
+      continue;
     }
+    // By game where the games' launches tell what their DOSBox reads, by file elsewhere.
+    std::string counts;
+    if (game_folders_.empty()) {
+      counts = "not set in " + std::to_string(files) + " of " + std::to_string(dosbox_files_) +
+               " DOSBox configuration files";
+    } else if (games == 0) {
+      counts = "not set in " + counted(files, "file") + " of games whose launch is unknown";
+    } else {
+      counts = "not set for " + std::to_string(games) + " of " +
+               std::to_string(game_folders_.size()) + " DOSBox games";
+      if (files > 0) {
+        counts += ", and in " + counted(files, "file") + " of games whose launch is unknown";
+      }
+    }
+    print_line(shown_path((*settings_lacking_)[setting].name) + ": " + counts +
+               " (--add-missing adds it)");
   }
   if (dry_run_) {
     print_line(std::to_string(changing_) + " of " + std::to_string(found_) +

@@ -22,6 +22,14 @@ class ConsoleReport : public MendingReport {
   void cannot_take_turns(const std::string& tree, SystemError error) override;
   void file_done(const FoundFile& file) override;
   void folder_too_deep(const std::string& path) override;
+  // Games whose launch is known and whose DOSBox reads files the run mends, each by its
+  // folder's path and the settings kept in sections that none of those files sets: counted
+  // by game, and their files not counted one by one.
+  struct KnownGame {
+    std::string folder;
+    std::vector<std::size_t> lacking;
+  };
+  void count_games(const std::vector<KnownGame>& games);
   // The dry run's count, and what was left unmended, if anything.
   void print_summary() const;
   // Whether any file was left unmended (or, in a dry run, would be), or a folder not walked.
@@ -40,6 +48,8 @@ class ConsoleReport : public MendingReport {
   const std::vector<SectionSetting>* settings_lacking_;
   std::vector<std::size_t> lacking_;  // of each, the DOSBox files that lack it
   std::size_t dosbox_files_ = 0;
+  std::vector<std::string> game_folders_;   // each ended by "/"
+  std::vector<std::size_t> games_lacking_;  // of each, the known games that lack it
 };
 
 // Tells, one line each, what in the loaded reference DOSBox would not take as meant, in the

@@ -56,6 +56,9 @@ GamesJudged::GamesJudged(const std::string& steam_folder, const std::vector<std:
     for (const std::string& line : judged.lines) {
       lines_.push_back(game.name + ": " + line);
     }
+    if (judged.reads_mended_files) {
+      known_.push_back({game.folder, judged.lacking});
+    }
     const auto folder = Folder::open(game.folder).identity();
     if (!folder || (judged.withheld.empty() && judged.unknown.empty())) {
       continue;

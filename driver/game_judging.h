@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "disk/folder.h"
+#include "driver/console_report.h"
 #include "mending/config_rewriter.h"
 #include "settings/missing_settings.h"
 
@@ -22,6 +23,8 @@ class GamesJudged {
   std::map<FileIdentity, const MendingRules*> rules_below() const;
   // A line for each thing told of a game, its name first.
   void print_lines() const;
+  // The games whose DOSBox reads files the run mends, with what none of those files sets.
+  const std::vector<ConsoleReport::KnownGame>& known_games() const { return known_; }
 
  private:
   struct GameRules {
@@ -32,6 +35,7 @@ class GamesJudged {
   };
   std::vector<std::unique_ptr<GameRules>> games_;
   std::vector<std::string> lines_;
+  std::vector<ConsoleReport::KnownGame> known_;
 };
 
 #endif  // CONFMEND_DRIVER_GAME_JUDGING_H_

@@ -235,6 +235,7 @@ int main(int argc, char** argv) {
   const auto libraries = further_steam_libraries(steam_folder, steam_sandbox_paths(steam_folder));
   // Judged before any file is changed: what a game's files set is what the game had.
   const GamesJudged games(steam_folder, libraries, rules, kept);
+  report.count_games(games.known_games());
   mend_every_library(rules, steam_folder, libraries, games,
                      options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report,
                      options.dry_run ? nullptr : &undo);

@@ -324,11 +324,10 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
     judged.lines = {"its DOSBox reads none of the files confmend mends."};
     return judged;
   }
-  if (adding) {
-    return judged;
-  }
+  judged.reads_mended_files = true;
   std::vector<std::string> unset;
-  for (const SectionSetting& setting : kept) {
+  for (std::size_t k = 0; k < kept.size(); ++k) {
+    const SectionSetting& setting = kept[k];
     const auto is = [&](const std::vector<std::string>& names) {
       return std::find(names.begin(), names.end(), setting.name) != names.end();
     };
@@ -338,9 +337,10 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
     if (setting.may_add && !is(judged.withheld) && !is(judged.unknown) && !switched &&
         game.find(setting.section, setting.lower_name) == nullptr) {
       unset.push_back(setting.name);
+      judged.lacking.push_back(k);
     }
   }
-  if (!unset.empty()) {
+  if (!unset.empty() && !adding) {
     judged.lines.push_back(listed(unset) + (unset.size() == 1 ? " is" : " are") +
                            " set in none of the files it starts with (--add-missing adds " +
                            (unset.size() == 1 ? "it" : "them") + ").");

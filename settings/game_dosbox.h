@@ -67,6 +67,10 @@ struct GameJudgement {
   std::vector<std::string> unknown;
   // What is told, each line without the game's name before it.
   std::vector<std::string> lines;
+  // Whether its DOSBox reads a file the run mends; and then the settings kept in sections
+  // (their places in `kept`) that none of the files it reads sets, nor a switch.
+  bool reads_mended_files = false;
+  std::vector<std::size_t> lacking;
 };
 
 // Judges the reference against the game's DOSBox and the files it reads. Only files named
