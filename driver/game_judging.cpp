@@ -43,12 +43,17 @@ GamesJudged::GamesJudged(const std::string& steam_folder, const std::vector<std:
   const std::set<std::uint32_t> other_tools = games_run_by_other_tools(steam_folder);
   const bool adding = run_rules.add_missing;
   for (const SteamGame& game : games) {
-    const auto launch = launches.find(game.appid);
-    if (launch == launches.end() || other_tools.count(game.appid) == 1) {
+    if (other_tools.count(game.appid) == 1) {
       continue;
     }
-    const auto start = dosbox_start({game.folder, launch->second.executable,
-                                     launch->second.arguments, launch->second.working_folder});
+    // Where Steam starts a launcher or a batch file, the game's own files may tell.
+    const auto launch = launches.find(game.appid);
+    const auto started =
+        launch != launches.end() && names_a_dosbox(launch->second.executable)
+            ? std::optional(GameStart{game.folder, launch->second.executable,
+                                      launch->second.arguments, launch->second.working_folder})
+            : start_in_game_folder(game.folder);
+    const auto start = started ? dosbox_start(*started) : std::nullopt;
     if (!start) {
       continue;
     }

@@ -1,5 +1,6 @@
 // Other programs' files that tell how a game is started: Steam's cache of apps, the launch
-// options, a DOSBox command line and a configuration file's first line. None may crash or hang
+// options, a GOG info file, a batch file, a DOSBox command line and a configuration file's
+// first line. None may crash or hang
 // on any input, and whatever they tell comes from the input.
 #include <cstdint>
 #include <cstdio>
@@ -48,5 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_EXPECT(words <= size, "words come from the input");
   (void)build_of_first_line(bytes);
+  for (const auto& start : {start_in_gog_info(bytes), start_in_batch_file(bytes)}) {
+    if (start) {
+      FUZZ_EXPECT(start->program.size() <= 2 * size + 8, "a program comes from the input");
+    }
+  }
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 
 #include "disk/folder.h"
 #include "disk/whole_file.h"
@@ -148,6 +149,154 @@ std::string listed(const std::vector<std::string>& names) {
   return list;
 }
 
+// The names joined as a Windows path relative to the game's folder ("." for the folder).
+std::string windows_path(const std::vector<std::string>& names) {
+  std::string path;
+  for (const std::string& name : names) {
+    path += (path.empty() ? "" : "\\") + name;
+  }
+  return path.empty() ? "." : path;
+}
+
+// JSON, as much as a goggame info file needs: objects, arrays, texts, and the rest skipped.
+// Nesting is bounded; texts keep \uXXXX escapes below 0x80 only, as paths need no more.
+class JsonReader {
+ public:
+  explicit JsonReader(std::string_view text) : text_(text) {}
+
+  struct Value {
+    std::string text;  // a text's, or "true"/"false"
+    std::vector<std::pair<std::string, Value>> members;
+    std::vector<Value> items;
+    const Value* member(std::string_view name) const {
+      for (const auto& [key, value] : members) {
+        if (key == name) {
+          return &value;
+        }
+      }
+      return nullptr;
+    }
+  };
+
+  bool read(Value& value, int depth = 0) {
+    skip_blanks();
+    if (at_ >= text_.size() || depth > 32) {
+      return false;
+    }
+    const char c = text_[at_];
+    if (c == '"') {
+      return read_text(value.text);
+    }
+    if (c == '{' || c == '[') {
+      const char end = c == '{' ? '}' : ']';
+      ++at_;
+      for (bool first = true;; first = false) {
+        skip_blanks();
+        if (at_ < text_.size() && text_[at_] == end) {
+          ++at_;
+          return true;
+        }
+        if (!first && !take(',')) {
+          return false;
+        }
+        if (c == '{') {
+          std::string key;
+          skip_blanks();
+          if (!read_text(key) || !take(':')) {
+            return false;
+          }
+          value.members.emplace_back(std::move(key), Value());
+          if (!read(value.members.back().second, depth + 1)) {
+            return false;
+          }
+        } else if (!read(value.items.emplace_back(), depth + 1)) {
+          return false;
+        }
+      }
+    }
+    const std::size_t start = at_;
+    while (at_ < text_.size() && std::string_view(",}] \t\r\n").find(text_[at_]) == npos) {
+      ++at_;
+    }
+    value.text = text_.substr(start, at_ - start);
+    return at_ > start;
+  }
+
+ private:
+  static constexpr std::size_t npos = std::string_view::npos;
+  void skip_blanks() {
+    while (at_ < text_.size() && std::string_view(" \t\r\n").find(text_[at_]) != npos) {
+      ++at_;
+    }
+  }
+  bool take(char c) {
+    skip_blanks();
+    if (at_ >= text_.size() || text_[at_] != c) {
+      return false;
+    }
+    ++at_;
+    return true;
+  }
+  bool read_text(std::string& out) {
+    if (!take('"')) {
+      return false;
+    }
+    while (at_ < text_.size() && text_[at_] != '"') {
+      char c = text_[at_++];
+      if (c == '\\' && at_ < text_.size()) {
+        c = text_[at_++];
+        if (c == 'u') {
+          unsigned code = 0;
+          if (text_.size() - at_ < 4 ||
+              std::from_chars(text_.data() + at_, text_.data() + at_ + 4, code, 16).ptr !=
+                  text_.data() + at_ + 4) {
+            return false;
+          }
+          at_ += 4;
+          c = code < 0x80 ? static_cast<char>(code) : '?';
+        } else if (c == 'n' || c == 't' || c == 'r') {
+          c = c == 'n' ? '\n' : c == 't' ? '\t' : '\r';
+        }
+      }
+      out += c;
+    }
+    return take('"');
+  }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+// Takes a word off the front of a batch file's line, as cmd.exe splits it: quotes hold blanks.
+std::string take_batch_word(std::string_view& line) {
+  line = trim_setting_text(line);
+  std::string word;
+  bool quoted = false;
+  std::size_t at = 0;
+  for (; at < line.size() && (quoted || (line[at] != ' ' && line[at] != '\t')); ++at) {
+    if (line[at] == '"') {
+      quoted = !quoted;
+    } else {
+      word += line[at];
+    }
+  }
+  line = trim_setting_text(line.substr(at));
+  return word;
+}
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view start) {
+  return text.size() >= start.size() && lower(text.substr(0, start.size())) == start;
+}
+
+// A path in a batch file: from the game's folder after "%~dp0", else from the working folder.
+std::optional<std::vector<std::string>> batch_path(const std::vector<std::string>& working,
+                                                   std::string_view path) {
+  if (starts_with_ignoring_case(path, "%~dp0")) {
+    return names_within({}, path.substr(5));
+  }
+  return names_within(working, path);
+}
+
 }  // namespace
 
 std::optional<ShippedBuild> build_of_program(const std::string& path) {
@@ -225,9 +374,8 @@ std::optional<DosboxStart> dosbox_start(const GameStart& start) {
   if (!program_names || program_names->empty()) {
     return std::nullopt;
   }
-  const std::string program_name = lower(program_names->back());
   const auto program = find_ignoring_case(start.folder, *program_names);
-  if (!program_name.starts_with("dosbox") || !program_name.ends_with(".exe") || !program) {
+  if (!names_a_dosbox(program_names->back()) || !program) {
     return std::nullopt;
   }
   const std::vector<std::string> program_folder(program_names->begin(), program_names->end() - 1);
@@ -346,4 +494,142 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
                            (unset.size() == 1 ? "it" : "them") + ").");
   }
   return judged;
+}
+
+bool names_a_dosbox(std::string_view program) {
+  const std::size_t last = program.find_last_of("\\/");
+  const std::string name = lower(program.substr(last == std::string_view::npos ? 0 : last + 1));
+  return name.starts_with("dosbox") && name.ends_with(".exe");
+}
+
+std::optional<GameStart> start_in_gog_info(std::string_view text) {
+  JsonReader::Value info;
+  if (!JsonReader(text).read(info)) {
+    return std::nullopt;
+  }
+  const JsonReader::Value* tasks = info.member("playTasks");
+  if (tasks == nullptr) {
+    return std::nullopt;
+  }
+  for (const JsonReader::Value& task : tasks->items) {
+    const JsonReader::Value* primary = task.member("isPrimary");
+    const JsonReader::Value* path = task.member("path");
+    if (primary != nullptr && primary->text == "true" && path != nullptr) {
+      const auto text_of = [&](std::string_view name) {
+        const JsonReader::Value* member = task.member(name);
+        return member == nullptr ? std::string() : member->text;
+      };
+      return GameStart{"", path->text, text_of("arguments"), text_of("workingDir")};
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<GameStart> start_in_batch_file(std::string_view text) {
+  std::vector<std::string> working;
+  std::vector<std::vector<std::string>> pushed;
+  std::optional<GameStart> start;
+  bool left = false;
+  for_each_trimmed_line(text, [&](std::string_view line) {
+    if (start || left) {
+      return;
+    }
+    line = line.starts_with('@') ? line.substr(1) : line;
+    const std::string command = lower(take_batch_word(line));
+    if (command == "cd" || command == "chdir" || command == "pushd") {
+      if (starts_with_ignoring_case(line, "/d ")) {
+        line.remove_prefix(3);
+      }
+      const std::string folder = take_batch_word(line);
+      if (command == "pushd") {
+        pushed.push_back(working);
+      }
+      if (!folder.empty()) {
+        const auto names = batch_path(working, folder);
+        left = !names;
+        working = names.value_or(working);
+      }
+      return;
+    }
+    if (command == "popd" && !pushed.empty()) {
+      working = pushed.back();
+      pushed.pop_back();
+      return;
+    }
+    std::string program = command == "start" ? "" : command;
+    if (command == "start") {
+      // start ["title"] [/wait /b /min ...] program arguments
+      if (line.starts_with('"')) {
+        take_batch_word(line);
+      }
+      while (line.starts_with('/')) {
+        take_batch_word(line);
+      }
+      program = take_batch_word(line);
+    }
+    // cmd.exe finds "dosbox" as dosbox.exe.
+    const std::size_t last = program.find_last_of("\\/");
+    if (!names_a_dosbox(program) && lower(std::string_view(program).substr(
+                                        last == std::string::npos ? 0 : last + 1)) != "dosbox") {
+      return;
+    }
+    const auto names = batch_path(working, program);
+    if (!names) {
+      left = true;
+      return;
+    }
+    // "%~dp0" in the arguments is the game's folder, seen from the working folder.
+    std::string arguments(line), up;
+    for (std::size_t i = 0; i < working.size(); ++i) {
+      up += "..\\";
+    }
+    for (std::size_t at = 0; (at = lower(arguments).find("%~dp0", at)) != std::string::npos;) {
+      arguments.replace(at, 5, up);
+      at += up.size();
+    }
+    std::string path = windows_path(*names);
+    if (!names_a_dosbox(path)) {
+      path += ".exe";
+    }
+    start = GameStart{"", path, arguments, windows_path(working)};
+  });
+  return left ? std::nullopt : start;
+}
+
+std::optional<GameStart> start_in_game_folder(const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  const Folder game = Folder::open(folder);
+  if (!game.is_open() || !game.list(entries)) {
+    return std::nullopt;
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  for (const bool batch : {false, true}) {
+    std::optional<GameStart> found;
+    for (const FolderEntry& entry : entries) {
+      const std::string name = lower(entry.name);
+      const bool wanted = batch ? name.ends_with(".bat") || name.ends_with(".cmd")
+                                : name.starts_with("goggame-") && name.ends_with(".info");
+      std::string text;
+      if (entry.kind == EntryKind::kFolder || !wanted ||
+          read_whole_file(game.path_of(entry.name), text, kLargestConfiguration) !=
+              FileOutcome::kUnchanged) {
+        continue;
+      }
+      auto start = batch ? start_in_batch_file(text) : start_in_gog_info(text);
+      if (!start || !names_a_dosbox(start->program)) {
+        continue;
+      }
+      if (found && (found->program != start->program || found->arguments != start->arguments ||
+                    found->working_folder != start->working_folder)) {
+        return std::nullopt;  // several, started differently: which one the player uses is unknown
+      }
+      found = std::move(start);
+    }
+    if (found) {
+      found->folder = folder;
+      return found;
+    }
+  }
+  return std::nullopt;
 }

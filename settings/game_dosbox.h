@@ -59,6 +59,21 @@ struct DosboxStart {
 };
 std::optional<DosboxStart> dosbox_start(const GameStart& start);
 
+// Whether the program is a DOSBox, by its name: dosbox*.exe, in any case.
+bool names_a_dosbox(std::string_view program);
+
+// How the game's own files start it, where Steam's cache names no DOSBox: the primary play
+// task of a GOG-style goggame-<id>.info in its folder, else the one batch file there
+// (.bat, .cmd) that starts a DOSBox; none when none does, or several do differently.
+std::optional<GameStart> start_in_game_folder(const std::string& folder);
+
+// The primary play task of a goggame-<id>.info file (JSON); none when it has none.
+std::optional<GameStart> start_in_gog_info(std::string_view text);
+// The DOSBox a batch file starts, as cmd.exe would: "cd", "cd /d", "pushd" and "popd" move
+// its working folder, "%~dp0" is the game's folder, "start "" /wait" starts a program; none
+// when it starts no DOSBox or leaves the game's folder.
+std::optional<GameStart> start_in_batch_file(std::string_view text);
+
 // What a run does with a game, and tells of it.
 struct GameJudgement {
   // Reference settings its DOSBox does not take: given to none of the game's files.

@@ -137,4 +137,71 @@ TEST_F(GameDosbox, TellsWhatItsDosboxDoesNotTakeAndWhatWinsOverTheReference) {
             "its DOSBox reads none of the files confmend mends.");
 }
 
+TEST(StartInGogInfo, TakesThePrimaryPlayTask) {
+  const auto start = start_in_gog_info(R"({
+  "gameId": "1207658933", "name": "DOOM II", "languages": ["en-US"], "osBits": [32, 64],
+  "playTasks": [
+    {"category": "document", "isPrimary": false, "path": "manual.pdf", "type": "FileTask"},
+    {"arguments": "-conf \"..\\dosboxDOOM2.conf\" -noconsole -c \"exit\"", "category": "game",
+     "isPrimary": true, "path": "DOSBOX\\dosbox.exe", "type": "FileTask",
+     "workingDir": "DOSBOX", "name": "DOOM \u0049I"}
+  ]
+})");
+  ASSERT_TRUE(start);
+  EXPECT_EQ(start->program, "DOSBOX\\dosbox.exe");
+  EXPECT_EQ(start->arguments, "-conf \"..\\dosboxDOOM2.conf\" -noconsole -c \"exit\"");
+  EXPECT_EQ(start->working_folder, "DOSBOX");
+  for (const char* broken : {"", "{", "{\"playTasks\": [{\"isPrimary\": true, \"path\": ", "[]",
+                             "{\"playTasks\": [{\"isPrimary\": false, \"path\": \"a.exe\"}]}"}) {
+    EXPECT_FALSE(start_in_gog_info(broken)) << broken;
+  }
+}
+
+// As cmd.exe runs it: its working folder moved by cd, cd /d and pushd, %~dp0 the game's folder.
+TEST(StartInBatchFile, FollowsTheWorkingFolderToTheDosboxItStarts) {
+  const struct {
+    const char* text;
+    const char* program;
+    const char* arguments;
+    const char* working;
+  } cases[] = {
+      {"@echo off\r\ncd DOSBOX\r\ndosbox.exe -conf ..\\wolf.conf -noconsole\r\nexit\r\n",
+       "DOSBOX\\dosbox.exe", "-conf ..\\wolf.conf -noconsole", "DOSBOX"},
+      {"@ECHO OFF\ncd /d \"%~dp0DOSBox\"\nstart \"\" /wait DOSBox.exe -conf \"%~dp0game.conf\"\n",
+       "DOSBox\\DOSBox.exe", "-conf \"..\\game.conf\"", "DOSBox"},
+      {"pushd dosbox\npopd\n\"%~dp0dosbox\\dosbox\" -conf game.conf\n", "dosbox\\dosbox.exe",
+       "-conf game.conf", "."},
+  };
+  for (const auto& c : cases) {
+    const auto start = start_in_batch_file(c.text);
+    ASSERT_TRUE(start) << c.text;
+    EXPECT_EQ(start->program, c.program) << c.text;
+    EXPECT_EQ(start->arguments, c.arguments) << c.text;
+    EXPECT_EQ(start->working_folder, c.working) << c.text;
+  }
+  EXPECT_FALSE(start_in_batch_file("@echo off\nsetup.exe\n"));
+  EXPECT_FALSE(start_in_batch_file("cd ..\\..\ndosbox.exe -conf a.conf\n"));
+  EXPECT_FALSE(start_in_batch_file("cd /d C:\\DOSBox\ndosbox.exe\n"));
+}
+
+// The info file first; of several batch files, one start they agree on, else none.
+TEST(StartInGameFolder, TakesTheOneStartTheGamesFilesAgreeOn) {
+  const TempDir game;
+  write_file(game / "play.bat", "cd DOSBOX\ndosbox.exe -conf ..\\a.conf\n");
+  write_file(game / "setup.bat", "cd DOSBOX\nsetup.exe\n");
+  write_file(game / "PLAY2.CMD", "cd DOSBOX\r\ndosbox.exe -conf ..\\a.conf\r\n");
+  auto start = start_in_game_folder(game.path());
+  ASSERT_TRUE(start);
+  EXPECT_EQ(start->folder, game.path());
+  EXPECT_EQ(start->arguments, "-conf ..\\a.conf");
+  write_file(game / "single.bat", "cd DOSBOX\ndosbox.exe -conf ..\\b.conf\n");
+  EXPECT_FALSE(start_in_game_folder(game.path()));
+  write_file(game / "goggame-1.info",
+             "{\"playTasks\": [{\"isPrimary\": true, \"path\": \"DOSBOX\\\\DOSBox.exe\", "
+             "\"arguments\": \"-conf ..\\\\c.conf\"}]}");
+  start = start_in_game_folder(game.path());
+  ASSERT_TRUE(start);
+  EXPECT_EQ(start->arguments, "-conf ..\\c.conf");
+}
+
 }  // namespace

@@ -42,6 +42,20 @@ class Games : public Confmend {
     make_folders(arctic_ + "/DOSBox");
     write_file(arctic_ + "/DOSBox/DOSBox.exe", "MZ dosbox-0.74-3.conf");
     write_file(arctic_ + "/arctic.conf", "[autoexec]\nmount c .\narctic\n");
+    // Commander Keen: Steam starts a launcher; GOG's info file tells how DOSBox is started.
+    game(2700, "Commander Keen", "Keen");
+    make_folders(keen_ + "/DOSBOX");
+    write_file(keen_ + "/DOSBOX/dosbox.exe", "MZ dosbox-0.74.conf");
+    write_file(keen_ + "/keen.conf", "[sdl]\nfullscreen=true\noutput=opengl\n");
+    write_file(keen_ + "/goggame-2700.info",
+               "{\"playTasks\": [{\"isPrimary\": true, \"path\": \"DOSBOX\\\\DOSBox.exe\", "
+               "\"workingDir\": \"DOSBOX\", \"arguments\": \"-conf \\\"..\\\\keen.conf\\\"\"}]}");
+    // Wolfenstein 3D: started by a batch file, which Steam's cache does not know.
+    game(2800, "Wolfenstein 3D", "Wolf3D");
+    make_folders(wolf_ + "/DOSBox");
+    write_file(wolf_ + "/DOSBox/DOSBox.exe", "MZ dosbox-0.74.conf");
+    write_file(wolf_ + "/wolf.conf", "[sdl]\r\nfullscreen=true\r\noutput=ddraw\r\n");
+    write_file(wolf_ + "/Play.bat", "@echo off\r\ncd DOSBox\r\ndosbox -conf ..\\wolf.conf\r\n");
   }
 
   void game(std::uint32_t appid, const std::string& name, const std::string& folder) {
@@ -62,12 +76,15 @@ class Games : public Confmend {
                        "DOSBOX", "", "windows"}}},
                     {2400, {{"dosbox.exe", "-conf staged.conf", "", "", ""}}},
                     {2500, {{"DOSBox\\dosbox.exe", "-noconsole", "DOSBox", "", "windows"}}},
-                    {2600, {{"DOSBox\\dosbox.exe", "-conf ..\\arctic.conf", "DOSBox", "", ""}}}}));
+                    {2600, {{"DOSBox\\dosbox.exe", "-conf ..\\arctic.conf", "DOSBox", "", ""}}},
+                    {2700, {{"launcher.exe", "", "", "", "windows"}}}}));
   }
 
   std::string doom_ = steam_ + "/steamapps/common/Doom 2";
   std::string staged_ = steam_ + "/steamapps/common/Staged";
   std::string arctic_ = steam_ + "/steamapps/common/Arctic";
+  std::string keen_ = steam_ + "/steamapps/common/Keen";
+  std::string wolf_ = steam_ + "/steamapps/common/Wolf3D";
 };
 
 const std::vector<std::string> kGameLines = {
@@ -78,6 +95,8 @@ const std::vector<std::string> kGameLines = {
     "output=surface.",
     "Arctic Adventure: fullscreen is set in none of the files it starts with (--add-missing adds "
     "it).",
+    "Commander Keen: its DOSBox 0.74 does not take output=texture; the game keeps output=opengl.",
+    "Wolfenstein 3D: its DOSBox 0.74 does not take output=texture; the game keeps output=ddraw.",
 };
 
 // In every format of Steam's cache: DOOM II keeps its output and is told of, the Staging game
@@ -114,9 +133,9 @@ TEST_F(Games, TellsInADryRunAndAddsOnlyWhatTheGamesDosboxTakes) {
   }
   // DOOM II and Arctic Adventure are counted by game, and their files not one by one.
   EXPECT_TRUE(
-      dry.output.ends_with(lines({"fullscreen: not set for 1 of 2 DOSBox games (--add-missing "
+      dry.output.ends_with(lines({"fullscreen: not set for 1 of 4 DOSBox games (--add-missing "
                                   "adds it)",
-                                  "4 of 5 files would change."}) +
+                                  "6 of 7 files would change."}) +
                            prompt()))
       << dry.output;
   const auto added = run_with({"--add-missing"});
@@ -148,13 +167,16 @@ TEST_F(Games, DosboxReadsNoValueItRejectsFromAGameItShips) {
             (std::vector<std::string>{"surface", "false"}));
 }
 
-// Without Steam's cache nothing is told of any game, and every file is written as always.
-TEST_F(Games, WithoutSteamsCacheMendsEveryFileAsAlways) {
+// Without Steam's cache only what the games' own files tell is judged: Wolfenstein 3D's batch
+// file. DOOM II's pair is written as every file is.
+TEST_F(Games, WithoutSteamsCacheJudgesOnlyWhatTheGamesOwnFilesTell) {
   const auto result = run();
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(count_of("DOOM II", result.output), 0u) << result.output;
+  EXPECT_TRUE(result.output.ends_with(lines({kGameLines.back()}) + prompt())) << result.output;
   EXPECT_EQ(read_file(doom_ + "/dosboxDOOM2.conf"),
             lines({"[sdl]", "fullscreen=false", "output=texture", "[autoexec]", "mount c .."}));
+  EXPECT_EQ(read_file(wolf_ + "/wolf.conf"), lines({"[sdl]", "fullscreen=false", "output=ddraw"}));
 }
 
 }  // namespace
