@@ -399,8 +399,10 @@ std::optional<DosboxStart> dosbox_start(const GameStart& start) {
       }
     } else if (word == "-fullscreen") {
       dosbox.switches.push_back({"fullscreen", "true", words[i]});
-    } else if (word == "-machine" && has_next) {
-      dosbox.switches.push_back({"machine", words[i + 1], words[i] + " " + words[i + 1]});
+    } else if ((word == "-machine" || word == "-scaler" || word == "-forcescaler") && has_next) {
+      const std::string name = word == "-machine" ? "machine" : "scaler";
+      const std::string forced = word == "-forcescaler" ? " forced" : "";
+      dosbox.switches.push_back({name, words[i + 1] + forced, words[i] + " " + words[i + 1]});
       ++i;
     } else if ((word == "-c" || word == "-userconf_path") && has_next) {
       ++i;  // a DOS command, not a switch
@@ -421,6 +423,7 @@ std::optional<DosboxStart> dosbox_start(const GameStart& start) {
     return std::nullopt;
   }
   dosbox.build = std::move(*build);
+  dosbox.starter = start.starter;
   return dosbox;
 }
 
@@ -463,8 +466,8 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
                              ? is_true(setting->second) != is_true(given.value)
                              : lower(setting->second) != lower(given.value);
     if (differs) {
-      judged.lines.push_back("Steam starts it with " + given.words + ", which wins over " +
-                             setting->first + "=" + setting->second + ".");
+      judged.lines.push_back(start.starter + " starts it with " + given.words +
+                             ", which wins over " + setting->first + "=" + setting->second + ".");
     }
   }
   if (!mends_some) {
@@ -624,7 +627,10 @@ std::optional<GameStart> start_in_game_folder(const std::string& folder) {
                     found->working_folder != start->working_folder)) {
         return std::nullopt;  // several, started differently: which one the player uses is unknown
       }
-      found = std::move(start);
+      if (!found) {
+        start->starter = entry.name;
+      }
+      found = found ? found : std::move(start);
     }
     if (found) {
       found->folder = folder;

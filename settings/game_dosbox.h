@@ -36,7 +36,8 @@ struct GameStart {
   std::string folder;
   std::string program;
   std::string arguments;
-  std::string working_folder;  // empty: the program's
+  std::string working_folder;     // empty: the program's
+  std::string starter = "Steam";  // what starts it, to be named: Steam, or a file of the game's
 };
 
 // A file a game's DOSBox reads, and what it holds: none when it cannot be read.
@@ -48,6 +49,7 @@ struct ReadConfiguration {
 // What a game's DOSBox reads, when it can be told.
 struct DosboxStart {
   ShippedBuild build;
+  std::string starter;  // as the game's start names it
   // The configuration files it reads, in order: a later one wins.
   std::vector<ReadConfiguration> configurations;
   // Settings its command line gives, which win over every file: name, value, and the words

@@ -86,15 +86,16 @@ class GameDosbox : public testing::Test {
 TEST_F(GameDosbox, ReadsTheFilesItsCommandLineNamesInOrder) {
   const auto dosbox = start(
       "-conf ..\\DOSBOXdoom2.CONF -conf \"..\\dosboxDOOM2_single.conf\" -fullscreen -noconsole "
-      "-c \"exit\" -conf ..\\..\\outside.conf -machine vgaonly",
+      "-c \"exit\" -conf ..\\..\\outside.conf -machine vgaonly -forcescaler hq2x",
       "DOSBOX");
   ASSERT_TRUE(dosbox);
   EXPECT_EQ(dosbox->build.name, "DOSBox 0.74");
   EXPECT_EQ(paths(*dosbox), (std::vector<std::string>{game_ / "dosboxDOOM2.conf",
                                                       game_ / "dosboxDOOM2_single.conf"}));
-  ASSERT_EQ(dosbox->switches.size(), 2u);
+  ASSERT_EQ(dosbox->switches.size(), 3u);
   EXPECT_EQ(dosbox->switches[0].words, "-fullscreen");
   EXPECT_EQ(dosbox->switches[1].value, "vgaonly");
+  EXPECT_EQ(dosbox->switches[2].value, "hq2x forced");
 }
 
 TEST_F(GameDosbox, WithoutConfReadsTheWorkingFoldersDosboxConf) {
