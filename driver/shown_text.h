@@ -9,8 +9,9 @@
 // one that holds control characters must neither steer a terminal (clear it, retitle it,
 // move the cursor to fake a line) nor break a diff's headers.
 
-// On a terminal: each control character (below 0x20, and 0x7F) as a backslash and three
-// octal digits ("\033" for ESC, "\011" for a tab); every other byte as it is.
+// On a terminal: each byte of a control character (below 0x20, 0x7F, and the C1 controls,
+// U+0080 to U+009F in UTF-8 or a lone byte 0x80 to 0x9F) as a backslash and three octal
+// digits ("\033" for ESC, "\302\233" for CSI); every other byte as it is.
 std::string escaped_for_terminal(std::string_view path);
 
 // The path as the program prints it: escaped for a terminal when standard output is one,

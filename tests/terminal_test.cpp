@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "tests/confmend_fixture.h"
 
@@ -191,6 +192,17 @@ TEST_F(Confmend, ShowsControlCharactersOfNamesEscapedOnATerminal) {
             std::string::npos)
       << run.shown;
   EXPECT_EQ(run.shown.find('\x1b'), std::string::npos) << run.shown;
+  // C1 controls too: CSI and OSC in UTF-8, and a lone CSI byte; other letters stay.
+  const std::string c1 =
+      "c1\xc2\x9b"
+      "2J\xc2\x9d\x9b"
+      "2J\xc4\x9b.conf";
+  write_file(steam_ + "/" + c1, "");
+  const TerminalRun again = run_on_a_terminal(home_.path(), work_, {"", "x"});
+  EXPECT_NE(again.shown.find("/c1\\302\\2332J\\302\\235\\2332J\xc4\x9b.conf\r\n"),
+            std::string::npos)
+      << again.shown;
+  std::filesystem::remove(steam_ + "/" + c1);
   EXPECT_EQ(
       run_on_a_terminal(home_.path(), work_, {"", "x", 0, false, "", "-n"}).shown.find('\x07'),
       std::string::npos);
