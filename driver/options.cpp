@@ -133,7 +133,11 @@ std::string usage_text(bool slash_options) {
       "\n"
       "Exit status: 0 when every file found was mended (in a dry run, could be); 1 when a\n"
       "file was left unmended, the reason shown under it; 2 for a command line it does not\n"
-      "take; 255 when Steam cannot be found. With --check: 0 when dosbox.conf gives no\n"
+      "take; ";
+  // Windows keeps the whole -1 of a failed lookup (ERRORLEVEL -1); Linux keeps one byte of it.
+  text += slash_options ? "-1" : "255";
+  text +=
+      " when Steam cannot be found. With --check: 0 when dosbox.conf gives no\n"
       "warning, 1 when it gives one or is missing. With --undo: 0 when every file of the\n"
       "run was given back, or there was nothing to undo; 1 when a file was left, or the\n"
       "run's record could not be read.\n"

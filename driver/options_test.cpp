@@ -71,6 +71,9 @@ TEST(UsageText, NamesEveryOption) {
       EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(usage.find("/?") != std::string::npos, slash_options);
+    // The status a failed Steam lookup leaves, as each platform's shell shows it.
+    EXPECT_NE(usage.find(slash_options ? "take; -1 when Steam" : "take; 255 when Steam"),
+              std::string::npos);
   }
 }
 
