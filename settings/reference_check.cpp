@@ -72,24 +72,22 @@ std::string nearest(std::string_view word, const std::vector<std::string>& candi
 }
 
 // The text in double quotes, shortened where it is long: a message names it, not repeats it.
+// Whole up to 60 bytes; a longer text up to its last blank within them, and "…", so that no
+// word is cut (one word longer than that is cut where no UTF-8 sequence is).
 std::string quoted(std::string_view text) {
   constexpr std::size_t kLongest = 60;
-  std::size_t cut = text.size();
-  if (cut > kLongest) {
-    cut = kLongest - 3;
+  std::string shown(1, '"');
+  if (text.size() <= kLongest) {
+    return shown.append(text).append(1, '"');
+  }
+  std::size_t cut = text.substr(0, kLongest + 1).find_last_of(" \t");
+  if (cut == std::string_view::npos || cut == 0) {
+    cut = kLongest;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-      --cut;  // not inside a UTF-8 sequence
+      --cut;
     }
   }
-  std::string shown;
-  shown.reserve(cut + 5);
-  shown.push_back('"');
-  shown.append(text.data(), cut);
-  if (cut < text.size()) {
-    shown.append("...");
-  }
-  shown.push_back('"');
-  return shown;
+  return shown.append(trim_setting_text(text.substr(0, cut))).append("\u2026\"");
 }
 
 // Where a value seems to end in a comment: "#" or ";" after a blank. A list of colours

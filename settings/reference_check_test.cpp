@@ -151,4 +151,16 @@ TEST(CheckReference, KeepsWhatItTellsBounded) {
   EXPECT_LT(one.warnings.front().text.size(), 200u) << "a long name is shortened";
 }
 
+// A comment that holds "=" is quoted whole up to 60 bytes, else cut between words.
+TEST(CheckReference, QuotesWholeWords) {
+  const std::string comment =
+      "# Using your monitor's native resolution with aspect=true might give the best results.";
+  const ReferenceCheck check = check_reference(comment + "\n#a=b c\n");
+  ASSERT_EQ(check.warnings.size(), 2u);
+  EXPECT_TRUE(check.warnings[0].text.starts_with(
+      "\"# Using your monitor's native resolution with aspect=true\u2026\" is a comment"))
+      << check.warnings[0].text;
+  EXPECT_TRUE(check.warnings[1].text.starts_with("\"#a=b c\" is a comment"));
+}
+
 }  // namespace
