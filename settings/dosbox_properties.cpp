@@ -338,8 +338,8 @@ std::size_t names_in_build(std::size_t build) {
 }
 
 bool games_are_made_for(std::string_view name) {
-  static constexpr std::string_view kMadeFor[] = {
-      "machine", "memsize", "cputype", "core", "sbtype", "sbbase",        "irq",
-      "dma",     "hdma",    "xms",     "ems",  "umb",    "keyboardlayout"};
+  static constexpr std::string_view kMadeFor[] = {"machine", "memsize", "cputype", "core",
+                                                  "sbtype",  "sbbase",  "irq",     "dma",
+                                                  "hdma",    "xms",     "ems",     "umb"};
   return std::find(std::begin(kMadeFor), std::end(kMadeFor), name) != std::end(kMadeFor);
 }
