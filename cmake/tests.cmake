@@ -46,6 +46,8 @@ if(WIN32)
   add_executable(hold_file tests/hold_file.cpp)
   add_executable(hold_mutex tests/hold_mutex.cpp)
   add_executable(scan_folder tests/scan_folder.cpp)
+  # Reads a file in text mode, as DOSBox for Windows reads its configuration.
+  add_executable(read_text_mode tests/read_text_mode.cpp)
   # Wine may take several seconds to start the first program of a run.
   gtest_discover_tests(confmend_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
   gtest_discover_tests(confmend_disk_steps_tests DISCOVERY_MODE PRE_TEST
@@ -137,6 +139,7 @@ if(CONFMEND_WINDOWS_PROGRAM)
     CONFMEND_HOLD_FILE="${windows_build}/hold_file.exe"
     CONFMEND_HOLD_MUTEX="${windows_build}/hold_mutex.exe"
     CONFMEND_SCAN_FOLDER="${windows_build}/scan_folder.exe"
+    CONFMEND_READ_TEXT_MODE="${windows_build}/read_text_mode.exe"
     CONFMEND_UNDO_COMMAND="${CMAKE_SOURCE_DIR}/driver/Undo last run.cmd")
   target_link_libraries(confmend_windows_tests PRIVATE confmend_test_support GTest::gtest_main)
   # One prefix for the whole run: its registry is shared, so these cases take turns.

@@ -47,34 +47,6 @@ void mend_line(const SettingTable& reference, const NameLengths& names, std::str
   new_text.append_bytes(line).append_bytes(line_end);
 }
 
-// A section header: "[", a name and "]", the whole trimmed line; its name as it stands.
-std::optional<std::string_view> header_of(std::string_view line) {
-  if (line.size() < 2 || line.front() != '[' || line.back() != ']') {
-    return std::nullopt;
-  }
-  return trim_setting_text(line.substr(1, line.size() - 2));
-}
-
-// The section, in lower case, that a line heads in the text the plain rule gives: a setting
-// given its value may become a header ("[x=" given "y]"), and a header stays one.
-std::optional<std::string> section_headed(const SettingTable& reference, const NameLengths& names,
-                                          std::string_view line) {
-  const auto name = setting_name(line);
-  if (name && names.may_name(*name)) {
-    const std::string& value = lookup_setting(reference, *name, kNoValue);
-    if (!value.empty()) {
-      if (!name->starts_with('[') || !value.ends_with(']')) {
-        return std::nullopt;
-      }
-      const std::string mended = std::string(*name) + "=" + value;
-      const auto header = header_of(mended);
-      return header ? std::optional(lower_case(*header)) : std::nullopt;
-    }
-  }
-  const auto header = header_of(line);
-  return header ? std::optional(lower_case(*header)) : std::nullopt;
-}
-
 bool same_ignoring_case(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
@@ -106,8 +78,7 @@ struct DosboxFileLayout {
   std::size_t new_sections_after = kNoLine;  // the last non-blank line before [autoexec]
 };
 
-DosboxFileLayout layout_of(const SettingTable& reference, const NameLengths& names,
-                           std::string_view original, const std::vector<SectionSetting>& settings) {
+DosboxFileLayout layout_of(std::string_view original, const std::vector<SectionSetting>& settings) {
   DosboxFileLayout layout;
   layout.set.assign(settings.size(), false);
   DosboxFileTest test;
@@ -115,19 +86,28 @@ DosboxFileLayout layout_of(const SettingTable& reference, const NameLengths& nam
   bool before_autoexec = true;
   bool kept_here = false;  // whether a setting is kept in the section
   std::size_t at = 0;
+  bool ended = false;  // past the end-of-file mark, which nothing is added after
   for_each_trimmed_line(original, [&](std::string_view line) {
-    if (auto header = section_headed(reference, names, line)) {
-      section = std::move(*header);
-      test.saw_header(section);
-      before_autoexec = before_autoexec && section != "autoexec";
-      kept_here = std::any_of(settings.begin(), settings.end(),
-                              [&](const SectionSetting& s) { return s.section == section; });
+    if (ended) {
+      return;
+    }
+    const std::size_t mark = line.find(kEndOfFileMark);
+    ended = mark != std::string_view::npos;
+    line = line.substr(0, mark);
+    if (auto header = dosbox_header(line)) {
+      if (!header->empty()) {
+        section = std::move(*header);
+        test.saw_header(section);
+        before_autoexec = before_autoexec && section != "autoexec";
+        kept_here = std::any_of(settings.begin(), settings.end(),
+                                [&](const SectionSetting& s) { return s.section == section; });
+      }
     } else if (const auto name = setting_name(line); name && !section.empty()) {
       if (const SectionSetting* kept = kept_setting_named(settings, section, *name)) {
         layout.set[static_cast<std::size_t>(kept - settings.data())] = true;
       }
     }
-    if (!line.empty()) {
+    if (!line.empty() && !ended) {
       if (kept_here) {
         layout.section_ends[section] = at;
       }
@@ -176,7 +156,7 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
                       std::string_view original, std::string_view line_end,
                       TextAccumulator& new_text, FileLacks* lacks, LineRecorder& record) {
   const auto& settings = *rules.kept_in_sections;
-  const DosboxFileLayout layout = layout_of(*rules.reference, names, original, settings);
+  const DosboxFileLayout layout = layout_of(original, settings);
   const bool dosbox_file = layout.dosbox_file;
   std::map<std::size_t, std::vector<std::size_t>> added_after;  // line: settings added
   std::vector<std::pair<std::string, std::vector<std::size_t>>> new_sections;
@@ -224,7 +204,7 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
   std::string section;
   std::size_t at = 0;
   for_each_trimmed_line(original, [&](std::string_view line) {
-    if (auto header = section_headed(*rules.reference, names, line)) {
+    if (auto header = dosbox_header(line); header && !header->empty()) {
       section = std::move(*header);
     }
     const auto name = setting_name(line);

@@ -131,6 +131,21 @@ TEST(MendConfigText, AddsWhatADosboxFileLacksWhereDosboxReadsIt) {
        "[video]\n[pc98]\n"},
       {"two of DOSBox's other sections make one", "[ipx]\n[dos]\nxms=true\n",
        "[ipx]\n[dos]\nxms=true\n\n[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n"},
+      // DOSBox takes a header's name up to the first "]" as it stands; a header of no section
+      // it has leaves the section before current.
+      {"[ sdl ] is no section to DOSBox",
+       "[ipx]\nipx=false\n[ sdl ]\nfullscreen=false\n[autoexec]\n",
+       "[ipx]\nipx=false\n[ sdl ]\nfullscreen=true\n\n[sdl]\nfullscreen=true\noutput=opengl\n\n"
+       "[cpu]\ncycles=max\n[autoexec]\n"},
+      {"what follows a header's \"]\" is no part of it", "[sdl] ; video\n[cpu] x\n",
+       "[sdl] ; video\nfullscreen=true\noutput=opengl\n[cpu] x\ncycles=max\n"},
+      // DOSBox for Windows reads no further than a Ctrl+Z: nothing is added after it, and what
+      // follows it is not set; the plain rule still mends it, and it stays.
+      {"a Ctrl+Z ends what DOSBox reads", "[sdl]\nfullscreen=false\n\x1a\n",
+       "[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n\x1a\n"},
+      {"settings after a Ctrl+Z are not set", "[sdl]\x1a\n[cpu]\ncycles=auto\n",
+       "[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n\n[sdl]\x1a\n[cpu]\n"
+       "cycles=max\n"},
   };
   for (const auto& c : cases) {
     const std::string once = mended_adding(c.original);
@@ -138,7 +153,7 @@ TEST(MendConfigText, AddsWhatADosboxFileLacksWhereDosboxReadsIt) {
     EXPECT_EQ(mended_adding(once), once) << c.what << ": a second run adds nothing more";
   }
   // A value the plain rule gives may make a line a header ("[x=1" given "y]", as a reference
-  // line "[x=y]" is to the loader): what follows it is in that section once it is written.
+  // line "[x=y]" is to the loader), but of no section DOSBox has: DOSBox reads on in [sdl].
   const std::string odd_text = "fullscreen=true\n[x=y]\n";
   const SettingTable odd = reference_of(odd_text);
   const std::vector<SectionSetting> odd_kept = settings_kept_in_sections(odd_text, odd);
@@ -147,8 +162,7 @@ TEST(MendConfigText, AddsWhatADosboxFileLacksWhereDosboxReadsIt) {
   odd_rules.add_missing = true;
   TextAccumulator odd_once;
   mend_config_text(odd_rules, "[sdl]\n[x=1\nfullscreen=false\n", odd_once);
-  EXPECT_EQ(std::string(odd_once.text(), odd_once.size()),
-            "[sdl]\nfullscreen=true\n[x=y]\nfullscreen=true\n");
+  EXPECT_EQ(std::string(odd_once.text(), odd_once.size()), "[sdl]\n[x=y]\nfullscreen=true\n");
 
   // What a dry run without the option learns: what each DOSBox file lacks, and nothing added.
   rules.add_missing = false;

@@ -111,6 +111,8 @@ ReadConfiguration read_configuration(const std::string& path) {
 // name in lower case, the last value.
 struct GameValues {
   std::map<std::pair<std::string, std::string>, std::string> values;
+  // Headers that look like a section's but are no section to DOSBox, told as they are.
+  std::vector<std::string> misread_headers;
 
   const std::string* find(const std::string& section, const std::string& name) const {
     const auto found = values.find({section, name});
@@ -125,9 +127,25 @@ GameValues values_in(const std::vector<ReadConfiguration>& configurations) {
       continue;
     }
     std::string section;
+    std::size_t number = 0;
+    bool ended = false;
+    const std::string name = file.path.substr(file.path.find_last_of("/\\") + 1);
     for_each_trimmed_line(*file.text, [&](std::string_view line) {
-      if (line.starts_with('[')) {
-        section = lower(line.substr(1, line.find(']') - 1));
+      ++number;
+      const std::size_t mark = ended ? 0 : line.find(kEndOfFileMark);
+      ended = ended || mark != std::string_view::npos;
+      line = line.substr(0, mark);
+      const auto header = dosbox_header(line);
+      if (header && !header->empty()) {
+        section = *header;
+      } else if (header) {
+        const std::string_view inside = line.substr(1, line.find(']') - 1);
+        if (dosbox_has_section(lower(trim_setting_text(inside)))) {
+          game.misread_headers.push_back(
+              name + ":" + std::to_string(number) + ": DOSBox reads no section from " +
+              std::string(line.substr(0, inside.size() + 2)) + ", and keeps the lines after it " +
+              (section.empty() ? "out of every section" : "in [" + section + "]"));
+        }
       } else if (const auto setting = split_setting_line(line); setting && !section.empty()) {
         game.values[{section, lower(setting->name)}] = std::string(setting->value);
       }
@@ -476,6 +494,9 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
     return judged;
   }
   judged.reads_mended_files = true;
+  for (const std::string& header : game.misread_headers) {
+    judged.lines.push_back(header + ".");
+  }
   std::vector<std::string> unset;
   for (std::size_t k = 0; k < kept.size(); ++k) {
     const SectionSetting& setting = kept[k];

@@ -138,6 +138,24 @@ TEST_F(GameDosbox, TellsWhatItsDosboxDoesNotTakeAndWhatWinsOverTheReference) {
             "its DOSBox reads none of the files confmend mends.");
 }
 
+// Headers and the end-of-file mark as DOSBox for Windows reads them: "[ sdl ]" heads no
+// section, and nothing after a Ctrl+Z is read.
+TEST_F(GameDosbox, ReadsTheGamesFilesAsDosboxDoes) {
+  write_file(game_ / "dosboxDOOM2.conf", "[sdl]\r\noutput=overlay\r\n\x1a\r\nfullscreen=true\r\n");
+  write_file(game_ / "dosboxDOOM2_single.conf", "[ipx]\nipx=false\n[ sdl ]\nfullscreen=false\n");
+  const auto dosbox =
+      start("-conf ..\\dosboxDOOM2.conf -conf ..\\dosboxDOOM2_single.conf", "DOSBOX");
+  ASSERT_TRUE(dosbox);
+  const std::string text = "[sdl]\nfullscreen=false\noutput=opengl\n";
+  SettingTable reference;
+  for_each_trimmed_line(text, [&](std::string_view line) { parse_setting_line(reference, line); });
+  EXPECT_EQ(judge_game(*dosbox, reference, settings_kept_in_sections(text, reference), false).lines,
+            (std::vector<std::string>{
+                "dosboxDOOM2_single.conf:3: DOSBox reads no section from [ sdl ], and keeps the "
+                "lines after it in [ipx].",
+                "fullscreen is set in none of the files it starts with (--add-missing adds it)."}));
+}
+
 TEST(StartInGogInfo, TakesThePrimaryPlayTask) {
   const auto start = start_in_gog_info(R"({
   "gameId": "1207658933", "name": "DOOM II", "languages": ["en-US"], "osBits": [32, 64],

@@ -64,6 +64,15 @@ std::vector<SectionSetting> settings_kept_in_sections(std::string_view text,
   return settings;
 }
 
+std::optional<std::string> dosbox_header(std::string_view line) {
+  const std::size_t end = line.find(']');
+  if (!line.starts_with('[') || end == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const std::string section = lower_case(line.substr(1, end - 1));
+  return dosbox_has_section(section) ? section : "";
+}
+
 void DosboxFileTest::saw_header(std::string_view section) {
   if (section == "sdl" || section == "dosbox" || section == "autoexec") {
     main_section_ = true;

@@ -1,6 +1,7 @@
 #ifndef CONFMEND_SETTINGS_MISSING_SETTINGS_H_
 #define CONFMEND_SETTINGS_MISSING_SETTINGS_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,16 @@ struct SectionSetting {
 // DOSBox has, and none that several sections of the first build that has it hold.
 std::vector<SectionSetting> settings_kept_in_sections(std::string_view text,
                                                       const SettingTable& reference);
+
+// How DOSBox 0.74 reads a (trimmed) line that begins with "[": the name up to the first "]",
+// as it stands, blanks and all, heads that section when DOSBox has it, in lower case; any other
+// such line gives "", and leaves the section before it current. None for a line DOSBox does
+// not take for a header.
+std::optional<std::string> dosbox_header(std::string_view line);
+
+// DOS's end-of-file mark. DOSBox for Windows reads its configuration in text mode, where the
+// first Ctrl+Z ends what it reads; these are Windows games' files, also on Linux.
+constexpr char kEndOfFileMark = '\x1A';
 
 // Whether a file is one of DOSBox's configuration files, told from its section headers (in
 // lower case) one at a time: one is [sdl], [dosbox] or [autoexec], or two are other sections

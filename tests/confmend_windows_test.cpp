@@ -525,6 +525,23 @@ TEST_F(Confmend, WritesUtf8ToAFile) {
       lines({spelled(steam_), "Found: " + spelled(folder + "/\xE6\xBC\xA2.conf")}) + prompt());
 }
 
+// DOSBox for Windows reads its configuration in text mode, where the first Ctrl+Z ends it: what
+// --add-missing adds is placed before it, where such a reader finds it.
+TEST_F(Confmend, AddsWhereAReaderInTextModeFindsItBeforeCtrlZ) {
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "[sdl]\r\nfullscreen=true\r\noutput=opengl\r\n");
+  const std::string game = steam_ + "/game.conf";
+  write_file(game, "[sdl]\r\nfullscreen=false\r\n\x1a\r\n[cpu]\r\n");
+  ChildOptions options;
+  options.working_folder = work_;
+  options.environment = wine_environment(home_.path());
+  ASSERT_EQ(program().run(home_.path(), work_, options, {"--add-missing"}).exit_status, 0);
+  EXPECT_EQ(read_file(game), "[sdl]\r\nfullscreen=true\r\noutput=opengl\r\n\x1a\r\n[cpu]\r\n");
+  const auto read = run_under_wine(
+      {"/usr/lib/wine/wine64", CONFMEND_READ_TEXT_MODE, windows_spelling(game)}, options);
+  EXPECT_EQ(read.output, "[sdl]|fullscreen=true|output=opengl|");
+}
+
 // `confmend --dry-run > changes.txt` in a console window: the prompt is shown in the window,
 // which would otherwise wait blank for a key, and the file holds only the run's own lines.
 // `script` gives Wine a terminal for its console, from which the key is read.

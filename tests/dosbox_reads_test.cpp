@@ -50,4 +50,24 @@ TEST_F(Confmend, DosboxReadsTheReferenceFromEveryFileAfterAddMissing) {
             expected);
 }
 
+// "[ sdl ]" is no section to DOSBox: a dry run says the file would change, and after
+// --add-missing DOSBox reads the reference's values from the section the run added.
+TEST_F(Confmend, DosboxReadsWhatIsAddedBesideAHeaderItDoesNotKnow) {
+  SKIP_UNLESS_DOSBOX("DOSBox reading a header with blanks");
+  point_registry_at(steam_);
+  write_file(work_ + "/dosbox.conf", "[sdl]\nfullscreen=true\noutput=opengl\n");
+  const std::string game = steam_ + "/steamapps/common/Game";
+  make_folders(game);
+  write_file(game + "/game.conf", "[ sdl ]\nfullscreen=false\noutput=surface\n[autoexec]\nx\n");
+  const auto dry = run_with({"--dry-run"});
+  EXPECT_EQ(count_of("1 of 1 files would change.", dry.output), 1u) << dry.output;
+  EXPECT_EQ(count_of("fullscreen: not set in 1 of 1 DOSBox", dry.output), 1u) << dry.output;
+  ASSERT_EQ(run_with({"--add-missing"}).exit_status, 0);
+  const TempDir dosbox_home;
+  EXPECT_EQ(dosbox_reads(dosbox_home.path(), {game + "/game.conf"},
+                         {{"sdl", "fullscreen"}, {"sdl", "output"}}),
+            (std::vector<std::string>{"true", "opengl"}))
+      << read_file(game + "/game.conf");
+}
+
 }  // namespace
