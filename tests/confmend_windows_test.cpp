@@ -564,6 +564,30 @@ TEST_F(Confmend, ShowsThePromptInTheConsoleWhenTheOutputGoesToAFile) {
   EXPECT_TRUE(saved.ends_with(lines({"1 of 1 files would change."}))) << saved;
 }
 
+// In a console window, as on a terminal, the C1 controls a Windows name may hold are shown
+// escaped, each byte of them ("\302\233" for CSI), so that no name steers the console.
+TEST_F(Confmend, ShowsControlCharactersOfNamesEscapedInTheConsole) {
+  point_registry_at(steam_);
+  write_file(steam_ +
+                 "/a\xc2\x9d"
+                 "0;x\xc2\x9b"
+                 "2J\xc4\x9b.conf",
+             "");
+  ChildOptions options;
+  options.working_folder = work_;
+  options.environment = wine_environment(home_.path());
+  options.standard_input = "x";
+  const auto result =
+      run_program({"/usr/bin/script", "-qfec",
+                   "/usr/lib/wine/wine64 '" CONFMEND_WINDOWS_PROGRAM "'", "/dev/null"},
+                  options);
+  EXPECT_EQ(result.exit_status, 0);
+  // Wine's console breaks long lines where the terminal's width ends.
+  EXPECT_NE(result.output.find("/a\\302\\2350;x\\302\\2332J\xc4\x9b"), std::string::npos)
+      << result.output;
+  EXPECT_EQ(result.output.find("\xc2\x9b"), std::string::npos) << result.output;
+}
+
 TEST_F(Confmend, TakesSlashOptionsAsWindowsProgramsDo) {
   point_registry_at(steam_);
   auto result = run_with({"/?"});
