@@ -175,4 +175,19 @@ TEST(MendConfigText, AddsWhatADosboxFileLacksWhereDosboxReadsIt) {
   EXPECT_EQ(lacks.settings, (std::vector<std::size_t>{1, 2})) << "output and cycles";
 }
 
+// The keyboard layout is the player's: added like any other setting, where the machine, which
+// games are made for, is only matched.
+TEST(MendConfigText, AddsTheKeyboardLayoutButNotTheMachine) {
+  const std::string text = "[dosbox]\nmachine=vgaonly\n[dos]\nkeyboardlayout=gr\n";
+  const SettingTable reference = reference_of(text);
+  const std::vector<SectionSetting> kept = settings_kept_in_sections(text, reference);
+  MendingRules rules(reference);
+  rules.kept_in_sections = &kept;
+  rules.add_missing = true;
+  TextAccumulator mended;
+  mend_config_text(rules, "[dosbox]\n[dos]\nxms=true\n", mended);
+  EXPECT_EQ(std::string(mended.text(), mended.size()),
+            "[dosbox]\n[dos]\nxms=true\nkeyboardlayout=gr\n");
+}
+
 }  // namespace
