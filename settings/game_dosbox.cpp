@@ -47,10 +47,6 @@ std::optional<ShippedBuild> build_marked(const std::vector<bool>& found) {
   return build;
 }
 
-std::string lower(std::string_view text) {
-  return lower_case(text);
-}
-
 // The path's names relative to the game's folder, from `base` (names within it); none when it
 // is a full path or climbs out of the game's folder.
 std::optional<std::vector<std::string>> names_within(std::vector<std::string> base,
@@ -91,8 +87,9 @@ std::optional<std::string> find_ignoring_case(const std::string& folder,
     const auto found =
         exact != entries.end()
             ? exact
-            : std::find_if(entries.begin(), entries.end(),
-                           [&](const FolderEntry& e) { return lower(e.name) == lower(name); });
+            : std::find_if(entries.begin(), entries.end(), [&](const FolderEntry& e) {
+                return lower_case(e.name) == lower_case(name);
+              });
     if (found == entries.end()) {
       return std::nullopt;
     }
@@ -140,14 +137,14 @@ GameValues values_in(const std::vector<ReadConfiguration>& configurations) {
         section = *header;
       } else if (header) {
         const std::string_view inside = line.substr(1, line.find(']') - 1);
-        if (dosbox_has_section(lower(trim_setting_text(inside)))) {
+        if (dosbox_has_section(lower_case(trim_setting_text(inside)))) {
           game.misread_headers.push_back(
               name + ":" + std::to_string(number) + ": DOSBox reads no section from " +
               std::string(line.substr(0, inside.size() + 2)) + ", and keeps the lines after it " +
               (section.empty() ? "out of every section" : "in [" + section + "]"));
         }
       } else if (const auto setting = split_setting_line(line); setting && !section.empty()) {
-        game.values[{section, lower(setting->name)}] = std::string(setting->value);
+        game.values[{section, lower_case(setting->name)}] = std::string(setting->value);
       }
     });
   }
@@ -155,7 +152,7 @@ GameValues values_in(const std::vector<ReadConfiguration>& configurations) {
 }
 
 bool is_true(std::string_view value) {
-  const std::string word = lower(value);
+  const std::string word = lower_case(value);
   return word == "true" || word == "1" || word == "on" || word == "yes" || word == "enabled";
 }
 
@@ -303,7 +300,7 @@ std::string take_batch_word(std::string_view& line) {
 }
 
 bool starts_with_ignoring_case(std::string_view text, std::string_view start) {
-  return text.size() >= start.size() && lower(text.substr(0, start.size())) == start;
+  return text.size() >= start.size() && lower_case(text.substr(0, start.size())) == start;
 }
 
 // A path in a batch file: from the game's folder after "%~dp0", else from the working folder.
@@ -406,7 +403,7 @@ std::optional<DosboxStart> dosbox_start(const GameStart& start) {
   bool conf_given = false;
   const std::vector<std::string> words = command_line_words(start.arguments);
   for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string word = lower(words[i]);
+    const std::string word = lower_case(words[i]);
     const bool has_next = i + 1 < words.size();
     if (word == "-conf" && has_next) {
       conf_given = true;
@@ -457,17 +454,17 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
     if (value.empty()) {
       continue;
     }
-    const std::string lower_name = lower(name);
+    const std::string lower_name = lower_case(name);
     const auto property =
         std::find_if(build.properties.begin(), build.properties.end(),
-                     [&](const DosboxProperty& p) { return lower(p.name) == lower_name; });
+                     [&](const DosboxProperty& p) { return lower_case(p.name) == lower_name; });
     if (property == build.properties.end()) {
       judged.unknown.push_back(name);
       continue;
     }
     if (!takes_value(*property, value)) {
       judged.withheld.push_back(name);
-      const std::string* own = game.find(lower(property->section), lower_name);
+      const std::string* own = game.find(lower_case(property->section), lower_name);
       judged.lines.push_back("its " + start.build.name + " does not take " + name + "=" + value +
                              "; the game keeps " + property->name + "=" +
                              (own != nullptr ? *own : property->default_value) + ".");
@@ -475,14 +472,14 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
   }
   for (const DosboxStart::Switch& given : start.switches) {
     const auto setting = std::find_if(reference.begin(), reference.end(), [&](const auto& entry) {
-      return lower(entry.first) == given.name && !entry.second.empty();
+      return lower_case(entry.first) == given.name && !entry.second.empty();
     });
     if (setting == reference.end()) {
       continue;
     }
     const bool differs = given.name == "fullscreen"
                              ? is_true(setting->second) != is_true(given.value)
-                             : lower(setting->second) != lower(given.value);
+                             : lower_case(setting->second) != lower_case(given.value);
     if (differs) {
       judged.lines.push_back(start.starter + " starts it with " + given.words +
                              ", which wins over " + setting->first + "=" + setting->second + ".");
@@ -522,7 +519,8 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
 
 bool names_a_dosbox(std::string_view program) {
   const std::size_t last = program.find_last_of("\\/");
-  const std::string name = lower(program.substr(last == std::string_view::npos ? 0 : last + 1));
+  const std::string name =
+      lower_case(program.substr(last == std::string_view::npos ? 0 : last + 1));
   return name.starts_with("dosbox") && name.ends_with(".exe");
 }
 
@@ -559,7 +557,7 @@ std::optional<GameStart> start_in_batch_file(std::string_view text) {
       return;
     }
     line = line.starts_with('@') ? line.substr(1) : line;
-    const std::string command = lower(take_batch_word(line));
+    const std::string command = lower_case(take_batch_word(line));
     if (command == "cd" || command == "chdir" || command == "pushd") {
       if (starts_with_ignoring_case(line, "/d ")) {
         line.remove_prefix(3);
@@ -593,7 +591,7 @@ std::optional<GameStart> start_in_batch_file(std::string_view text) {
     }
     // cmd.exe finds "dosbox" as dosbox.exe.
     const std::size_t last = program.find_last_of("\\/");
-    if (!names_a_dosbox(program) && lower(std::string_view(program).substr(
+    if (!names_a_dosbox(program) && lower_case(std::string_view(program).substr(
                                         last == std::string::npos ? 0 : last + 1)) != "dosbox") {
       return;
     }
@@ -607,7 +605,7 @@ std::optional<GameStart> start_in_batch_file(std::string_view text) {
     for (std::size_t i = 0; i < working.size(); ++i) {
       up += "..\\";
     }
-    for (std::size_t at = 0; (at = lower(arguments).find("%~dp0", at)) != std::string::npos;) {
+    for (std::size_t at = 0; (at = lower_case(arguments).find("%~dp0", at)) != std::string::npos;) {
       arguments.replace(at, 5, up);
       at += up.size();
     }
@@ -631,7 +629,7 @@ std::optional<GameStart> start_in_game_folder(const std::string& folder) {
   for (const bool batch : {false, true}) {
     std::optional<GameStart> found;
     for (const FolderEntry& entry : entries) {
-      const std::string name = lower(entry.name);
+      const std::string name = lower_case(entry.name);
       const bool wanted = batch ? name.ends_with(".bat") || name.ends_with(".cmd")
                                 : name.starts_with("goggame-") && name.ends_with(".info");
       std::string text;
