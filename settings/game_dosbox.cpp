@@ -180,16 +180,13 @@ class JsonReader {
   explicit JsonReader(std::string_view text) : text_(text) {}
 
   struct Value {
-    std::string text;  // a text's, or "true"/"false"
-    std::vector<std::pair<std::string, Value>> members;
+    std::string text;                // a text's, or "true"/"false"
+    std::vector<std::string> names;  // an object's, beside their values in `items`
     std::vector<Value> items;
     const Value* member(std::string_view name) const {
-      for (const auto& [key, value] : members) {
-        if (key == name) {
-          return &value;
-        }
-      }
-      return nullptr;
+      const auto found = std::find(names.begin(), names.end(), name);
+      return found == names.end() ? nullptr
+                                  : &items[static_cast<std::size_t>(found - names.begin())];
     }
   };
 
@@ -220,11 +217,9 @@ class JsonReader {
           if (!read_text(key) || !take(':')) {
             return false;
           }
-          value.members.emplace_back(std::move(key), Value());
-          if (!read(value.members.back().second, depth + 1)) {
-            return false;
-          }
-        } else if (!read(value.items.emplace_back(), depth + 1)) {
+          value.names.push_back(std::move(key));
+        }
+        if (!read(value.items.emplace_back(), depth + 1)) {
           return false;
         }
       }
