@@ -33,10 +33,6 @@ std::vector<SectionSetting> settings_kept_in_sections(std::string_view text,
 // not take for a header.
 std::optional<std::string> dosbox_header(std::string_view line);
 
-// DOS's end-of-file mark. DOSBox for Windows reads its configuration in text mode, where the
-// first Ctrl+Z ends what it reads; these are Windows games' files, also on Linux.
-constexpr char kEndOfFileMark = '\x1A';
-
 // Whether a file is one of DOSBox's configuration files, told from its section headers (in
 // lower case) one at a time: one is [sdl], [dosbox] or [autoexec], or two are other sections
 // that DOSBox 0.74-3 has. Keeps no more than those.

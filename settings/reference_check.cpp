@@ -334,7 +334,7 @@ void for_each_reference_setting(std::string_view text,
     if (!setting) {
       return;
     }
-    read.value = trim_setting_text(setting->value.substr(0, setting->value.find('\0')));
+    read.value = reference_value(setting->value);
     if (read.value.empty()) {
       return;  // the loader stores nothing for it
     }

@@ -32,8 +32,7 @@ SettingTable settings_from_decoded_text(std::string_view decoded) {
     if (!setting) {
       return;
     }
-    const std::string_view value =
-        trim_setting_text(setting->value.substr(0, setting->value.find('\0')));
+    const std::string_view value = reference_value(setting->value);
     if (!value.empty()) {
       store_setting(table, setting->name, value);
     }

@@ -45,13 +45,12 @@ TEST(LoadReferenceSettings, ReadsEverySettingLineOfTheFileAsRawBytes) {
        "\xFE\xFF\0a\0=\0"
        "1"s,
        {{"a", "1"}}},
-      {"0x1A does not end the file",
-       "a=1\x1A"
+      // 0x1A does not end the file, but ends a value: written into a game's file, it would end
+      // that file there for DOSBox for Windows.
+      {"0x1A ends a value, not the file",
+       "a=1 \x1A"
        "2\nb=3\n",
-       {{"a",
-         "1\x1A"
-         "2"},
-        {"b", "3"}}},
+       {{"a", "1"}, {"b", "3"}}},
       {"a value ends at its first NUL",
        "a=1 \0"
        "2\n"s,

@@ -94,6 +94,16 @@ inline std::optional<std::string_view> setting_name(std::string_view line) {
   return trim_setting_text(line.substr(0, *separator));
 }
 
+// DOS's end-of-file mark. DOSBox for Windows reads its configuration in text mode, where the
+// first Ctrl+Z ends what it reads; these are Windows games' files, also on Linux.
+constexpr char kEndOfFileMark = '\x1A';
+
+// The value a reference line gives, trimmed: cut at a NUL byte (a stray of UTF-16 text) and at
+// a Ctrl+Z, which, written into a game's file, would end it there for DOSBox for Windows.
+inline std::string_view reference_value(std::string_view raw) {
+  return trim_setting_text(raw.substr(0, raw.find_first_of(std::string_view("\0\x1A", 2))));
+}
+
 // Stores the setting that `line` holds, if any, in `table`; a stored name keeps its place and
 // takes the new value.
 void parse_setting_line(SettingTable& table, std::string_view line);
