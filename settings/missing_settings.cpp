@@ -70,7 +70,7 @@ std::optional<std::string> dosbox_header(std::string_view line) {
     return std::nullopt;
   }
   const std::string section = lower_case(line.substr(1, end - 1));
-  return dosbox_has_section(section) ? section : "";
+  return some_build_has_section(section) ? section : "";
 }
 
 void DosboxFileTest::saw_header(std::string_view section) {

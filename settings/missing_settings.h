@@ -30,7 +30,8 @@ std::vector<SectionSetting> settings_kept_in_sections(std::string_view text,
 // How DOSBox 0.74 reads a (trimmed) line that begins with "[": the name up to the first "]",
 // as it stands, blanks and all, heads that section when DOSBox has it, in lower case; any other
 // such line gives "", and leaves the section before it current. None for a line DOSBox does
-// not take for a header.
+// not take for a header. The sections of the forks (DOSBox-X's [log]) head theirs too, as the
+// forks read them: settings kept there are added under them.
 std::optional<std::string> dosbox_header(std::string_view line);
 
 // Whether a file is one of DOSBox's configuration files, told from its section headers (in
