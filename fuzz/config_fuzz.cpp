@@ -5,6 +5,7 @@
 // result again changes nothing; and a file holding NUL is left exactly as it was. With the
 // settings DOSBox keeps in sections, looked for only the text is the same; added, every line
 // is still ended by one LF, each line in stays, in order, and adding again adds nothing.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -132,8 +133,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t end = added.find('\n', start);
     const std::string line = added.substr(start, end - start);
     const auto name = setting_name(after[kept_lines]);
-    // A line kept, or the same line with its value given in another case's section.
-    if (line == after[kept_lines] ||
+    // A line kept, or the same line with its value given in another case's section, or parted
+    // before its Ctrl+Z for what is added after it.
+    const bool parted = after[kept_lines].find('\x1a') != std::string::npos && !line.empty() &&
+                        after[kept_lines].starts_with(line);
+    if (line == after[kept_lines] || parted ||
         (name && setting_name(line) == name && line.starts_with(std::string(*name) + "="))) {
       ++kept_lines;
     }
@@ -142,12 +146,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_EXPECT(kept_lines == after.size(), "every line in stays, in order");
   static const std::string no_value;
   for (std::size_t i = 0; i < before.size(); ++i) {
-    const auto name = setting_name(before[i]);
+    // A line is read up to its first Ctrl+Z, and what follows it is kept.
+    const std::size_t mark = std::min(before[i].find('\x1a'), before[i].size());
+    const auto name = setting_name(std::string_view(before[i]).substr(0, mark));
     const std::string& value = name ? lookup_setting(reference, *name, no_value) : no_value;
     if (value.empty()) {
       FUZZ_EXPECT(after[i] == before[i], "a line that is no known setting keeps its text");
     } else {
-      FUZZ_EXPECT(after[i] == std::string(*name) + "=" + value,
+      FUZZ_EXPECT(after[i] == std::string(*name) + "=" + value + before[i].substr(mark),
                   "a known setting becomes exactly its name, = and the reference value");
     }
   }

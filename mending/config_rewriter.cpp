@@ -34,13 +34,26 @@ class NameLengths {
 // reference is read) holds a NUL byte, so every piece is appended as it is.
 const std::string kNoValue;
 
+// A Ctrl+Z ends what DOSBox for Windows reads (kEndOfFileMark): a line is read and mended up
+// to its first one, and the bytes from it on are kept as they are.
+std::string_view read_part(std::string_view line) {
+  return line.substr(0, line.find(kEndOfFileMark));
+}
+
+// The line given `value` for `name`, what follows its Ctrl+Z kept.
+void append_mended_line(TextAccumulator& text, std::string_view name, std::string_view value,
+                        std::string_view line, std::string_view line_end) {
+  text.append_bytes(name).append_char('=').append_bytes(value);
+  text.append_bytes(line.substr(read_part(line).size())).append_bytes(line_end);
+}
+
 void mend_line(const SettingTable& reference, const NameLengths& names, std::string_view line,
                std::string_view line_end, TextAccumulator& new_text) {
-  const auto name = setting_name(line);
+  const auto name = setting_name(read_part(line));
   if (name && names.may_name(*name)) {
     const std::string& value = lookup_setting(reference, *name, kNoValue);
     if (!value.empty()) {
-      new_text.append_bytes(*name).append_char('=').append_bytes(value).append_bytes(line_end);
+      append_mended_line(new_text, *name, value, line, line_end);
       return;
     }
   }
@@ -107,7 +120,7 @@ DosboxFileLayout layout_of(std::string_view original, const std::vector<SectionS
         layout.set[static_cast<std::size_t>(kept - settings.data())] = true;
       }
     }
-    if (!line.empty() && !ended) {
+    if (!line.empty()) {  // up to a Ctrl+Z, which what is added goes before
       if (kept_here) {
         layout.section_ends[section] = at;
       }
@@ -207,21 +220,29 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
     if (auto header = dosbox_header(line); header && !header->empty()) {
       section = std::move(*header);
     }
-    const auto name = setting_name(line);
+    const auto name = setting_name(read_part(line));
     const SectionSetting* other_case =
         adding && name && !section.empty() &&
                 lookup_setting(*rules.reference, *name, kNoValue).empty()
             ? kept_setting_named(settings, section, *name)
             : nullptr;
+    const auto added = adding ? added_after.find(at) : added_after.end();
+    const bool adds_here =
+        added != added_after.end() || (adding && at == layout.new_sections_after);
+    // What is added after the last line DOSBox reads goes before its Ctrl+Z: that line is
+    // parted there, and the bytes from the Ctrl+Z on follow what is added.
+    const std::string_view rest =
+        adds_here ? line.substr(read_part(line).size()) : std::string_view();
+    const std::string_view own = rest.empty() ? line : trim_setting_text(read_part(line));
     const std::size_t start = new_text.size();
     if (other_case != nullptr) {
-      append_setting(new_text, *name, other_case->value, line_end);
+      append_mended_line(new_text, *name, other_case->value, own, line_end);
     } else {
-      mend_line(*rules.reference, names, line, line_end, new_text);
+      mend_line(*rules.reference, names, own, line_end, new_text);
     }
     const std::size_t end = new_text.size();
     if (adding) {
-      if (const auto added = added_after.find(at); added != added_after.end()) {
+      if (added != added_after.end()) {
         for (const std::size_t k : added->second) {
           append_setting(new_text, settings[k].name, settings[k].value, line_end);
         }
@@ -229,6 +250,9 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
       if (at == layout.new_sections_after) {
         append_new_sections(false);
       }
+    }
+    if (!rest.empty()) {
+      append_line(new_text, rest, line_end);
     }
     record(line, start, end);
     ++at;

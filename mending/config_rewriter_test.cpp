@@ -143,9 +143,12 @@ TEST(MendConfigText, AddsWhatADosboxFileLacksWhereDosboxReadsIt) {
       // follows it is not set; the plain rule still mends it, and it stays.
       {"a Ctrl+Z ends what DOSBox reads", "[sdl]\nfullscreen=false\n\x1a\n",
        "[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n\x1a\n"},
-      {"settings after a Ctrl+Z are not set", "[sdl]\x1a\n[cpu]\ncycles=auto\n",
-       "[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n\n[sdl]\x1a\n[cpu]\n"
+      {"a Ctrl+Z within a line: what is added goes before it",
+       "[sdl]\nfullscreen=false\x1aoutput=surface\n[cpu]\ncycles=auto\n",
+       "[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n\x1aoutput=surface\n[cpu]\n"
        "cycles=max\n"},
+      {"settings after a Ctrl+Z are not set", "[sdl]\x1a\n[cpu]\ncycles=auto\n",
+       "[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n\x1a\n[cpu]\ncycles=max\n"},
   };
   for (const auto& c : cases) {
     const std::string once = mended_adding(c.original);
