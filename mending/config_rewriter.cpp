@@ -216,13 +216,14 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
   }
   std::string section;
   std::size_t at = 0;
+  bool past_mark = false;  // DOSBox reads no line after a Ctrl+Z: none is given a kept value
   for_each_trimmed_line(original, [&](std::string_view line) {
     if (auto header = dosbox_header(line); header && !header->empty()) {
       section = std::move(*header);
     }
     const auto name = setting_name(read_part(line));
     const SectionSetting* other_case =
-        adding && name && !section.empty() &&
+        adding && !past_mark && name && !section.empty() &&
                 lookup_setting(*rules.reference, *name, kNoValue).empty()
             ? kept_setting_named(settings, section, *name)
             : nullptr;
@@ -254,6 +255,7 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
     if (!rest.empty()) {
       append_line(new_text, rest, line_end);
     }
+    past_mark = past_mark || line.find(kEndOfFileMark) != std::string_view::npos;
     record(line, start, end);
     ++at;
   });

@@ -147,6 +147,9 @@ TEST(MendConfigText, AddsWhatADosboxFileLacksWhereDosboxReadsIt) {
        "[sdl]\nfullscreen=false\x1aoutput=surface\n[cpu]\ncycles=auto\n",
        "[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n\x1aoutput=surface\n[cpu]\n"
        "cycles=max\n"},
+      {"a name in another case after a Ctrl+Z is not read: only the plain rule",
+       "[sdl]\nfullscreen=true\noutput=opengl\n[cpu]\ncycles=max\n\x1a\n[SDL]\nOutput=surface\n",
+       "[sdl]\nfullscreen=true\noutput=opengl\n[cpu]\ncycles=max\n\x1a\n[SDL]\nOutput=surface\n"},
       {"settings after a Ctrl+Z are not set", "[sdl]\x1a\n[cpu]\ncycles=auto\n",
        "[sdl]\nfullscreen=true\noutput=opengl\n\n[cpu]\ncycles=max\n\x1a\n[cpu]\ncycles=max\n"},
   };
