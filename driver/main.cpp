@@ -1,12 +1,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "console/console.h"
 #include "disk/folder.h"
+#include "disk/tree_lock.h"
 #include "driver/console_report.h"
 #include "driver/game_judging.h"
 #include "driver/options.h"
@@ -159,14 +161,12 @@ ReadingAhead reading_ahead() {
   return chosen;
 }
 
-// The Steam folder, then the steamapps folder of every further library that is not already
-// part of what was walked, each announced by its path as the Steam folder is.
-void mend_every_library(const MendingRules& rules, const std::string& steam_folder,
-                        const std::vector<std::string>& libraries, const GamesJudged& games,
-                        MendingMode mode, MendingReport& report, UndoStore* undo) {
-  TreeMending mending(rules, mode, report, TreeMending::kThreads, undo, reading_ahead());
-  mending.give_rules_below(games.rules_below());
-  if (!mending.mend_tree(Folder::open(steam_folder))) {
+// The Steam folder, its turn already taken (none where it could not be), then the steamapps
+// folder of every further library that is not already part of what was walked, each announced
+// by its path as the Steam folder is.
+void mend_every_library(TreeMending& mending, Folder steam, TreeLock* turn,
+                        const std::vector<std::string>& libraries) {
+  if (turn != nullptr && !mending.mend_tree(std::move(steam), turn)) {
     return;
   }
   for (const std::string& library : libraries) {
@@ -221,25 +221,43 @@ int main(int argc, char** argv) {
   const std::string steam_folder = get_steam_path();
   print_line(shown_path(steam_folder));
   ConsoleReport report(options.dry_run, options.add_missing ? nullptr : &kept);
-  // What every changed file held is kept first, so that the run can be taken back; where it
-  // cannot be, no file is changed, and that is said once, before the files.
+  const MendingMode mode = options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite;
   UndoStore undo(undo_store_folder());
   bool store_refused = false;
-  if (!options.dry_run) {
-    const StoreState store = undo.prepare();
-    store_refused = store.kind != StoreState::kReady;
-    if (store_refused) {
-      print_store_state(undo_store_folder(), store, false);
+  std::optional<GamesJudged> games;
+  {
+    // While it lives, an interruption waits until the files being written are whole.
+    TreeMending mending(rules, mode, report, TreeMending::kThreads,
+                        options.dry_run ? nullptr : &undo, reading_ahead());
+    // Another run mending the Steam folder is waited for first: this run's place among the
+    // runs an undo takes back is the order in which they change files, and its games are
+    // judged as that run left them.
+    Folder steam = Folder::open(steam_folder);
+    TreeLock turn;
+    const TreeMending::Turn taken = mending.take_turn(steam, turn);
+    if (taken != TreeMending::Turn::kInterrupted) {
+      // What every changed file held is kept first, so that the run can be taken back; where
+      // it cannot be, no file is changed, and that is said once, before the files.
+      if (!options.dry_run) {
+        const StoreState store = undo.prepare();
+        store_refused = store.kind != StoreState::kReady;
+        if (store_refused) {
+          print_store_state(undo_store_folder(), store, false);
+        }
+      }
+      const auto libraries =
+          further_steam_libraries(steam_folder, steam_sandbox_paths(steam_folder));
+      // Judged before any file is changed: what a game's files set is what the game had.
+      games.emplace(steam_folder, libraries, rules, kept);
+      report.count_games(games->known_games());
+      mending.give_rules_below(games->rules_below());
+      mend_every_library(mending, std::move(steam),
+                         taken == TreeMending::Turn::kTaken ? &turn : nullptr, libraries);
     }
   }
-  const auto libraries = further_steam_libraries(steam_folder, steam_sandbox_paths(steam_folder));
-  // Judged before any file is changed: what a game's files set is what the game had.
-  const GamesJudged games(steam_folder, libraries, rules, kept);
-  report.count_games(games.known_games());
-  mend_every_library(rules, steam_folder, libraries, games,
-                     options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite, report,
-                     options.dry_run ? nullptr : &undo);
-  games.print_lines();
+  if (games) {
+    games->print_lines();
+  }
   report.print_summary();
   if (warnings > 0) {
     // Said again where a double-click user looks last, before the window closes.

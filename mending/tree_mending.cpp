@@ -51,23 +51,38 @@ TreeMending::TreeMending(const MendingRules& rules, MendingMode mode, MendingRep
       deepest_(deepest_walk(bounds_, read_ahead_)),
       pool_(rules, mode, report, interruptions_, bounds_, undo) {}
 
-bool TreeMending::mend_tree(Folder tree) {
+TreeMending::Turn TreeMending::take_turn(const Folder& tree, TreeLock& lock) {
+  if (mode_ != MendingMode::kWrite) {
+    return Turn::kTaken;  // a dry run changes nothing another run could undo
+  }
+  SystemError error;
+  LockTaking taking = lock.try_take(tree, error);
+  if (taking == LockTaking::kHeld) {
+    report_.waiting_for_other_run(tree.path());
+    taking = lock.take(
+        tree, [&] { return !interruptions_.requested(); }, error);
+  }
+  if (taking == LockTaking::kHeld) {
+    return Turn::kInterrupted;
+  }
+  if (taking == LockTaking::kNotAllowed) {
+    // Mending it beside a run that waits for its turn could undo that run's work.
+    report_.cannot_take_turns(tree.path(), error);
+    return Turn::kRefused;
+  }
+  return Turn::kTaken;
+}
+
+bool TreeMending::mend_tree(Folder tree, TreeLock* turn) {
   TreeLock lock;
-  if (mode_ == MendingMode::kWrite) {
-    SystemError error;
-    LockTaking taking = lock.try_take(tree, error);
-    if (taking == LockTaking::kHeld) {
-      report_.waiting_for_other_run(tree.path());
-      taking = lock.take(
-          tree, [&] { return !interruptions_.requested(); }, error);
-    }
-    if (taking == LockTaking::kHeld) {
-      return false;  // interrupted while waiting
-    }
-    if (taking == LockTaking::kNotAllowed) {
-      // Mending it beside a run that waits for its turn could undo that run's work.
-      report_.cannot_take_turns(tree.path(), error);
-      return true;
+  if (turn == nullptr) {
+    switch (take_turn(tree, lock)) {
+      case Turn::kTaken:
+        break;
+      case Turn::kInterrupted:
+        return false;
+      case Turn::kRefused:
+        return true;
     }
   }
   const auto identity = tree.identity();
@@ -78,6 +93,9 @@ bool TreeMending::mend_tree(Folder tree) {
   search_config_files(root, root, 1, 0, nullptr);
   read_ahead_.finish();
   pool_.finish();
+  if (turn != nullptr) {
+    turn->release();  // the next run's turn, once every file is whole
+  }
   return !interruptions_.requested();
 }
 

@@ -9,6 +9,7 @@
 #include "console/console.h"
 #include "disk/folder.h"
 #include "disk/read_ahead.h"
+#include "disk/tree_lock.h"
 #include "mending/config_rewriter.h"
 #include "mending/mending_pool.h"
 #include "mending/mending_report.h"
@@ -47,7 +48,15 @@ class TreeMending {
   // the tree, and only there, so that nothing outside is ever read or written; each real
   // folder is walked once, and each file mended once, in all the trees. Another run mending
   // the same tree is waited for. False when an interruption stopped it.
-  bool mend_tree(Folder tree);
+  bool mend_tree(Folder tree, TreeLock* turn = nullptr);
+
+  // Waits for the tree's turn, as mend_tree does first, holding it in `lock`: for a caller that
+  // must do something once its turn has come and before the walk, which it then starts with
+  // mend_tree(tree, &lock), which lets the turn go once the tree is mended. kInterrupted when an
+  // interruption came while waiting; kRefused (said) when this run may not take part in the turns,
+  // and leaves the tree.
+  enum class Turn { kTaken, kInterrupted, kRefused };
+  Turn take_turn(const Folder& tree, TreeLock& lock);
 
   // Whether the folder is one walked, or lies within a tree walked.
   bool has_walked(const Folder& folder) const;

@@ -93,6 +93,26 @@ TEST_F(Undo, AnUndoDuringARunTakesBackEveryFile) {
   EXPECT_EQ(run_with({"--undo"}).output, lines({"Nothing to undo."}) + prompt());
 }
 
+// A run that waits for another run's turn is numbered among the runs only once its own turn
+// has come, so that an undo takes back runs in the order they changed files, whatever the
+// order they started in.
+TEST_F(Undo, ARunWaitingForItsTurnIsNumberedOnlyWhenItComes) {
+  lay_out_games(3, steam_);
+  write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
+  // Another run's turn, held as a run holds it: a lock on the folder itself.
+  const auto result = run_shell(
+      "flock \"$HOME/Steam\" -c 'touch held; until [ -f go ]; do sleep 0.01; done' & "
+      "until [ -f held ]; do sleep 0.01; done; "
+      "\"$0\" </dev/null >run 2>&1 & "
+      "until grep -q Waiting run; do sleep 0.01; done; "
+      "ls \"$HOME/.local/state/confmend\" >listed 2>/dev/null; touch go; wait");
+  ASSERT_EQ(result.exit_status, 0) << result.output;
+  EXPECT_EQ(read_file(work_ + "/listed").find("run-"), std::string::npos)
+      << read_file(work_ + "/listed");
+  EXPECT_EQ(entries().size(), 1u);
+  EXPECT_EQ(count_of("Found: ", read_file(work_ + "/run")), 3u) << read_file(work_ + "/run");
+}
+
 // Two runs at once, then two undos at once: each undo takes back one run, newest first, and
 // every file ends with the bytes it had before either run.
 TEST_F(Undo, TwoRunsAndTwoUndosAtOnceGiveEveryFileItsFirstBytes) {
