@@ -222,28 +222,31 @@ int main(int argc, char** argv) {
   print_line(shown_path(steam_folder));
   ConsoleReport report(options.dry_run, options.add_missing ? nullptr : &kept);
   const MendingMode mode = options.dry_run ? MendingMode::kDryRun : MendingMode::kWrite;
+  // What every changed file held is kept first, so that the run can be taken back; where it
+  // cannot be, no file is changed, and that is said once, before the files.
   UndoStore undo(undo_store_folder());
   bool store_refused = false;
+  if (!options.dry_run) {
+    const StoreState store = undo.prepare();
+    store_refused = store.kind != StoreState::kReady;
+    if (store_refused) {
+      print_store_state(undo_store_folder(), store, false);
+    }
+  }
   std::optional<GamesJudged> games;
   {
     // While it lives, an interruption waits until the files being written are whole.
     TreeMending mending(rules, mode, report, TreeMending::kThreads,
                         options.dry_run ? nullptr : &undo, reading_ahead());
     // Another run mending the Steam folder is waited for first: this run's place among the
-    // runs an undo takes back is the order in which they change files, and its games are
-    // judged as that run left them.
+    // runs an undo takes back is where its turn came, the order in which they change files,
+    // and its games are judged as the run before it left them.
     Folder steam = Folder::open(steam_folder);
     TreeLock turn;
     const TreeMending::Turn taken = mending.take_turn(steam, turn);
     if (taken != TreeMending::Turn::kInterrupted) {
-      // What every changed file held is kept first, so that the run can be taken back; where
-      // it cannot be, no file is changed, and that is said once, before the files.
       if (!options.dry_run) {
-        const StoreState store = undo.prepare();
-        store_refused = store.kind != StoreState::kReady;
-        if (store_refused) {
-          print_store_state(undo_store_folder(), store, false);
-        }
+        undo.take_place();
       }
       const auto libraries =
           further_steam_libraries(steam_folder, steam_sandbox_paths(steam_folder));

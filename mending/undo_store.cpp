@@ -92,8 +92,14 @@ std::optional<UndoEntry> entry_named(const std::string& name) {
   return UndoEntry{name, 0, time.time_since_epoch().count(), UndoEntry::kOpen};
 }
 
+// Where the entry stands among the runs: where its run's turn came (the last place of all for a
+// run that waits for it), else, for older entries, its number.
+std::uint64_t order_of(const UndoEntry& entry) {
+  return entry.place != 0 ? entry.place : entry.number;
+}
+
 bool is_newer(const UndoEntry& a, const UndoEntry& b) {
-  return a.number != b.number ? a.number > b.number : a.name > b.name;
+  return order_of(a) != order_of(b) ? order_of(a) > order_of(b) : a.name > b.name;
 }
 
 // What stands before a copy's old bytes: where the file was, its identity, what it was given.
@@ -194,6 +200,7 @@ constexpr std::string_view kJournalPrefix = "journal-";
 constexpr std::string_view kLogPrefix = "undone-";
 constexpr const char* kRunMark = "run";
 constexpr const char* kTakenBack = "taken-back";
+constexpr const char* kPlace = "place";
 // Marks of runs passed over stand in a folder of the store, not in the entries: one that
 // cannot be read or written can be passed over all the same.
 constexpr const char* kSkipped = "skipped";
@@ -420,6 +427,22 @@ StoreState UndoStore::prepare() {
   return store_.state;
 }
 
+void UndoStore::take_place() {
+  if (!entry_.is_open()) {
+    return;
+  }
+  TreeLock lock;  // as prepare() takes it, for a moment
+  SystemError error;
+  (void)lock.take(
+      store_.folder, [] { return true; }, error);
+  std::uint64_t place = 1;
+  for (const UndoEntry& entry : undo_entries(store_.folder)) {
+    place = std::max({place, entry.number + 1, entry.place + 1});
+  }
+  // Without it the entry keeps its number's place, as before: nothing is lost.
+  (void)create_file_flushed(entry_, kPlace, std::to_string(place), error);
+}
+
 UndoStore::~UndoStore() {
   if (entry_.is_open() && copies_ == 0) {
     free_journals_.clear();
@@ -527,6 +550,13 @@ std::vector<UndoEntry> undo_entries(const Folder& store) {
   for (const FolderEntry& item : found) {
     auto entry = item.kind == EntryKind::kFolder ? entry_named(item.name) : std::nullopt;
     if (entry) {
+      std::string place;
+      if (read_whole_file(store.path_of(item.name) + "/" + kPlace, place, 32) ==
+          FileOutcome::kUnchanged) {
+        entry->place = number_in(place).value_or(0);
+      } else if (is_file_held(store.open_folder(item.name, Follow::kNoLink), kRunMark)) {
+        entry->place = UINT64_MAX;  // a run waiting for its turn changes files last
+      }
       entry->state = path_exists(store.path_of(item.name) + "/" + kTakenBack)
                          ? UndoEntry::kTakenBack
                      : path_exists(store.path_of(kSkipped) + "/" + item.name) ? UndoEntry::kSkipped

@@ -73,6 +73,9 @@ class UndoStore {
   // Makes this run's entry, numbered after every other, and lets the oldest go beyond what
   // the store keeps. Until it is ready, no copy is kept, and so no file changed.
   StoreState prepare();
+  // Records, once the run's turn has come, where it came among the runs: an undo takes runs
+  // back in that order, which is the order they change files in.
+  void take_place();
 
   // Keeps the old bytes of `name` in `folder` (announced as `path`, in the tree announced as
   // `tree`), and a digest of the new ones, flushed to stable storage with their name before
@@ -130,9 +133,13 @@ struct UndoEntry {
   std::uint64_t number = 0;  // its place among the runs; 0 for an entry named by its time
   std::int64_t made = 0;     // when its run began, in seconds since 1970
   State state = kOpen;
+  // Where its run's turn came among the runs, from the same count as the numbers: runs that
+  // started together change files in this order. 0 for older entries.
+  std::uint64_t place = 0;
 };
 
-// The store's entries, newest first: by their numbers, those named by their time after all.
+// The store's entries, newest first: by the places their runs' turns came in (a run still
+// waiting for its turn is the newest), else by their numbers, those named by their time last.
 std::vector<UndoEntry> undo_entries(const Folder& store);
 
 // Which of the entries must go for the store to keep within its bounds beside the run that

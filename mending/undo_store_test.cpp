@@ -121,6 +121,32 @@ TEST(UndoStore, OrdersRunsByTheirNumbersNotTheirClocks) {
   EXPECT_EQ(undo_entries(Folder::open(home.path())).front().number, 13u);
 }
 
+// Runs that started together change files in the order their turns came, and an undo takes
+// them back in that order, whatever their numbers; a run still waiting for its turn is the
+// newest, as it will change files last.
+TEST(UndoStore, OrdersRunsByWhereTheirTurnsCame) {
+  TempDir home;
+  UndoStore first(home.path());
+  UndoStore second(home.path());
+  ASSERT_EQ(first.prepare().kind, StoreState::kReady);
+  ASSERT_EQ(second.prepare().kind, StoreState::kReady);
+  const auto numbers = [&] {
+    std::vector<std::uint64_t> numbers;
+    for (const UndoEntry& entry : undo_entries(Folder::open(home.path()))) {
+      numbers.push_back(entry.number);
+    }
+    return numbers;
+  };
+  second.take_place();
+  EXPECT_EQ(numbers(), (std::vector<std::uint64_t>{1, 2})) << "the first still waits";
+  first.take_place();
+  EXPECT_EQ(numbers(), (std::vector<std::uint64_t>{1, 2})) << "the first's turn came last";
+  UndoStore third(home.path());
+  ASSERT_EQ(third.prepare().kind, StoreState::kReady);
+  third.take_place();
+  EXPECT_EQ(numbers(), (std::vector<std::uint64_t>{3, 1, 2}));
+}
+
 // Beyond the last kKeptRuns runs and kKeptBytes, the oldest go, those wholly taken back first;
 // the run making room is never among them, whatever its size.
 TEST(UndoStore, LetsTheOldestGoBeyondItsBounds) {

@@ -93,11 +93,10 @@ TEST_F(Undo, AnUndoDuringARunTakesBackEveryFile) {
   EXPECT_EQ(run_with({"--undo"}).output, lines({"Nothing to undo."}) + prompt());
 }
 
-// A run that waits for another run's turn is numbered among the runs only once its own turn
-// has come, so that an undo takes back runs in the order they changed files, whatever the
-// order they started in.
-TEST_F(Undo, ARunWaitingForItsTurnIsNumberedOnlyWhenItComes) {
-  lay_out_games(3, steam_);
+// An undo started while a run waits for its turn waits for that run, the newest whatever its
+// number, and takes it back once it has ended.
+TEST_F(Undo, AnUndoWaitsForARunThatWaitsForItsTurn) {
+  const auto files = lay_out_games(3, steam_);
   write_file(work_ + "/dosbox.conf", "fullscreen=true\n");
   // Another run's turn, held as a run holds it: a lock on the folder itself.
   const auto result = run_shell(
@@ -105,12 +104,15 @@ TEST_F(Undo, ARunWaitingForItsTurnIsNumberedOnlyWhenItComes) {
       "until [ -f held ]; do sleep 0.01; done; "
       "\"$0\" </dev/null >run 2>&1 & "
       "until grep -q Waiting run; do sleep 0.01; done; "
-      "ls \"$HOME/.local/state/confmend\" >listed 2>/dev/null; touch go; wait");
+      "\"$0\" --undo </dev/null >undo 2>&1 & "
+      "until grep -q Waiting undo; do sleep 0.01; done; touch go; wait");
   ASSERT_EQ(result.exit_status, 0) << result.output;
-  EXPECT_EQ(read_file(work_ + "/listed").find("run-"), std::string::npos)
-      << read_file(work_ + "/listed");
-  EXPECT_EQ(entries().size(), 1u);
-  EXPECT_EQ(count_of("Found: ", read_file(work_ + "/run")), 3u) << read_file(work_ + "/run");
+  const std::string undo = read_file(work_ + "/undo");
+  ASSERT_EQ(entries().size(), 1u);
+  EXPECT_TRUE(undo.starts_with("Waiting for " + run_of_entry(entries()[0]) + " to finish\n"))
+      << undo;
+  EXPECT_TRUE(undo.ends_with(lines({"3 of 3 files were restored."}) + prompt())) << undo;
+  expect_bytes(files);
 }
 
 // Two runs at once, then two undos at once: each undo takes back one run, newest first, and
