@@ -436,8 +436,9 @@ void UndoStore::take_place() {
   (void)lock.take(
       store_.folder, [] { return true; }, error);
   std::uint64_t place = 1;
-  for (const UndoEntry& entry : undo_entries(store_.folder)) {
-    place = std::max({place, entry.number + 1, entry.place + 1});
+  // Listed through a folder opened now: Windows lists a folder handle once.
+  for (const UndoEntry& entry : undo_entries(Folder::open(store_.folder.path()))) {
+    place = std::max({place, entry.number + 1, entry.place == UINT64_MAX ? 0 : entry.place + 1});
   }
   // Without it the entry keeps its number's place, as before: nothing is lost.
   (void)create_file_flushed(entry_, kPlace, std::to_string(place), error);
