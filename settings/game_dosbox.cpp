@@ -440,7 +440,6 @@ std::optional<DosboxStart> dosbox_start(const GameStart& start) {
 GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference,
                          const std::vector<SectionSetting>& kept, bool adding) {
   GameJudgement judged;
-  const DosboxBuild& build = dosbox_builds()[start.build.table];
   const GameValues game = values_in(start.configurations);
   const bool mends_some = std::any_of(
       start.configurations.begin(), start.configurations.end(),
@@ -450,13 +449,15 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
       continue;
     }
     const std::string lower_name = lower_case(name);
-    const auto property =
-        std::find_if(build.properties.begin(), build.properties.end(),
-                     [&](const DosboxProperty& p) { return lower_case(p.name) == lower_name; });
-    if (property == build.properties.end()) {
+    const auto& known = properties_named(lower_name);
+    const auto in_build = std::find_if(known.begin(), known.end(), [&](const KnownProperty& k) {
+      return k.build == start.build.table;
+    });
+    if (in_build == known.end()) {
       judged.unknown.push_back(name);
       continue;
     }
+    const DosboxProperty* property = in_build->property;
     if (!takes_value(*property, value)) {
       judged.withheld.push_back(name);
       const std::string* own = game.find(lower_case(property->section), lower_name);
