@@ -104,11 +104,25 @@ std::size_t comment_in(std::string_view value) {
   return std::string_view::npos;
 }
 
-// "DOSBox 0.74-3 takes a, b; DOSBox Staging 0.79.0 and DOSBox-X 0.83.13 take c".
+// "DOSBox Staging" of "DOSBox Staging 0.79.0": the fork, whichever release a game ships.
+std::string_view without_version(std::string_view build) {
+  return build.substr(0, build.rfind(' '));
+}
+
+// "DOSBox 0.74-3 takes a, b; DOSBox Staging 0.83 and DOSBox-X 0.83.13 take c", of the newest
+// release of each build that has the property: an older table is kept for the names it knows
+// and for games that ship that release.
 std::string what_each_takes(const std::vector<KnownProperty>& known) {
   const auto& builds = dosbox_builds();
   std::vector<std::pair<std::string, std::vector<std::size_t>>> takes;  // what, by which builds
   for (const KnownProperty& each : known) {
+    const bool later_has_it = std::any_of(known.begin(), known.end(), [&](const KnownProperty& k) {
+      return k.build > each.build &&
+             without_version(builds[k.build].name) == without_version(builds[each.build].name);
+    });
+    if (later_has_it) {
+      continue;
+    }
     const std::string what = what_it_takes(*each.property);
     auto same =
         std::find_if(takes.begin(), takes.end(), [&](const auto& t) { return t.first == what; });
@@ -275,11 +289,6 @@ class Checker {
     warn("no DOSBox takes " + quoted(value) + " for " + std::string(name) +
          (meant.empty() ? "" : " (did you mean " + quoted(meant) + "?)") + ": " +
          what_each_takes(known));
-  }
-
-  // "DOSBox Staging" of "DOSBox Staging 0.79.0": the fork, whichever release a game ships.
-  static std::string_view without_version(std::string_view build) {
-    return build.substr(0, build.rfind(' '));
   }
 
   void tell_of_a_value_only_forks_take(std::string_view name, std::string_view value,

@@ -31,6 +31,10 @@ TEST(CheckReference, TellsEachMistakeOnItsLine) {
       {"fullscreen=maybe\n", 1, "take true or false"},
       {"memsize=lots\n", 1, "take a whole number"},
       {"transparency=95\n", 1, "DOSBox Staging 0.79.0 takes a whole number from 0 to 90"},
+      // Of a build with two tables, the newest release is told where it has the setting.
+      {"output=opengll\n", 1, "; DOSBox Staging 0.83 takes opengl, texture or texturenb; DOSBox-X"},
+      {"integer_scaling=sharp\n", 1,
+       ": DOSBox Staging 0.83 takes auto, vertical, horizontal or off"},
       {"sbbase=xyz\n", 1, "take a hexadecimal number"},
       {"priority=higher,bogus\n", 1, "no DOSBox takes \"higher,bogus\" for priority"},
       {"[SDL]\nFullScreen=true\n", 2, "\"FullScreen\" is written \"fullscreen\" in game files"},
@@ -90,6 +94,12 @@ capture_mouse=seamless middlegame
 glshader=crt-easymode-flat
 [render]
 cga_colors=#000000 #0000aa
+integer_scaling=vertical
+shader=crt-auto
+viewport=relative 112% 173%
+[cpu]
+cpu_cycles=25000
+cpu_cycles_protected=max
 [dosbox]
 quit warning=false
 [autoexec]

@@ -184,10 +184,9 @@ TEST_F(Confmend, TellsTheReferencesMistakesFirstAndAgainBeforeThePause) {
       "as DOSBox does)",
       "dosbox.conf:3: no DOSBox has a setting named \"fulscreen\"; did you mean \"fullscreen\"?",
       "dosbox.conf:4: no DOSBox takes \"opengll\" for output (did you mean \"opengl\"?): DOSBox "
-      "0.74-3 takes surface, overlay, opengl, openglnb or ddraw; DOSBox Staging 0.79.0 takes "
-      "surface, texture, texturenb, texturepp, opengl, openglnb or openglpp; DOSBox-X 0.83.13 "
-      "takes default, surface, overlay, ttf, opengl, openglnb, openglhq, openglpp, ddraw or "
-      "direct3d",
+      "0.74-3 takes surface, overlay, opengl, openglnb or ddraw; DOSBox Staging 0.83 takes "
+      "opengl, texture or texturenb; DOSBox-X 0.83.13 takes default, surface, overlay, ttf, "
+      "opengl, openglnb, openglhq, openglpp, ddraw or direct3d",
       "dosbox.conf:6: the value of cycles ends in \"# always\", which DOSBox 0.74 takes as part "
       "of the value: every game would get \"max   # always\"; put the comment on a line of its "
       "own",
