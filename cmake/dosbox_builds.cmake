@@ -5,6 +5,7 @@ set(CONFMEND_DOSBOX_BUILDS
   ${CMAKE_CURRENT_SOURCE_DIR}/settings/dosbox_builds/dosbox-staging-0.79.0.conf
   ${CMAKE_CURRENT_SOURCE_DIR}/settings/dosbox_builds/dosbox-staging-0.83.conf
   ${CMAKE_CURRENT_SOURCE_DIR}/settings/dosbox_builds/dosbox-x-0.83.13.conf
+  ${CMAKE_CURRENT_SOURCE_DIR}/settings/dosbox_builds/dosbox-x-0.83.21.conf
 )
 set(dosbox_build_data "")
 foreach(build IN LISTS CONFMEND_DOSBOX_BUILDS)

@@ -9,7 +9,7 @@
 #include "settings/setting_line.h"
 
 // The data of each build, compiled in from settings/dosbox_builds/.
-extern const std::array<std::string_view, 4> kDosboxBuildData;
+extern const std::array<std::string_view, 5> kDosboxBuildData;
 
 namespace {
 

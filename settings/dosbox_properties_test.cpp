@@ -17,11 +17,12 @@ const DosboxProperty& property_of(const DosboxBuild& build, std::string_view nam
 
 TEST(DosboxBuilds, NameTheirVersionAndHoldEverySectionOfDosbox) {
   const auto& builds = dosbox_builds();
-  ASSERT_EQ(builds.size(), 4u);
+  ASSERT_EQ(builds.size(), 5u);
   EXPECT_EQ(builds[0].name, "DOSBox 0.74-3");
   EXPECT_EQ(builds[1].name, "DOSBox Staging 0.79.0");
   EXPECT_EQ(builds[2].name, "DOSBox Staging 0.83");
   EXPECT_EQ(builds[3].name, "DOSBox-X 0.83.13");
+  EXPECT_EQ(builds[4].name, "DOSBox-X 0.83.21");
   for (const DosboxBuild& build : builds) {
     for (const char* section : {"sdl", "dosbox", "render", "cpu", "mixer", "midi", "sblaster",
                                 "gus", "speaker", "joystick", "serial", "dos", "ipx", "autoexec"}) {

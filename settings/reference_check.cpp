@@ -109,7 +109,7 @@ std::string_view without_version(std::string_view build) {
   return build.substr(0, build.rfind(' '));
 }
 
-// "DOSBox 0.74-3 takes a, b; DOSBox Staging 0.83 and DOSBox-X 0.83.13 take c", of the newest
+// "DOSBox 0.74-3 takes a, b; DOSBox Staging 0.83 and DOSBox-X 0.83.21 take c", of the newest
 // release of each build that has the property: an older table is kept for the names it knows
 // and for games that ship that release.
 std::string what_each_takes(const std::vector<KnownProperty>& known) {

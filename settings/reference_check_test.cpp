@@ -30,7 +30,8 @@ TEST(CheckReference, TellsEachMistakeOnItsLine) {
       {"machine=vgaa\n", 1, "(did you mean \"vgaonly\"?)"},
       {"fullscreen=maybe\n", 1, "take true or false"},
       {"memsize=lots\n", 1, "take a whole number"},
-      {"transparency=95\n", 1, "DOSBox Staging 0.79.0 takes a whole number from 0 to 90"},
+      {"transparency=95\n", 1,
+       "DOSBox Staging 0.79.0 and DOSBox-X 0.83.21 take a whole number from 0 to 90"},
       // Of a build with two tables, the newest release is told where it has the setting.
       {"output=opengll\n", 1, "; DOSBox Staging 0.83 takes opengl, texture or texturenb; DOSBox-X"},
       {"integer_scaling=sharp\n", 1,

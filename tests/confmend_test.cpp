@@ -185,7 +185,7 @@ TEST_F(Confmend, TellsTheReferencesMistakesFirstAndAgainBeforeThePause) {
       "dosbox.conf:3: no DOSBox has a setting named \"fulscreen\"; did you mean \"fullscreen\"?",
       "dosbox.conf:4: no DOSBox takes \"opengll\" for output (did you mean \"opengl\"?): DOSBox "
       "0.74-3 takes surface, overlay, opengl, openglnb or ddraw; DOSBox Staging 0.83 takes "
-      "opengl, texture or texturenb; DOSBox-X 0.83.13 takes default, surface, overlay, ttf, "
+      "opengl, texture or texturenb; DOSBox-X 0.83.21 takes default, surface, overlay, ttf, "
       "opengl, openglnb, openglhq, openglpp, ddraw or direct3d",
       "dosbox.conf:6: the value of cycles ends in \"# always\", which DOSBox 0.74 takes as part "
       "of the value: every game would get \"max   # always\"; put the comment on a line of its "
@@ -253,7 +253,7 @@ TEST_F(Confmend, ChecksTheReferenceAndTouchesNothing) {
        1,
        {"dosbox.conf:2: no DOSBox takes \"maxx\" for cycles (did you mean \"max\"?): DOSBox "
         "0.74-3 takes auto, fixed, max or a number, then anything; DOSBox Staging 0.79.0 and "
-        "DOSBox-X 0.83.13 take auto, fixed or max, then anything",
+        "DOSBox-X 0.83.21 take auto, fixed or max, then anything",
         "dosbox.conf: 1 setting, 1 warning."}},
       {"no reference",
        nullptr,
