@@ -407,6 +407,8 @@ std::optional<DosboxStart> dosbox_start(const GameStart& start) {
       if (path) {
         dosbox.configurations.push_back(read_configuration(*path));
       }
+    } else if (word == "-userconf") {
+      dosbox.reads_user_configuration = true;
     } else if (word == "-fullscreen") {
       dosbox.switches.push_back({"fullscreen", "true", words[i]});
     } else if ((word == "-machine" || word == "-scaler" || word == "-forcescaler") && has_next) {
@@ -418,7 +420,7 @@ std::optional<DosboxStart> dosbox_start(const GameStart& start) {
       ++i;  // a DOS command, not a switch
     }
   }
-  if (!conf_given) {
+  if (!conf_given && !dosbox.reads_user_configuration) {
     std::vector<std::string> names = *working;
     names.emplace_back("dosbox.conf");
     if (const auto path = find_ignoring_case(start.folder, names)) {
@@ -483,7 +485,10 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
   }
   if (!mends_some) {
     // What it does not take matters no more than the rest: none of it is read.
-    judged.lines = {"its DOSBox reads none of the files confmend mends."};
+    judged.lines = {start.reads_user_configuration
+                        ? "its DOSBox reads your own DOSBox configuration (-userconf), none of "
+                          "the files confmend mends."
+                        : "its DOSBox reads none of the files confmend mends."};
     return judged;
   }
   judged.reads_mended_files = true;
@@ -506,9 +511,13 @@ GameJudgement judge_game(const DosboxStart& start, const SettingTable& reference
     }
   }
   if (!unset.empty() && !adding) {
-    judged.lines.push_back(listed(unset) + (unset.size() == 1 ? " is" : " are") +
-                           " set in none of the files it starts with (--add-missing adds " +
-                           (unset.size() == 1 ? "it" : "them") + ").");
+    const std::string them = unset.size() == 1 ? "it" : "them";
+    judged.lines.push_back(
+        listed(unset) + (unset.size() == 1 ? " is" : " are") + " set in none of the " +
+        (start.reads_user_configuration
+             ? "game's files it starts with, so your own DOSBox configuration (-userconf) gives " +
+                   them + " (--add-missing adds " + them + ")."
+             : "files it starts with (--add-missing adds " + them + ")."));
   }
   return judged;
 }

@@ -52,6 +52,9 @@ struct DosboxStart {
   std::string starter;  // as the game's start names it
   // The configuration files it reads, in order: a later one wins.
   std::vector<ReadConfiguration> configurations;
+  // With -userconf, the player's own configuration outside Steam is read before them, and the
+  // working folder's dosbox.conf is not read.
+  bool reads_user_configuration = false;
   // Settings its command line gives, which win over every file: name, value, and the words
   // that give it ("-fullscreen").
   struct Switch {

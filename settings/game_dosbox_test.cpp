@@ -112,6 +112,32 @@ TEST_F(GameDosbox, WithoutConfReadsTheWorkingFoldersDosboxConf) {
   EXPECT_FALSE(dosbox_start({game_.path(), "C:\\DOSBOX\\dosbox.exe", "", ""}));
 }
 
+// With -userconf, DOSBox 0.74 reads the player's own configuration first, then the -conf files,
+// and never the working folder's dosbox.conf.
+TEST_F(GameDosbox, WithUserconfReadsThePlayersOwnFileAndNotTheWorkingFolders) {
+  write_file(game_ / "DOSBOX/dosbox.conf", "[sdl]\nfullscreen=true\n");
+  const std::string text = "[sdl]\nfullscreen=false\n[cpu]\ncycles=max\n";
+  SettingTable reference;
+  for_each_trimmed_line(text, [&](std::string_view line) { parse_setting_line(reference, line); });
+  const auto kept = settings_kept_in_sections(text, reference);
+
+  const auto alone = start("-userconf", "DOSBOX");
+  ASSERT_TRUE(alone);
+  EXPECT_TRUE(alone->reads_user_configuration);
+  EXPECT_TRUE(alone->configurations.empty());
+  EXPECT_EQ(judge_game(*alone, reference, kept, false).lines,
+            (std::vector<std::string>{"its DOSBox reads your own DOSBox configuration "
+                                      "(-userconf), none of the files confmend mends."}));
+
+  const auto with_conf = start("-conf ..\\dosboxDOOM2.conf -USERCONF", "DOSBOX");
+  ASSERT_TRUE(with_conf);
+  EXPECT_EQ(paths(*with_conf), (std::vector<std::string>{game_ / "dosboxDOOM2.conf"}));
+  EXPECT_EQ(judge_game(*with_conf, reference, kept, false).lines,
+            (std::vector<std::string>{
+                "cycles is set in none of the game's files it starts with, so your own DOSBox "
+                "configuration (-userconf) gives it (--add-missing adds it)."}));
+}
+
 // What the game's DOSBox 0.74 does not take is kept from its files and said with the value it
 // keeps; a switch that wins over the reference is said; what no file sets, without adding.
 TEST_F(GameDosbox, TellsWhatItsDosboxDoesNotTakeAndWhatWinsOverTheReference) {
