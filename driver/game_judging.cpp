@@ -64,8 +64,11 @@ GamesJudged::GamesJudged(const std::string& steam_folder, const std::vector<std:
     if (judged.reads_mended_files) {
       known_.push_back({game.folder, judged.lacking});
     }
+    if (judged.withheld.empty() && judged.unknown.empty()) {
+      continue;  // its files get the run's rules
+    }
     const auto folder = Folder::open(game.folder).identity();
-    if (!folder || (judged.withheld.empty() && judged.unknown.empty())) {
+    if (!folder) {
       continue;
     }
     auto rules = std::make_unique<GameRules>();
