@@ -34,22 +34,17 @@ class NameLengths {
 // reference is read) holds a NUL byte, so every piece is appended as it is.
 const std::string kNoValue;
 
-// A Ctrl+Z ends what DOSBox for Windows reads (kEndOfFileMark): a line is read and mended up
-// to its first one, and the bytes from it on are kept as they are.
-std::string_view read_part(std::string_view line) {
-  return line.substr(0, line.find(kEndOfFileMark));
-}
-
-// The line given `value` for `name`, what follows its Ctrl+Z kept.
+// The line given `value` for `name`: a line is read and mended up to its first Ctrl+Z, as
+// DOSBox for Windows reads it, and the bytes from the mark on are kept as they are.
 void append_mended_line(TextAccumulator& text, std::string_view name, std::string_view value,
                         std::string_view line, std::string_view line_end) {
   text.append_bytes(name).append_char('=').append_bytes(value);
-  text.append_bytes(line.substr(read_part(line).size())).append_bytes(line_end);
+  text.append_bytes(line.substr(part_read_by_dosbox(line).size())).append_bytes(line_end);
 }
 
 void mend_line(const SettingTable& reference, const NameLengths& names, std::string_view line,
                std::string_view line_end, TextAccumulator& new_text) {
-  const auto name = setting_name(read_part(line));
+  const auto name = setting_name(part_read_by_dosbox(line));
   if (name && names.may_name(*name)) {
     const std::string& value = lookup_setting(reference, *name, kNoValue);
     if (!value.empty()) {
@@ -99,14 +94,8 @@ DosboxFileLayout layout_of(std::string_view original, const std::vector<SectionS
   bool before_autoexec = true;
   bool kept_here = false;  // whether a setting is kept in the section
   std::size_t at = 0;
-  bool ended = false;  // past the end-of-file mark, which nothing is added after
-  for_each_trimmed_line(original, [&](std::string_view line) {
-    if (ended) {
-      return;
-    }
-    const std::size_t mark = line.find(kEndOfFileMark);
-    ended = mark != std::string_view::npos;
-    line = line.substr(0, mark);
+  // Nothing is added after the end-of-file mark.
+  for_each_line_dosbox_reads(original, [&](std::string_view line) {
     if (auto header = dosbox_header(line)) {
       if (!header->empty()) {
         section = std::move(*header);
@@ -221,7 +210,7 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
     if (auto header = dosbox_header(line); header && !header->empty()) {
       section = std::move(*header);
     }
-    const auto name = setting_name(read_part(line));
+    const auto name = setting_name(part_read_by_dosbox(line));
     const SectionSetting* other_case =
         adding && !past_mark && name && !section.empty() &&
                 lookup_setting(*rules.reference, *name, kNoValue).empty()
@@ -233,8 +222,8 @@ void mend_dosbox_text(const MendingRules& rules, const NameLengths& names,
     // What is added after the last line DOSBox reads goes before its Ctrl+Z: that line is
     // parted there, and the bytes from the Ctrl+Z on follow what is added.
     const std::string_view rest =
-        adds_here ? line.substr(read_part(line).size()) : std::string_view();
-    const std::string_view own = rest.empty() ? line : trim_setting_text(read_part(line));
+        adds_here ? line.substr(part_read_by_dosbox(line).size()) : std::string_view();
+    const std::string_view own = rest.empty() ? line : trim_setting_text(part_read_by_dosbox(line));
     const std::size_t start = new_text.size();
     if (other_case != nullptr) {
       append_mended_line(new_text, *name, other_case->value, own, line_end);

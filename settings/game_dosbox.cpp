@@ -125,13 +125,9 @@ GameValues values_in(const std::vector<ReadConfiguration>& configurations) {
     }
     std::string section;
     std::size_t number = 0;
-    bool ended = false;
     const std::string name = file.path.substr(file.path.find_last_of("/\\") + 1);
-    for_each_trimmed_line(*file.text, [&](std::string_view line) {
+    for_each_line_dosbox_reads(*file.text, [&](std::string_view line) {
       ++number;
-      const std::size_t mark = ended ? 0 : line.find(kEndOfFileMark);
-      ended = ended || mark != std::string_view::npos;
-      line = line.substr(0, mark);
       const auto header = dosbox_header(line);
       if (header && !header->empty()) {
         section = *header;

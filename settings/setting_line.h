@@ -98,6 +98,24 @@ inline std::optional<std::string_view> setting_name(std::string_view line) {
 // first Ctrl+Z ends what it reads; these are Windows games' files, also on Linux.
 constexpr char kEndOfFileMark = '\x1A';
 
+// The part of a line DOSBox for Windows reads: up to its first Ctrl+Z.
+inline std::string_view part_read_by_dosbox(std::string_view line) {
+  return line.substr(0, line.find(kEndOfFileMark));
+}
+
+// Each trimmed line of the text that DOSBox for Windows reads, as it reads it: none after the
+// first Ctrl+Z, and the line that holds it up to the mark.
+template <typename Handle>
+void for_each_line_dosbox_reads(std::string_view text, Handle&& handle) {
+  bool ended = false;
+  for_each_trimmed_line(text, [&](std::string_view line) {
+    if (!ended) {
+      ended = line.find(kEndOfFileMark) != std::string_view::npos;
+      handle(part_read_by_dosbox(line));
+    }
+  });
+}
+
 // The value a reference line gives, trimmed: cut at a NUL byte (a stray of UTF-16 text) and at
 // a Ctrl+Z, which, written into a game's file, would end it there for DOSBox for Windows.
 inline std::string_view reference_value(std::string_view raw) {
